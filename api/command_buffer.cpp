@@ -1,0 +1,25 @@
+#include "api/command_buffer.h"
+
+#include <cstring>
+
+namespace dlmgr {
+
+TextSpan::TextSpan(char* data, size_t limit) noexcept
+    : data_(data), limit_(limit), length_(::strnlen(data, limit)) {}
+
+void TextSpan::AppendAtMost(const char* text, size_t width) noexcept {
+    size_t count = ::strnlen(text, width < room() ? width : room());
+    std::memcpy(data_ + length_, text, count);
+    length_ += count;
+    data_[length_] = '\0';
+}
+
+void TextSpan::Assign(const char* text) noexcept {
+    std::memset(data_, 0, limit_ + 1);
+    length_ = 0;
+    Append(text);
+}
+
+void TextSpan::Refresh() noexcept { length_ = ::strnlen(data_, limit_); }
+
+}  // namespace dlmgr

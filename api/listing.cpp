@@ -1,0 +1,71 @@
+// Change counters and the two-call listing protocol: DM_GetTaskCount takes
+// storeLock and DM_GetTaskInfo on the same thread leaves it, so the count a
+// host sized its buffer by cannot change before the copy.
+#include <cstring>
+
+#include "api/export_boundary.h"
+#include "api/store_access.h"
+#include "dlmgr.h"
+#include "module/thread_listing_state.h"
+
+using namespace dlmgr;
+
+namespace {
+
+std::uint32_t CountCategory(const StoreBlock& store, int category) {
+    std::uint32_t count = 0;
+    for (std::uint32_t i = 0; i < store.header.taskCount; ++i) {
+        if (CategoryOfStatus(store.records[i].status) == category) ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+extern "C" unsigned int DLMGR_CALL DM_GetTimeStamp(int category) {
+    return ExportBoundary(0u, [&]() -> unsigned int {
+        OptexGuard guard = storeLock.Acquire();
+        if (!guard) return 0u;
+        return SharedStore().header.timeStamp[ReduceCategory(category)];
+    });
+}
+
+extern "C" unsigned int DLMGR_CALL DM_GetTaskCount(int category) {
+    return ExportBoundary(0u, [&]() -> unsigned int {
+        ThreadListingState* state = CurrentListingState();
+        if (state == nullptr) return 0u;
+        // A second count before the copy keeps the one level it already
+        // holds: the single DM_GetTaskInfo that follows must free the store.
+        if (!state->pending) {
+            if (!storeLock.Enter()) return 0u;
+            state->pending = true;
+        }
+        state->category = ReduceCategory(category);
+        state->counted = CountCategory(SharedStore(), state->category);
+        return state->counted;
+    });
+}
+
+extern "C" DlmgrBool DLMGR_CALL DM_GetTaskInfo(TaskRecord* records) {
+    return ExportBoundary<DlmgrBool>(0, [&]() -> DlmgrBool {
+        ThreadListingState* state = CurrentListingState();
+        if (state == nullptr || !state->pending) return 0;
+        if (records != nullptr) {
+            // Never more than was counted, even if this thread added tasks of
+            // the category in between.
+            const StoreBlock& store = SharedStore();
+            std::uint32_t copied = 0;
+            for (std::uint32_t i = 0; i < store.header.taskCount && copied < state->counted; ++i) {
+                if (CategoryOfStatus(store.records[i].status) != state->category) continue;
+                std::memcpy(&records[copied++], &store.records[i], sizeof(TaskRecord));
+            }
+        }
+        // A null buffer still ends the listing, so a host bug cannot keep
+        // every process waiting on the store.
+        state->pending = false;
+        storeLock.Leave();
+        return records != nullptr ? 1 : 0;
+    });
+}
+
+extern "C" int DLMGR_CALL DM_GetLastError(void) { return 0; }

@@ -1,0 +1,171 @@
+// Actions on a task by id. Each runs wholly under storeLock, lookup, decision
+// and the start of any program included; none changes the record except
+// deletion, which removes it.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "api/command_buffer.h"
+#include "api/export_boundary.h"
+#include "api/field_text.h"
+#include "api/store_access.h"
+#include "api/torrent_command.h"
+#include "dlmgr.h"
+#include "log/log.h"
+#include "log/messages.h"
+#include "settings/settings_names.h"
+
+using namespace dlmgr;
+
+namespace {
+
+// Runs action(table, index) for the task with this id under storeLock;
+// false when the id is in no record.
+template <typename Action>
+DlmgrBool RunTaskAction(const TaskId* id, Action&& action) {
+    if (id == nullptr) return 0;
+    return ExportBoundary<DlmgrBool>(0, [&]() -> DlmgrBool {
+        OptexGuard guard = storeLock.Acquire();
+        if (!guard) return 0;
+        TaskTable table = SharedTaskTable();
+        TaskId key;
+        std::memcpy(&key, id, sizeof(key));
+        const int index = table.FindTask(key);
+        if (index == -1) return 0;
+        return action(table, index) ? 1 : 0;
+    });
+}
+
+void StartCommand(const CommandBuffer& command) { ::WinExec(command.c_str(), SW_SHOWNORMAL); }
+
+// DLEngine as the start of the command, read straight into the buffer.
+bool ReadEngineCommand(CommandBuffer& command, const char* missingMessage) {
+    TextSpan& text = command.text();
+    userSettings.GetString(kEngineCommandValue, text.data(), static_cast<DWORD>(text.limit()));
+    text.Refresh();
+    if (text.empty()) {
+        Log(4, missingMessage);
+        return false;
+    }
+    return true;
+}
+
+bool StartTorrentClient(const TaskRecord& record, const char* option) {
+    CommandBuffer command;
+    if (!BuildTorrentCommand(record, option, command)) return false;
+    StartCommand(command);
+    return true;
+}
+
+bool IsEngineTask(const TaskRecord& record) { return record.kind == DLMGR_KIND_ENGINE; }
+bool IsTorrentTask(const TaskRecord& record) { return record.kind == DLMGR_KIND_TORRENT; }
+bool CanDownloadAgain(const TaskRecord& record) {
+    return record.status == DLMGR_STATUS_COMPLETED || record.status == DLMGR_STATUS_STOPPED;
+}
+
+void DeleteEngineWorkFiles(const TaskRecord& record) {
+    static constexpr const char* kSuffixes[] = {".$p4p$", ".$fmap$", ".$finfo$"};
+    for (const char* suffix : kSuffixes) {
+        // The whole path, as the engine names its work files: a path cut short
+        // could name somebody else's file.
+        char name[DLMGR_FILE_PATH_SIZE + 16];
+        TextSpan text(name, sizeof(name) - 1);
+        std::memset(name, 0, sizeof(name));
+        text.AppendAtMost(record.filePath, sizeof(record.filePath));
+        text.Append(suffix);
+        Log(1, messages::kDeleteFile, text.c_str());
+        ::DeleteFileA(text.c_str());
+    }
+}
+
+}  // namespace
+
+extern "C" DlmgrBool DLMGR_CALL DM_OpenTaskFile(const TaskId* id) {
+    return RunTaskAction(id, [](TaskTable& table, int index) {
+        const TaskRecord& record = table.Record(index);
+        const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
+        Log(1, messages::kOpenFile, path.text);
+        if (record.status != DLMGR_STATUS_COMPLETED) {
+            Log(2, messages::kFileNotCompleted, path.text);
+            return false;
+        }
+        Log(0, messages::kFileOpened, path.text);
+        SHELLEXECUTEINFOA request = {};
+        request.cbSize = sizeof(request);
+        request.lpFile = path.text;
+        request.nShow = SW_SHOWNORMAL;
+        ::ShellExecuteExA(&request);
+        return true;
+    });
+}
+
+extern "C" DlmgrBool DLMGR_CALL DM_ResumeTask(const TaskId* id) {
+    return RunTaskAction(id, [](TaskTable& table, int index) {
+        const TaskRecord& record = table.Record(index);
+        const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
+        Log(1, messages::kResumeTask, path.text);
+        if (record.status == DLMGR_STATUS_PAUSED && IsEngineTask(record)) {
+            CommandBuffer command;
+            if (!ReadEngineCommand(command, messages::kResumeNoEngine)) return false;
+            TextSpan& text = command.text();
+            text.Append(" --restore \"");
+            text.AppendAtMost(record.filePath, sizeof(record.filePath));
+            text.Append(".$p4p$\"");
+            StartCommand(command);
+            return true;
+        }
+        if (record.status == DLMGR_STATUS_PAUSED && IsTorrentTask(record)) {
+            return StartTorrentClient(record, " ");
+        }
+        Log(4, messages::kCannotResume, path.text);
+        return false;
+    });
+}
+
+extern "C" DlmgrBool DLMGR_CALL DM_DownloadAgain(const TaskId* id) {
+    return RunTaskAction(id, [](TaskTable& table, int index) {
+        const TaskRecord& record = table.Record(index);
+        const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
+        Log(1, messages::kDownloadAgain, path.text);
+        if (CanDownloadAgain(record) && IsEngineTask(record)) {
+            CommandBuffer command;
+            if (!ReadEngineCommand(command, messages::kAgainNoEngine)) return false;
+            TextSpan& text = command.text();
+            text.Append(" 188 ");
+            text.AppendAtMost(record.source, sizeof(record.source));
+            text.Append(" better");
+            StartCommand(command);
+            return true;
+        }
+        if (CanDownloadAgain(record) && IsTorrentTask(record)) {
+            return StartTorrentClient(record, " ");
+        }
+        Log(4, messages::kCannotDownloadAgain, path.text);
+        return false;
+    });
+}
+
+extern "C" DlmgrBool DLMGR_CALL DM_DeleteTask(const TaskId* id) {
+    return RunTaskAction(id, [](TaskTable& table, int index) {
+        const TaskRecord& record = table.Record(index);
+        // Taken before the removal moves later records over this slot.
+        const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
+        Log(1, messages::kDeleteTask, path.text);
+        if (CategoryOfStatus(record.status) == kCategoryRunning) {
+            Log(2, messages::kTaskRunning, path.text);
+            return false;
+        }
+        if (record.status == DLMGR_STATUS_PAUSED && IsEngineTask(record)) {
+            DeleteEngineWorkFiles(record);
+        } else if (record.status == DLMGR_STATUS_PAUSED && IsTorrentTask(record)) {
+            // Without the client the record is removed all the same.
+            StartTorrentClient(record, " -delete ");
+        }
+        Assert(table.RemoveTask(index), messages::kDeleteFailed);
+        Log(0, messages::kTaskDeleted, path.text);
+        return true;
+    });
+}
+
+extern "C" DlmgrBool DLMGR_CALL DM_PauseTask(const TaskId*) { return 0; }

@@ -1,0 +1,56 @@
+#include "log/log_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace dlmgr {
+
+namespace {
+
+// English abbreviations whatever the process's locale: readers of the shared
+// log must see one format from every process.
+constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+}  // namespace
+
+void FormatLogStamp(const SYSTEMTIME& time, char* out) {
+    const WORD month = time.wMonth >= 1 && time.wMonth <= 12 ? time.wMonth : 1;
+    std::snprintf(out, kLogStampLength + 1, "[%s %02u %02u:%02u:%02u] ", kMonths[month - 1],
+                  time.wDay % 100u, time.wHour % 100u, time.wMinute % 100u, time.wSecond % 100u);
+}
+
+size_t FormatLogLine(char (&line)[kLogLineSize], const SYSTEMTIME& time, const char* format,
+                     va_list args) {
+    FormatLogStamp(time, line);
+    // Room for the message: everything but the stamp and the CR LF. vsnprintf
+    // also wants a byte for its NUL, which the CR then overwrites.
+    constexpr size_t kMessageRoom = kLogLineSize - kLogStampLength - 2;
+    const int wanted = std::vsnprintf(line + kLogStampLength, kMessageRoom + 1, format, args);
+    size_t length = kLogStampLength;
+    if (wanted > 0) length += static_cast<size_t>(wanted) < kMessageRoom ? wanted : kMessageRoom;
+    line[length++] = '\r';
+    line[length++] = '\n';
+    return length;
+}
+
+void AppendLogLine(HANDLE file, const char* format, va_list args) {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    char line[kLogLineSize];
+    const size_t length = FormatLogLine(line, now, format, args);
+
+    ::SetFilePointer(file, 0, nullptr, FILE_END);
+    size_t written = 0;
+    while (written < length) {
+        DWORD chunk = 0;
+        if (!::WriteFile(file, line + written, static_cast<DWORD>(length - written), &chunk,
+                         nullptr) ||
+            chunk == 0) {
+            return;
+        }
+        written += chunk;
+    }
+}
+
+}  // namespace dlmgr

@@ -1,0 +1,48 @@
+// Where log lines go. LogSink writes nothing; FileLogSink appends through a
+// file kept open; SharedFileLogSink opens, appends and closes the file for
+// every line under a named Optex, so processes sharing the file never
+// interleave within a line.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <memory>
+
+#include "sync/optex.h"
+#include "win/unique_resource.h"
+
+namespace dlmgr {
+
+class LogSink {
+public:
+    LogSink() = default;
+    LogSink(const LogSink&) = delete;
+    LogSink& operator=(const LogSink&) = delete;
+    virtual ~LogSink() = default;
+    virtual void Write(const char* format, va_list args);
+};
+
+class FileLogSink : public LogSink {
+public:
+    explicit FileLogSink(const char* path);
+    void Write(const char* format, va_list args) override;
+
+private:
+    UniqueFile file_;
+};
+
+class SharedFileLogSink : public LogSink {
+public:
+    static constexpr size_t kPathSize = 256;
+
+    // lock may be null or unusable: lines are then written without it.
+    SharedFileLogSink(const char* path, std::unique_ptr<Optex> lock);
+    void Write(const char* format, va_list args) override;
+
+private:
+    std::unique_ptr<Optex> lock_;
+    char path_[kPathSize];
+};
+
+}  // namespace dlmgr

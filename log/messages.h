@@ -1,0 +1,46 @@
+// The module's log messages. The source is UTF-8; the compiler emits every
+// narrow literal in code page 936 (-fexec-charset=GBK), which is what the log
+// file holds. English glosses are in the comments.
+#pragma once
+
+namespace dlmgr::messages {
+
+// Store lookups.
+constexpr char kLookupId[] = "查找ID: %s。";              // looking up ID
+constexpr char kLookupResult[] = "查找ID返回值: %d。";    // lookup result
+
+// Registration.
+constexpr char kAddFailed[] = "增加任务时意外失败!";      // unexpected failure while adding
+constexpr char kUpdateFailed[] = "更新任务时意外失败!";   // unexpected failure while updating
+
+// Actions.
+constexpr char kOpenFile[] = "打开文件 %s.";                          // opening file
+constexpr char kFileNotCompleted[] = "文件 %s 不出于下载完成的状态！";  // not in the completed state
+constexpr char kFileOpened[] = "已经打开文件 %s.";                    // file opened
+constexpr char kResumeTask[] = "继续下载任务 %s.";                    // resuming task
+constexpr char kResumeNoEngine[] = "DLEngine键值不存在，不能继续下载。";  // no DLEngine, cannot resume
+constexpr char kCannotResume[] = "不能继续下载的任务 %s.";            // task cannot be resumed
+constexpr char kDownloadAgain[] = "重新下载任务 %s.";                 // downloading again
+constexpr char kAgainNoEngine[] = "DLEngine键值不存在，不能重新下载。";  // no DLEngine, cannot download again
+constexpr char kCannotDownloadAgain[] = "不能重新下载的任务 %s.";     // task cannot be downloaded again
+constexpr char kDeleteTask[] = "删除任务 %s.";                        // deleting task
+constexpr char kTaskRunning[] = "任务 %s 出于正在下载的状态！";       // task is downloading
+constexpr char kDeleteFile[] = "删除文件 %s";                         // deleting file
+constexpr char kDeleteFailed[] = "删除任务时意外失败!";               // unexpected failure while deleting
+constexpr char kTaskDeleted[] = "已经删除任务 %s.";                   // task deleted
+constexpr char kNoClientName[] = "默认键值不存在，不能获取BT客户端名字。";    // no install dir: no client
+constexpr char kNoTorrentFile[] = "默认键值不存在，不能获取Torrent文件名。";  // no install dir: no torrent
+
+// Start-up.
+constexpr char kProcessAttached[] = "某进程绑定了dlmgr.dll";       // a process attached the module
+constexpr char kTlsIndex[] = "tlsIndex = %d";
+constexpr char kDataFileLocation[] = "数据文件位置: %s";           // data file location
+constexpr char kMappingHandle[] = "hMapping = %d";
+constexpr char kNewMapping[] = "创建新的内存映射。";               // creating a new memory mapping
+constexpr char kExistingMapping[] = "打开已有的内存映射。";        // opening the existing mapping
+constexpr char kStoreLockFailed[] = "无法创建存储锁!";             // cannot create the store lock
+constexpr char kMappingFailed[] = "无法创建内存映射!";             // cannot create the memory mapping
+constexpr char kViewFailed[] = "无法映射数据视图!";                // cannot map the view of the data
+constexpr char kBadTaskCount[] = "数据文件任务数 %u 超出范围，重新初始化。";  // count out of range, reinitialised
+
+}  // namespace dlmgr::messages

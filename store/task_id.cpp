@@ -1,0 +1,16 @@
+#include "store/task_id.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace dlmgr {
+
+void FormatTaskId(const TaskId& id, char (&text)[kTaskIdTextSize]) {
+    std::uint32_t words[4];
+    std::memcpy(words, id.bytes, sizeof(words));
+    std::snprintf(text, sizeof(text), "%08x%08x%08x%08x", static_cast<unsigned>(words[0]),
+                  static_cast<unsigned>(words[1]), static_cast<unsigned>(words[2]),
+                  static_cast<unsigned>(words[3]));
+}
+
+}  // namespace dlmgr

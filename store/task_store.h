@@ -1,0 +1,65 @@
+// The shared task table: a 16-byte header and room for 512 records, the
+// content of dlmgr.dat and of the named mapping every process opens.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "dlmgr.h"
+
+namespace dlmgr {
+
+constexpr std::uint32_t kStoreMagic = 2;
+constexpr std::uint32_t kMaxTasks = 512;
+constexpr int kCategoryRunning = 0;
+constexpr int kCategoryStopped = 1;
+
+constexpr char kDataFileName[] = "dlmgr.dat";
+constexpr char kStoreMappingName[] = "dlmgr_better_filemapping";
+constexpr char kStoreLockName[] = "{61b8544c-7a70-4882-a787-a3bf449d4737}";
+constexpr DWORD kStoreLockSpinCount = 4000;
+
+// Every field below changes only while storeLock is held, except during the
+// start-up initialisation and purge, which also take it.
+struct StoreHeader {
+    std::uint32_t magic;         // kStoreMagic once initialised; anything else means "initialise"
+    std::uint32_t timeStamp[2];  // change counters per category; wrap, never reset
+    std::uint32_t taskCount;     // records in use, dense from index 0 in insertion order
+};
+
+struct StoreBlock {
+    StoreHeader header;
+    TaskRecord records[kMaxTasks];  // slots at or beyond taskCount hold stale bytes
+};
+
+static_assert(sizeof(StoreHeader) == 16, "header layout");
+static_assert(offsetof(StoreHeader, magic) == 0, "header layout");
+static_assert(offsetof(StoreHeader, timeStamp) == 4, "header layout");
+static_assert(offsetof(StoreHeader, taskCount) == 12, "header layout");
+static_assert(offsetof(StoreBlock, records) == 16, "records follow the header");
+static_assert(sizeof(StoreBlock) == 569360, "16 + 512 * 1112 bytes");
+
+constexpr DWORD kStoreBlockSize = sizeof(StoreBlock);
+
+// Category of a status: 0 running, 1 stopped. A status outside 0..7 counts
+// as stopped, so such a task can be listed and deleted like status 7.
+inline int CategoryOfStatus(int status) {
+    static constexpr int kCategoryOfStatus[8] = {0, 1, 1, 1, 0, 0, 0, 1};
+    return status >= 0 && status < 8 ? kCategoryOfStatus[status] : kCategoryStopped;
+}
+
+// Any category other than 0 selects the stopped list.
+inline int ReduceCategory(int category) {
+    return category == 0 ? kCategoryRunning : kCategoryStopped;
+}
+
+inline void InitialiseHeader(StoreHeader& header) {
+    header.timeStamp[0] = 0;
+    header.timeStamp[1] = 0;
+    header.taskCount = 0;
+    header.magic = kStoreMagic;
+}
+
+}  // namespace dlmgr
