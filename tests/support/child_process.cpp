@@ -1,0 +1,126 @@
+#include "tests/support/child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace dlmgr::test {
+
+namespace {
+
+std::map<std::string, ChildScenario>& Scenarios() {
+    static std::map<std::string, ChildScenario> scenarios;
+    return scenarios;
+}
+
+std::string Quote(const std::string& arg) {
+    std::string quoted = "\"";
+    for (char c : arg) {
+        if (c == '"') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string OwnPath() {
+    char path[MAX_PATH];
+    DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof(path));
+    return std::string(path, length);
+}
+
+// This process's environment with the overrides applied, as a block.
+std::vector<char> BuildEnvironmentBlock(const Environment& overrides) {
+    std::map<std::string, std::string> variables;
+    char* block = ::GetEnvironmentStringsA();
+    for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) {
+        const char* equals = std::strchr(entry + 1, '=');  // "=C:" entries start with '='
+        if (equals == nullptr) continue;
+        variables[std::string(entry, equals)] = equals + 1;
+    }
+    ::FreeEnvironmentStringsA(block);
+    for (const auto& [name, value] : overrides) {
+        // Windows compares names without case.
+        for (auto it = variables.begin(); it != variables.end();) {
+            it = ::lstrcmpiA(it->first.c_str(), name.c_str()) == 0 ? variables.erase(it) : ++it;
+        }
+        if (!value.empty()) variables[name] = value;
+    }
+    std::vector<char> result;
+    for (const auto& [name, value] : variables) {
+        std::string entry = name + "=" + value;
+        result.insert(result.end(), entry.begin(), entry.end());
+        result.push_back('\0');
+    }
+    result.push_back('\0');
+    return result;
+}
+
+}  // namespace
+
+bool RegisterChildScenario(const std::string& name, ChildScenario scenario) {
+    return Scenarios().emplace(name, std::move(scenario)).second;
+}
+
+ChildProcess::~ChildProcess() {
+    if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process_.get(), 99);
+        ::WaitForSingleObject(process_.get(), 5000);
+    }
+}
+
+ChildProcess ChildProcess::Start(const std::string& scenario, const ChildArgs& args,
+                                 const Environment& environment) {
+    std::string commandLine = Quote(OwnPath()) + " " + kChildFlag + " " + scenario;
+    for (const auto& arg : args) commandLine += " " + Quote(arg);
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+    std::vector<char> envBlock = BuildEnvironmentBlock(environment);
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ChildProcess child;
+    if (::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0,
+                         envBlock.data(), nullptr, &startup, &info)) {
+        child.process_.reset(info.hProcess);
+        child.thread_.reset(info.hThread);
+    }
+    return child;
+}
+
+int ChildProcess::Wait(DWORD timeoutMs) {
+    if (!process_) return -1;
+    if (::WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process_.get(), 99);
+        ::WaitForSingleObject(process_.get(), 5000);
+        process_.reset();
+        return -1;
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(process_.get(), &code);
+    process_.reset();
+    return static_cast<int>(code);
+}
+
+int RunChild(const std::string& scenario, const ChildArgs& args, const Environment& environment,
+             DWORD timeoutMs) {
+    return ChildProcess::Start(scenario, args, environment).Wait(timeoutMs);
+}
+
+bool RunChildScenarioIfRequested(int argc, char** argv, int& exitCode) {
+    if (argc < 3 || std::strcmp(argv[1], kChildFlag) != 0) return false;
+    auto found = Scenarios().find(argv[2]);
+    if (found == Scenarios().end()) {
+        std::fprintf(stderr, "unknown child scenario %s\n", argv[2]);
+        exitCode = 3;
+        return true;
+    }
+    int gtestArgc = 1;
+    ::testing::InitGoogleTest(&gtestArgc, argv);
+    found->second(ChildArgs(argv + 3, argv + argc));
+    exitCode = ::testing::UnitTest::GetInstance()->ad_hoc_test_result().Failed() ? 1 : 0;
+    return true;
+}
+
+}  // namespace dlmgr::test

@@ -1,0 +1,65 @@
+// Tests that need several processes re-run their own executable with a hidden
+// first argument naming a child scenario. Every wait has a time-out.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "win/unique_resource.h"
+
+namespace dlmgr::test {
+
+constexpr char kChildFlag[] = "--dlmgr-child";
+constexpr DWORD kChildTimeoutMs = 30000;
+
+using ChildArgs = std::vector<std::string>;
+using ChildScenario = std::function<void(const ChildArgs&)>;
+
+// Scenarios run with gtest assertions; a child exits 0 when none failed.
+bool RegisterChildScenario(const std::string& name, ChildScenario scenario);
+
+#define DLMGR_CHILD_SCENARIO(name)                                                         \
+    static void ChildScenario_##name(const ::dlmgr::test::ChildArgs& args);                \
+    static const bool childScenarioRegistered_##name =                                      \
+        ::dlmgr::test::RegisterChildScenario(#name, ChildScenario_##name);                   \
+    static void ChildScenario_##name([[maybe_unused]] const ::dlmgr::test::ChildArgs& args)
+
+// Environment variables to set in (or, with an empty value, remove from) the child.
+using Environment = std::map<std::string, std::string>;
+
+// A child started from this executable; the destructor kills it if it still runs.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ChildProcess(ChildProcess&&) = default;
+    ChildProcess& operator=(ChildProcess&&) = default;
+    ~ChildProcess();
+
+    static ChildProcess Start(const std::string& scenario, const ChildArgs& args = {},
+                              const Environment& environment = {});
+
+    bool started() const { return process_.valid(); }
+    HANDLE handle() const { return process_.get(); }
+    HANDLE mainThread() const { return thread_.get(); }
+    // The exit code, or -1 when the child did not end within the time-out
+    // (it is then killed).
+    int Wait(DWORD timeoutMs = kChildTimeoutMs);
+
+private:
+    UniqueProcess process_;
+    UniqueThread thread_;
+};
+
+// Starts a scenario and waits for it; the exit code, -1 on time-out.
+int RunChild(const std::string& scenario, const ChildArgs& args = {},
+             const Environment& environment = {}, DWORD timeoutMs = kChildTimeoutMs);
+
+// Called by main: runs the scenario named on the command line, if any, and
+// sets exitCode. False when this process is not a child.
+bool RunChildScenarioIfRequested(int argc, char** argv, int& exitCode);
+
+}  // namespace dlmgr::test

@@ -1,0 +1,43 @@
+#include "tests/support/test_sync.h"
+
+#include <memory>
+
+namespace dlmgr::test {
+
+NamedEvent::NamedEvent(const std::string& name)
+    : event_(::CreateEventA(nullptr, TRUE, FALSE, name.c_str())) {}
+
+std::string UniqueName(const std::string& base) {
+    return base + "-" + std::to_string(::GetCurrentProcessId());
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition()) return true;
+        if (::GetTickCount64() >= deadline) return false;
+        ::Sleep(5);
+    }
+}
+
+namespace {
+
+DWORD WINAPI RunFunction(void* parameter) {
+    std::unique_ptr<std::function<void()>> fn(static_cast<std::function<void()>*>(parameter));
+    (*fn)();
+    return 0;
+}
+
+}  // namespace
+
+bool RunOnOtherThread(const std::function<void()>& fn, DWORD timeoutMs) {
+    auto* copy = new std::function<void()>(fn);
+    UniqueThread thread(::CreateThread(nullptr, 0, RunFunction, copy, 0, nullptr));
+    if (!thread) {
+        delete copy;
+        return false;
+    }
+    return ::WaitForSingleObject(thread.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+}  // namespace dlmgr::test

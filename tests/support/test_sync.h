@@ -1,0 +1,44 @@
+// Named events and bounded waits for tests that coordinate processes.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "win/unique_resource.h"
+
+namespace dlmgr::test {
+
+constexpr DWORD kSignalTimeoutMs = 20000;
+// How long a test watches for something that must not happen. Shared
+// machines only make a missed event later, never earlier, so a short watch
+// cannot fail wrongly.
+constexpr DWORD kQuietPeriodMs = 300;
+
+// A manual-reset named event, made unique to this test run by the parent's
+// process id (passed to children in the name).
+class NamedEvent {
+public:
+    explicit NamedEvent(const std::string& name);
+    void Signal() const { ::SetEvent(event_.get()); }
+    bool WaitFor(DWORD timeoutMs = kSignalTimeoutMs) const {
+        return ::WaitForSingleObject(event_.get(), timeoutMs) == WAIT_OBJECT_0;
+    }
+    bool IsSignalled() const { return WaitFor(0); }
+
+private:
+    UniqueEvent event_;
+};
+
+// A name unique to this parent process: "<base>-<pid>".
+std::string UniqueName(const std::string& base);
+
+// Polls condition until it holds or the time-out passes.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = kSignalTimeoutMs);
+
+// Runs fn on a new thread; true when it finished within the time-out. A
+// thread still running is left behind (the test fails anyway).
+bool RunOnOtherThread(const std::function<void()>& fn, DWORD timeoutMs = kSignalTimeoutMs);
+
+}  // namespace dlmgr::test
