@@ -1,0 +1,28 @@
+// Registry values for tests, written and removed for real in the run's
+// private Wine prefix.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace dlmgr::test {
+
+void SetRegistryString(HKEY root, const std::string& key, const char* name,
+                       const std::string& text, DWORD type = REG_SZ, bool withTerminator = true);
+void SetRegistryDword(HKEY root, const std::string& key, const char* name, DWORD value);
+bool RegistryValueExists(HKEY root, const std::string& key, const char* name);
+void DeleteRegistryKey(HKEY root, const std::string& key);
+
+// A key path unique to this process, removed from both hives when done.
+class ScratchSettingsKey {
+public:
+    ScratchSettingsKey();
+    ~ScratchSettingsKey();
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace dlmgr::test
