@@ -1,0 +1,52 @@
+#include "tests/module/module_fixture.h"
+
+#include <windows.h>
+
+#include "settings/settings_names.h"
+#include "tests/support/registry_fixture.h"
+
+namespace dlmgr::test {
+
+const char* const kProductKey = kSettingsKeyPath;
+
+void ModuleTest::SetUp() {
+    DeleteRegistryKey(HKEY_CURRENT_USER, kProductKey);
+    DeleteRegistryKey(HKEY_LOCAL_MACHINE, kProductKey);
+}
+
+void ModuleTest::TearDown() {
+    DeleteRegistryKey(HKEY_CURRENT_USER, kProductKey);
+    DeleteRegistryKey(HKEY_LOCAL_MACHINE, kProductKey);
+}
+
+void ModuleTest::PrepareStore(const StoreBlock& block, size_t size) {
+    ::CreateDirectoryA((profile / "Application Data").c_str(), nullptr);
+    ::CreateDirectoryA(DataFolder().c_str(), nullptr);
+    WriteStoreFile(DataFile(), block, size);
+}
+
+std::string ModuleTest::LogEverything() {
+    const std::string path = profile / "test.log";
+    SetRegistryString(HKEY_CURRENT_USER, kProductKey, kLogFileNameValue, path);
+    SetRegistryDword(HKEY_CURRENT_USER, kProductKey, kLogLevelValue, 0);
+    return path;
+}
+
+std::vector<std::string> ModuleTest::LogMessages(const std::string& path) const {
+    std::vector<std::string> messages;
+    for (const auto& line : ReadLogLines(path)) messages.push_back(line.message);
+    return messages;
+}
+
+}  // namespace dlmgr::test
+
+#include "tests/module/host_calls.h"
+#include "tests/support/test_sync.h"
+
+namespace dlmgr::test {
+
+bool StoreIsFreeForOthers(DlmgrLibrary& lib) {
+    return RunOnOtherThread([&] { lib.GetTimeStamp(0); }, 5000);
+}
+
+}  // namespace dlmgr::test
