@@ -35,6 +35,6 @@ inline void Register(DlmgrLibrary& lib, const TaskRecord& record) {
 }
 
 // True when another thread can take and leave storeLock within the time-out.
-bool StoreIsFreeForOthers(DlmgrLibrary& lib);
+bool StoreIsFreeForOthers(DlmgrLibrary& lib, DWORD timeoutMs = 5000);
 
 }  // namespace dlmgr::test

@@ -45,8 +45,8 @@ std::vector<std::string> ModuleTest::LogMessages(const std::string& path) const 
 
 namespace dlmgr::test {
 
-bool StoreIsFreeForOthers(DlmgrLibrary& lib) {
-    return RunOnOtherThread([&] { lib.GetTimeStamp(0); }, 5000);
+bool StoreIsFreeForOthers(DlmgrLibrary& lib, DWORD timeoutMs) {
+    return RunOnOtherThread([&] { lib.GetTimeStamp(0); }, timeoutMs);
 }
 
 }  // namespace dlmgr::test
