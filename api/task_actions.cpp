@@ -69,9 +69,8 @@ void DeleteEngineWorkFiles(const TaskRecord& record) {
     for (const char* suffix : kSuffixes) {
         // The whole path, as the engine names its work files: a path cut short
         // could name somebody else's file.
-        char name[DLMGR_FILE_PATH_SIZE + 16];
+        char name[DLMGR_FILE_PATH_SIZE + 16] = {};
         TextSpan text(name, sizeof(name) - 1);
-        std::memset(name, 0, sizeof(name));
         text.AppendAtMost(record.filePath, sizeof(record.filePath));
         text.Append(suffix);
         Log(1, messages::kDeleteFile, text.c_str());

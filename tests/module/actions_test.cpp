@@ -1,0 +1,363 @@
+// Task actions: the exact command lines started, the shell's open, the work
+// files a deletion removes, and every refusal with its log line. A recorder
+// program stands in for the engine, the torrent client and the opener.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "log/messages.h"
+#include "settings/settings_names.h"
+#include "tests/module/host_calls.h"
+#include "tests/module/module_fixture.h"
+#include "tests/support/registry_fixture.h"
+#include "tests/support/test_sync.h"
+
+namespace dlmgr::test {
+namespace {
+
+constexpr unsigned char kTaskByte = 0xAC;
+
+// Registers one task from the arguments (action, kind, status, filePath,
+// torrentName, source), runs the action on it and exits kChildTrue or
+// kChildFalse with the action's result.
+DLMGR_CHILD_SCENARIO(Act) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    TaskRecord record = MakeTaskRecord(kTaskByte, std::stoi(args.at(2)), std::stoi(args.at(1)));
+    // Fields are filled to their full width when the text is that long.
+    std::memcpy(record.filePath, args.at(3).c_str(), std::min(args.at(3).size() + 1, sizeof(record.filePath)));
+    std::memcpy(record.torrentName, args.at(4).c_str(), std::min(args.at(4).size() + 1, sizeof(record.torrentName)));
+    std::memcpy(record.source, args.at(5).c_str(), std::min(args.at(5).size() + 1, sizeof(record.source)));
+    Register(lib, record);
+    const std::string& action = args.at(0);
+    DlmgrBool result = 0;
+    if (action == "open") result = lib.OpenTaskFile(&record.id);
+    if (action == "resume") result = lib.ResumeTask(&record.id);
+    if (action == "again") result = lib.DownloadAgain(&record.id);
+    if (action == "delete") result = lib.DeleteTask(&record.id);
+    EXPECT_TRUE(StoreIsFreeForOthers(lib));
+    ::ExitProcess(testing::UnitTest::GetInstance()->ad_hoc_test_result().Failed()
+                      ? 1
+                      : (result ? kChildTrue : kChildFalse));
+}
+
+class ActionsTest : public ModuleTest {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        ::CreateDirectoryA(engineFolder.c_str(), nullptr);
+        ::CreateDirectoryA(installFolder.c_str(), nullptr);
+        CopyFileTo(Recorder(), engine);
+        CopyFileTo(Recorder(), client);
+        SetRegistryString(HKEY_CURRENT_USER, kProductKey, kEngineCommandValue, engine);
+        SetInstallFolder(installFolder);
+        log = LogEverything();
+    }
+
+    static std::string Recorder() { return ExecutableFolder() + "\\recorder.exe"; }
+    void SetInstallFolder(const std::string& folder) {
+        SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, nullptr, folder);
+    }
+
+    struct Task {
+        int kind = DLMGR_KIND_ENGINE;
+        int status = DLMGR_STATUS_PAUSED;
+        std::string filePath = "C:\\d\\a.zip";
+        std::string torrentName = "t";
+        std::string source = "x";
+    };
+    int Act(const std::string& action, const Task& task) {
+        return Run("Act", {action, std::to_string(task.kind), std::to_string(task.status),
+                           task.filePath, task.torrentName, task.source});
+    }
+
+    // The command lines a recorder copy received, waiting for the first one.
+    static std::vector<std::string> Started(const std::string& program) {
+        const std::string path = program + ".log";
+        WaitUntil([&] { return FileExists(path); });
+        std::vector<std::string> lines;
+        for (const auto& line : ReadLogLines(path)) lines.push_back(line.stamp + line.message);
+        return lines;
+    }
+    static bool NothingStarted(const std::string& program) {
+        ::Sleep(kQuietPeriodMs);
+        return !FileExists(program + ".log");
+    }
+    // Log lines after start-up and the registration's two lookup lines.
+    std::vector<std::string> ActionLog() const {
+        auto messages = LogMessages(log);
+        const size_t skip = 5 + 2;
+        return messages.size() > skip ? std::vector<std::string>(messages.begin() + skip, messages.end())
+                                      : std::vector<std::string>();
+    }
+    static std::string Format(const char* format, const std::string& text) {
+        char line[1024];
+        std::snprintf(line, sizeof(line), format, text.c_str());
+        return line;
+    }
+    // The action's own lines, preceded by the two lookup lines of the task.
+    static std::vector<std::string> Expected(std::vector<std::string> actionLines, int found = 0) {
+        char line[256];
+        std::vector<std::string> lines;
+        std::snprintf(line, sizeof(line), messages::kLookupId, "000000ac00000000000000005a000000");
+        lines.push_back(line);
+        std::snprintf(line, sizeof(line), messages::kLookupResult, found);
+        lines.push_back(line);
+        lines.insert(lines.end(), actionLines.begin(), actionLines.end());
+        return lines;
+    }
+
+    std::string engineFolder = profile / "engine";
+    std::string installFolder = profile / "install";
+    std::string engine = engineFolder + "\\engine.exe";
+    std::string client = installFolder + "\\BTClient.exe";
+    std::string log;
+};
+
+using Lines = std::vector<std::string>;
+const std::string kFile = "C:\\d\\a.zip";
+
+TEST_F(ActionsTest, ResumeOfAPausedEngineTaskStartsTheEngineWithRestore) {
+    EXPECT_EQ(Act("resume", Task{}), kChildTrue);
+    EXPECT_EQ(Started(engine), Lines({engine + " --restore \"C:\\d\\a.zip.$p4p$\""}));
+    EXPECT_EQ(ActionLog(), Expected({Format(messages::kResumeTask, kFile)}));
+}
+
+TEST_F(ActionsTest, DownloadAgainOfACompletedEngineTaskStartsTheEngineWithItsSource) {
+    Task task;
+    task.status = DLMGR_STATUS_COMPLETED;
+    EXPECT_EQ(Act("again", task), kChildTrue);
+    EXPECT_EQ(Started(engine), Lines({engine + " 188 x better"}));
+
+    task.status = DLMGR_STATUS_STOPPED;
+    task.source = "http://host/file?a=1 b";
+    EXPECT_EQ(Act("again", task), kChildTrue);
+    WaitUntil([&] { return Started(engine).size() == 2; });
+    EXPECT_EQ(Started(engine).back(), engine + " 188 http://host/file?a=1 b better");
+}
+
+TEST_F(ActionsTest, TorrentTasksStartTheClientWithTheQuotedTorrentFile) {
+    Task task;
+    task.kind = DLMGR_KIND_TORRENT;
+    EXPECT_EQ(Act("resume", task), kChildTrue);
+    const std::string withDefaultFolder = client + " \"" + installFolder + "\\Torrents\\t.torrent\"";
+    EXPECT_EQ(Started(client), Lines({withDefaultFolder}));
+
+    SetRegistryString(HKEY_CURRENT_USER, kProductKey, kTorrentsDirValue, "D:\\tor");
+    task.status = DLMGR_STATUS_COMPLETED;
+    EXPECT_EQ(Act("again", task), kChildTrue);
+    WaitUntil([&] { return Started(client).size() == 2; });
+    EXPECT_EQ(Started(client), Lines({withDefaultFolder, client + " \"D:\\tor\\t.torrent\""}));
+}
+
+TEST_F(ActionsTest, InstallationFolderWithASpaceIsQuotedAsAProgramPath) {
+    const std::string spaced = profile / "inst dir";
+    ::CreateDirectoryA(spaced.c_str(), nullptr);
+    const std::string spacedClient = spaced + "\\BTClient.exe";
+    CopyFileTo(Recorder(), spacedClient);
+    SetInstallFolder(spaced);
+    Task task;
+    task.kind = DLMGR_KIND_TORRENT;
+    EXPECT_EQ(Act("resume", task), kChildTrue);
+    EXPECT_EQ(Started(spacedClient),
+              Lines({"\"" + spacedClient + "\" \"" + spaced + "\\Torrents\\t.torrent\""}));
+}
+
+TEST_F(ActionsTest, TheInstallationFolderIsReadFromTheMachineKeyOnly) {
+    SetRegistryString(HKEY_CURRENT_USER, kProductKey, nullptr, "C:\\user-says");
+    Task task;
+    task.kind = DLMGR_KIND_TORRENT;
+    EXPECT_EQ(Act("resume", task), kChildTrue);
+    EXPECT_EQ(Started(client).size(), 1u);
+}
+
+TEST_F(ActionsTest, MissingSettingsRefuseWithTheirLevelFourLines) {
+    DeleteRegistryKey(HKEY_CURRENT_USER, kProductKey);
+    log = LogEverything();
+    EXPECT_EQ(Act("resume", Task{}), kChildFalse);
+    Task completed;
+    completed.status = DLMGR_STATUS_COMPLETED;
+    EXPECT_EQ(Act("again", completed), kChildFalse);
+    EXPECT_TRUE(NothingStarted(engine));
+
+    DeleteRegistryKey(HKEY_LOCAL_MACHINE, kProductKey);
+    Task torrent;
+    torrent.kind = DLMGR_KIND_TORRENT;
+    EXPECT_EQ(Act("resume", torrent), kChildFalse);
+    EXPECT_TRUE(NothingStarted(client));
+
+    const auto messages = LogMessages(log);
+    auto contains = [&](const std::string& text) {
+        return std::find(messages.begin(), messages.end(), text) != messages.end();
+    };
+    EXPECT_TRUE(contains(messages::kResumeNoEngine));
+    EXPECT_TRUE(contains(messages::kAgainNoEngine));
+    EXPECT_TRUE(contains(messages::kNoClientName));
+}
+
+TEST_F(ActionsTest, InstallationFolderTooLongForTheTorrentPathIsRefusedButNotDeleted) {
+    // Fits the client's 511 characters, but not what is left after it.
+    const std::string longFolder = "C:\\" + std::string(300, 'l');
+    SetInstallFolder(longFolder);
+    Task task;
+    task.kind = DLMGR_KIND_TORRENT;
+    EXPECT_EQ(Act("resume", task), kChildFalse);
+    EXPECT_TRUE(RegistryValueExists(HKEY_LOCAL_MACHINE, kProductKey, nullptr));
+    const auto messages = LogMessages(log);
+    EXPECT_EQ(messages.back(), messages::kNoTorrentFile);
+}
+
+TEST_F(ActionsTest, ActionsRefusedByStatusOrKindLogWhy) {
+    Task paused;
+    EXPECT_EQ(Act("open", paused), kChildFalse);
+    EXPECT_EQ(ActionLog(), Expected({Format(messages::kOpenFile, kFile),
+                                     Format(messages::kFileNotCompleted, kFile)}));
+
+    for (int status : {0, 4, 5, 6}) {
+        Task running;
+        running.status = status;
+        ::DeleteFileA(log.c_str());
+        ::DeleteFileA(DataFile().c_str());
+        EXPECT_EQ(Act("delete", running), kChildFalse) << status;
+        EXPECT_EQ(ActionLog(), Expected({Format(messages::kDeleteTask, kFile),
+                                         Format(messages::kTaskRunning, kFile)}));
+        const auto store = Store();
+        EXPECT_EQ(store->header.taskCount, 1u) << status;
+        EXPECT_EQ(store->header.timeStamp[0], 1u) << "registration only";
+    }
+
+    ::DeleteFileA(log.c_str());
+    Task completed;
+    completed.status = DLMGR_STATUS_COMPLETED;
+    EXPECT_EQ(Act("resume", completed), kChildFalse);
+    EXPECT_EQ(ActionLog(), Expected({Format(messages::kResumeTask, kFile),
+                                     Format(messages::kCannotResume, kFile)}));
+
+    ::DeleteFileA(log.c_str());
+    EXPECT_EQ(Act("again", paused), kChildFalse);
+    EXPECT_EQ(ActionLog(), Expected({Format(messages::kDownloadAgain, kFile),
+                                     Format(messages::kCannotDownloadAgain, kFile)}));
+
+    Task otherKind;
+    otherKind.kind = 2;
+    EXPECT_EQ(Act("resume", otherKind), kChildFalse);
+    otherKind.status = DLMGR_STATUS_COMPLETED;
+    EXPECT_EQ(Act("again", otherKind), kChildFalse);
+    EXPECT_TRUE(NothingStarted(engine));
+    EXPECT_TRUE(NothingStarted(client));
+}
+
+TEST_F(ActionsTest, DeletingAPausedEngineTaskRemovesItsWorkFilesAndRecord) {
+    Task task;
+    task.filePath = profile / "movie.avi";
+    for (const char* suffix : {".$p4p$", ".$fmap$", ".$finfo$"}) {
+        WriteWholeFile(task.filePath + suffix, "work");
+    }
+    WriteWholeFile(task.filePath + ".$other$", "kept");
+    EXPECT_EQ(Act("delete", task), kChildTrue);
+    for (const char* suffix : {".$p4p$", ".$fmap$", ".$finfo$"}) {
+        EXPECT_FALSE(FileExists(task.filePath + suffix)) << suffix;
+    }
+    EXPECT_TRUE(FileExists(task.filePath + ".$other$"));
+    const auto store = Store();
+    EXPECT_EQ(store->header.taskCount, 0u);
+    EXPECT_EQ(store->header.timeStamp[0], 0u);
+    EXPECT_EQ(store->header.timeStamp[1], 2u) << "registered, then removed";
+    EXPECT_EQ(ActionLog(), Expected({Format(messages::kDeleteTask, task.filePath),
+                                     Format(messages::kDeleteFile, task.filePath + ".$p4p$"),
+                                     Format(messages::kDeleteFile, task.filePath + ".$fmap$"),
+                                     Format(messages::kDeleteFile, task.filePath + ".$finfo$"),
+                                     Format(messages::kTaskDeleted, task.filePath)}));
+
+    // None of the work files existing is no reason to fail.
+    EXPECT_EQ(Act("delete", task), kChildTrue);
+}
+
+TEST_F(ActionsTest, DeletingACompletedTaskKeepsItsFile) {
+    Task task;
+    task.status = DLMGR_STATUS_COMPLETED;
+    task.filePath = profile / "done.zip";
+    WriteWholeFile(task.filePath, "data");
+    WriteWholeFile(task.filePath + ".$p4p$", "work");
+    EXPECT_EQ(Act("delete", task), kChildTrue);
+    EXPECT_TRUE(FileExists(task.filePath));
+    EXPECT_TRUE(FileExists(task.filePath + ".$p4p$"));
+    EXPECT_EQ(Store()->header.taskCount, 0u);
+    EXPECT_TRUE(NothingStarted(engine));
+}
+
+TEST_F(ActionsTest, DeletingAPausedTorrentTaskStartsTheClientsDeleteCommand) {
+    Task task;
+    task.kind = DLMGR_KIND_TORRENT;
+    EXPECT_EQ(Act("delete", task), kChildTrue);
+    EXPECT_EQ(Started(client),
+              Lines({client + " -delete \"" + installFolder + "\\Torrents\\t.torrent\""}));
+    EXPECT_EQ(Store()->header.taskCount, 0u);
+
+    DeleteRegistryKey(HKEY_LOCAL_MACHINE, kProductKey);
+    ::DeleteFileA((client + ".log").c_str());
+    ::DeleteFileA(log.c_str());
+    EXPECT_EQ(Act("delete", task), kChildTrue) << "removed even without a client";
+    EXPECT_TRUE(NothingStarted(client));
+    EXPECT_EQ(Store()->header.taskCount, 0u);
+    EXPECT_EQ(ActionLog(), Expected({Format(messages::kDeleteTask, kFile), messages::kNoClientName,
+                                     Format(messages::kTaskDeleted, kFile)}));
+}
+
+TEST_F(ActionsTest, OpeningACompletedTaskHandsItsFileToTheAssociatedProgram) {
+    const std::string opener = profile / "opener.exe";
+    CopyFileTo(Recorder(), opener);
+    const std::string classes = "Software\\Classes";
+    SetRegistryString(HKEY_LOCAL_MACHINE, classes + "\\.dlmgrtest", nullptr, "dlmgrtest.file");
+    SetRegistryString(HKEY_LOCAL_MACHINE, classes + "\\dlmgrtest.file\\shell\\open\\command",
+                      nullptr, "\"" + opener + "\" \"%1\"");
+    Task task;
+    task.kind = DLMGR_KIND_TORRENT;  // opening does not depend on the kind
+    task.status = DLMGR_STATUS_COMPLETED;
+    task.filePath = profile / "finished.dlmgrtest";
+    WriteWholeFile(task.filePath, "data");
+    EXPECT_EQ(Act("open", task), kChildTrue);
+    const auto started = Started(opener);
+    DeleteRegistryKey(HKEY_LOCAL_MACHINE, classes + "\\.dlmgrtest");
+    DeleteRegistryKey(HKEY_LOCAL_MACHINE, classes + "\\dlmgrtest.file");
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_NE(started[0].find("finished.dlmgrtest"), std::string::npos) << started[0];
+    EXPECT_EQ(ActionLog(), Expected({Format(messages::kOpenFile, task.filePath),
+                                     Format(messages::kFileOpened, task.filePath)}));
+}
+
+DLMGR_CHILD_SCENARIO(ActOnUnknownId) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    Register(lib, MakeTaskRecord(kTaskByte, DLMGR_STATUS_COMPLETED));
+    TaskId unknown = MakeTaskRecord(kTaskByte, 0).id;
+    unknown.bytes[8] = 1;
+    EXPECT_EQ(lib.OpenTaskFile(&unknown), 0);
+    EXPECT_EQ(lib.ResumeTask(&unknown), 0);
+    EXPECT_EQ(lib.DownloadAgain(&unknown), 0);
+    EXPECT_EQ(lib.DeleteTask(&unknown), 0);
+    EXPECT_EQ(lib.OpenTaskFile(nullptr), 0);
+    EXPECT_EQ(lib.DeleteTask(nullptr), 0);
+    EXPECT_EQ(lib.PauseTask(&unknown), 0);
+    const TaskRecord known = MakeTaskRecord(kTaskByte, 0);
+    EXPECT_EQ(lib.PauseTask(&known.id), 0);
+    EXPECT_EQ(lib.GetLastError(), 0);
+    EXPECT_EQ(lib.GetTaskCount(1), 1u);
+    EXPECT_EQ(lib.GetTaskInfo(nullptr), 0);
+}
+
+TEST_F(ActionsTest, UnknownIdsAreRefusedWithOnlyTheLookupLines) {
+    EXPECT_EQ(Run("ActOnUnknownId"), 0);
+    char line[256];
+    std::snprintf(line, sizeof(line), messages::kLookupId, "000000ac00000000000000015a000000");
+    const std::string lookup = line;
+    std::snprintf(line, sizeof(line), messages::kLookupResult, -1);
+    const std::string notFound = line;
+    EXPECT_EQ(ActionLog(), Lines({lookup, notFound, lookup, notFound, lookup, notFound, lookup,
+                                  notFound}));
+    EXPECT_TRUE(NothingStarted(engine));
+}
+
+}  // namespace
+}  // namespace dlmgr::test
