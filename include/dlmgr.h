@@ -14,7 +14,10 @@
 extern "C" {
 #endif
 
-#if defined(DLMGR_BUILDING_DLL) || defined(DLMGR_STATIC)
+/* Define DLMGR_NO_DLLIMPORT when linking through a delay-load import library:
+ * its calls must go through the library's stubs, not straight through the
+ * import address table. */
+#if defined(DLMGR_BUILDING_DLL) || defined(DLMGR_NO_DLLIMPORT)
 #define DLMGR_API
 #else
 #define DLMGR_API __declspec(dllimport)

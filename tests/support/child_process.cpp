@@ -108,6 +108,78 @@ int RunChild(const std::string& scenario, const ChildArgs& args, const Environme
     return ChildProcess::Start(scenario, args, environment).Wait(timeoutMs);
 }
 
+namespace {
+
+struct PipeReader {
+    HANDLE pipe;
+    std::string text;
+};
+
+DWORD WINAPI ReadPipe(void* parameter) {
+    auto* reader = static_cast<PipeReader*>(parameter);
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(reader->pipe, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        reader->text.append(chunk, read);
+    }
+    return 0;
+}
+
+}  // namespace
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const Environment& environment, DWORD timeoutMs) {
+    ProgramResult result;
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return result;
+    UniqueFile reading(readEnd);
+    UniqueFile writing(writeEnd);
+    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+    std::string commandLine = Quote(program);
+    for (const auto& arg : args) commandLine += " " + Quote(arg);
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+    std::vector<char> envBlock = BuildEnvironmentBlock(environment);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, envBlock.data(),
+                          nullptr, &startup, &info)) {
+        return result;
+    }
+    UniqueProcess process(info.hProcess);
+    UniqueThread mainThread(info.hThread);
+    writing.reset();  // the reader sees the end once the program's copy closes
+
+    auto* reader = new PipeReader{readEnd, {}};
+    UniqueThread readerThread(::CreateThread(nullptr, 0, ReadPipe, reader, 0, nullptr));
+    if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), 99);
+        ::WaitForSingleObject(process.get(), 5000);
+    } else {
+        DWORD code = 0;
+        ::GetExitCodeProcess(process.get(), &code);
+        result.exitCode = static_cast<int>(code);
+    }
+    // Programs the child started may still hold the pipe: wait a while, then
+    // leave the reader (and what it reads from) behind rather than hang.
+    if (::WaitForSingleObject(readerThread.get(), 5000) != WAIT_OBJECT_0) {
+        reading.release();
+        result.output = "<output still open>";
+        return result;
+    }
+    result.output = reader->text;
+    delete reader;
+    return result;
+}
+
 bool RunChildScenarioIfRequested(int argc, char** argv, int& exitCode) {
     if (argc < 3 || std::strcmp(argv[1], kChildFlag) != 0) return false;
     auto found = Scenarios().find(argv[2]);

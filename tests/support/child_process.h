@@ -58,6 +58,15 @@ private:
 int RunChild(const std::string& scenario, const ChildArgs& args = {},
              const Environment& environment = {}, DWORD timeoutMs = kChildTimeoutMs);
 
+struct ProgramResult {
+    int exitCode = -1;  // -1 when it did not end within the time-out (it is then killed)
+    std::string output;  // standard output and standard error, interleaved
+};
+
+// Runs another program with its output captured.
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const Environment& environment = {}, DWORD timeoutMs = kChildTimeoutMs);
+
 // Called by main: runs the scenario named on the command line, if any, and
 // sets exitCode. False when this process is not a child.
 bool RunChildScenarioIfRequested(int argc, char** argv, int& exitCode);

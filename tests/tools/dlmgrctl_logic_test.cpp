@@ -1,0 +1,120 @@
+// dlmgrctl's parsing, offline checks and change descriptions.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "tests/support/store_file.h"
+#include "tools/dlmgrctl/options.h"
+#include "tools/dlmgrctl/store_inspection.h"
+#include "tools/dlmgrctl/task_changes.h"
+#include "tools/dlmgrctl/task_text.h"
+
+namespace dlmgrctl {
+namespace {
+
+std::string Bytes(const dlmgr::StoreBlock& block) {
+    return std::string(reinterpret_cast<const char*>(&block), sizeof(block));
+}
+
+TEST(DlmgrctlText, IdsRoundTripAsTheLogWritesThem) {
+    const auto id = ParseTaskId("0000000100000000000000000000000A");
+    ASSERT_TRUE(id.has_value());
+    EXPECT_EQ(id->bytes[0], 1);
+    EXPECT_EQ(id->bytes[12], 0x0A);
+    EXPECT_EQ(FormatId(*id), "0000000100000000000000000000000a");
+    for (const char* bad : {"", "01", "0000000100000000000000000000000g",
+                            "0000000100000000000000000000000a0"}) {
+        EXPECT_FALSE(ParseTaskId(bad).has_value()) << bad;
+    }
+}
+
+TEST(DlmgrctlText, StatusesAndKindsByNameOrNumber) {
+    EXPECT_EQ(ParseStatus("paused"), 2);
+    EXPECT_EQ(ParseStatus("closed"), 7);
+    EXPECT_EQ(ParseStatus("12"), 12);
+    EXPECT_FALSE(ParseStatus("bogus").has_value());
+    EXPECT_FALSE(ParseStatus("3x").has_value());
+    EXPECT_EQ(ParseKind("torrent"), 1);
+    EXPECT_EQ(ParseKind("-4"), -4);
+    EXPECT_FALSE(ParseKind("").has_value());
+    EXPECT_STREQ(StatusName(42), "unknown");
+}
+
+TEST(DlmgrctlText, JsonStringsEscapeAndConvertTheCodePageToUtf8) {
+    EXPECT_EQ(JsonString("C:\\a \"b\"\n"), "\"C:\\\\a \\\"b\\\"\\n\"");
+    EXPECT_EQ(JsonString(std::string("\x01", 1)), "\"\\u0001\"");
+    EXPECT_EQ(JsonString("plain"), "\"plain\"");
+}
+
+TEST(DlmgrctlOptions, UnknownOptionsMissingValuesAndBadNumbersAreUsageErrors) {
+    EXPECT_THROW(Options({"--nope"}, {}, {}), UsageError);
+    EXPECT_THROW(Options({"--id"}, {"id"}, {}), UsageError);
+    const Options options({"pos", "--count", "x", "--json"}, {"count"}, {"json"});
+    EXPECT_TRUE(options.Has("json"));
+    EXPECT_EQ(options.positionals(), std::vector<std::string>({"pos"}));
+    EXPECT_THROW(options.Number("count", 0, 0, 10), UsageError);
+    EXPECT_THROW(options.Require("missing"), UsageError);
+    EXPECT_THROW(options.AtMostPositionals(0), UsageError);
+}
+
+TEST(DlmgrctlInspection, HealthyStorePassesEveryCheck) {
+    auto block = dlmgr::test::EmptyStore();
+    dlmgr::test::PutRecord(*block, dlmgr::test::MakeTaskRecord(1, 2));
+    const StoreReport report = InspectStore(Bytes(*block));
+    EXPECT_TRUE(report.problems.empty());
+    ASSERT_EQ(report.records.size(), 1u);
+}
+
+TEST(DlmgrctlInspection, EveryKindOfDamageIsReported) {
+    auto block = dlmgr::test::EmptyStore();
+    dlmgr::test::PutRecord(*block, dlmgr::test::MakeTaskRecord(1, 9));
+    TaskRecord unterminated = dlmgr::test::MakeTaskRecord(2, 1);
+    std::memset(unterminated.filePath, 'p', sizeof(unterminated.filePath));
+    std::memset(unterminated.torrentName, 't', sizeof(unterminated.torrentName));
+    std::memset(unterminated.source, 's', sizeof(unterminated.source));
+    dlmgr::test::PutRecord(*block, unterminated);
+    dlmgr::test::PutRecord(*block, dlmgr::test::MakeTaskRecord(1, 2));
+    block->header.magic = 3;
+    const StoreReport report = InspectStore(Bytes(*block));
+    const std::vector<std::string> fragments = {"magic is 3", "status 9", "filePath has no",
+                                                "torrentName has no", "source has no",
+                                                "same id as record 0"};
+    ASSERT_EQ(report.problems.size(), fragments.size());
+    for (size_t i = 0; i < fragments.size(); ++i) {
+        EXPECT_NE(report.problems[i].find(fragments[i]), std::string::npos) << report.problems[i];
+    }
+}
+
+TEST(DlmgrctlInspection, ShortFilesAndCountsBeyondTheTableAreBoundedNotRead) {
+    auto block = dlmgr::test::EmptyStore();
+    block->header.taskCount = 900;
+    const StoreReport big = InspectStore(Bytes(*block));
+    EXPECT_EQ(big.records.size(), 512u);
+    EXPECT_NE(big.problems[0].find("above 512"), std::string::npos);
+
+    block->header.taskCount = 3;
+    const StoreReport shortFile = InspectStore(Bytes(*block).substr(0, 16 + 1112 + 10));
+    EXPECT_EQ(shortFile.records.size(), 1u);
+    EXPECT_EQ(shortFile.problems.size(), 2u) << "size and missing records";
+
+    EXPECT_FALSE(InspectStore("abc").problems.empty());
+}
+
+TEST(DlmgrctlChanges, AddedRemovedAndChangedTasksById) {
+    const TaskRecord a = dlmgr::test::MakeTaskRecord(1, 0);
+    const TaskRecord b = dlmgr::test::MakeTaskRecord(2, 2);
+    const TaskRecord aDone = dlmgr::test::MakeTaskRecord(1, 1);
+    const TaskRecord c = dlmgr::test::MakeTaskRecord(3, 0);
+    const auto changes = DiffTasks({a, b}, {aDone, c});
+    ASSERT_EQ(changes.size(), 3u);
+    EXPECT_EQ(DescribeChange(changes[0]),
+              "changed 000000010000000000000000" + std::string("5a000000") +
+                  " 0 running -> 1 completed");
+    EXPECT_EQ(changes[1].kind, TaskChange::kRemoved);
+    EXPECT_EQ(changes[2].kind, TaskChange::kAdded);
+    EXPECT_TRUE(DiffTasks({a, b}, {a, b}).empty());
+}
+
+}  // namespace
+}  // namespace dlmgrctl

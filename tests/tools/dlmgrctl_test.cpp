@@ -1,0 +1,163 @@
+// dlmgrctl run as a host would be, in processes with this test's profile.
+#include <windows.h>
+
+#include "settings/settings_names.h"
+#include "tests/module/host_calls.h"
+#include "tests/module/module_fixture.h"
+#include "tests/support/registry_fixture.h"
+#include "tests/support/test_sync.h"
+
+namespace dlmgr::test {
+namespace {
+
+const std::string kPausedId = "0000000100000000000000000000000a";
+const std::string kRunningId = "00000002000000000000000000000000";
+
+class DlmgrctlTest : public ModuleTest {
+protected:
+    ProgramResult Ctl(const std::vector<std::string>& args) {
+        return RunProgram(ExecutableFolder() + "\\dlmgrctl.exe", args, ChildEnvironment());
+    }
+    ProgramResult Set(const std::string& id, const std::string& status) {
+        return Ctl({"set", "--id", id, "--kind", "engine", "--status", status, "--file",
+                    "C:\\d\\" + id + ".zip"});
+    }
+    static bool Contains(const ProgramResult& result, const std::string& text) {
+        return result.output.find(text) != std::string::npos;
+    }
+    // Keeps the store mapped, as a running host would, so that each dlmgrctl
+    // process sees what the previous one registered.
+    void HoldStore() {
+        holder = Start("HoldStore", {holdName});
+        ASSERT_TRUE(NamedEvent(holdName + "-loaded").WaitFor());
+    }
+    void TearDown() override {
+        release.Signal();
+        if (holder.started()) {
+            EXPECT_EQ(holder.Wait(), 0);
+        }
+        ModuleTest::TearDown();
+    }
+
+    std::string holdName = UniqueName("ctl-hold");
+    NamedEvent release{holdName + "-release"};
+    ChildProcess holder;
+};
+
+TEST_F(DlmgrctlTest, RegistersListsAndActsOnTasks) {
+    HoldStore();
+    ASSERT_EQ(Set(kPausedId, "paused").exitCode, 0);
+    ASSERT_EQ(Set(kRunningId, "0").exitCode, 0);
+
+    const auto all = Ctl({"list"});
+    EXPECT_EQ(all.exitCode, 0) << all.output;
+    EXPECT_TRUE(Contains(all, "change counters: running 1, stopped 1")) << all.output;
+    EXPECT_TRUE(Contains(all, kPausedId + "  engine   2 paused")) << all.output;
+
+    const auto json = Ctl({"list", "running", "--json"});
+    EXPECT_EQ(json.output,
+              "{\"timeStamps\":{\"running\":1,\"stopped\":1},\"tasks\":[{\"category\":\"running\","
+              "\"index\":0,\"id\":\"" + kRunningId + "\",\"kind\":0,\"kindName\":\"engine\","
+              "\"status\":0,\"statusName\":\"running\",\"filePath\":\"C:\\\\d\\\\" + kRunningId +
+              ".zip\",\"torrentName\":\"\",\"source\":\"\"}]}\r\n");
+
+    EXPECT_EQ(Ctl({"delete", kRunningId}).exitCode, 1) << "a running task cannot be deleted";
+    EXPECT_EQ(Ctl({"resume", kPausedId}).exitCode, 1) << "no DLEngine is set";
+    EXPECT_EQ(Ctl({"delete", kPausedId}).exitCode, 0);
+    EXPECT_TRUE(Contains(Ctl({"list", "stopped"}), "stopped tasks: 0"));
+}
+
+TEST_F(DlmgrctlTest, BadInputIsRefusedWithExitTwoAndChangesNothing) {
+    HoldStore();
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"frobnicate"},
+        {"list", "sideways"},
+        {"set", "--id", "12", "--kind", "engine", "--status", "0", "--file", "f"},
+        {"set", "--id", kPausedId, "--kind", "engine", "--status", "bogus", "--file", "f"},
+        {"set", "--id", kPausedId, "--kind", "engine", "--status", "0", "--file",
+         std::string(512, 'f')},
+        {"set", "--id", kPausedId, "--kind", "engine", "--status", "0"},
+        {"resume", "not-an-id"},
+        {"watch", "--interval", "fast"},
+        {"inspect", "C:\\no\\such\\file.dat"},
+    };
+    for (const auto& args : bad) {
+        const auto result = Ctl(args);
+        EXPECT_EQ(result.exitCode, 2) << (args.empty() ? "" : args[0]) << ": " << result.output;
+        EXPECT_TRUE(Contains(result, "dlmgrctl")) << result.output;
+    }
+    EXPECT_TRUE(Contains(Ctl({"list"}), "change counters: running 0, stopped 0"));
+    const auto help = Ctl({"set", "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(Contains(help, "usage: dlmgrctl set"));
+}
+
+TEST_F(DlmgrctlTest, InspectReadsTheFileWithoutLoadingTheModule) {
+    auto block = EmptyStore();
+    PutRecord(*block, MakeTaskRecord(1, DLMGR_STATUS_RUNNING));
+    PutRecord(*block, MakeTaskRecord(1, DLMGR_STATUS_COMPLETED));
+    PrepareStore(*block);
+
+    const auto result = Ctl({"inspect"});
+    EXPECT_EQ(result.exitCode, 1) << "the duplicate id is a problem";
+    EXPECT_TRUE(Contains(result, "same id as record 0")) << result.output;
+    EXPECT_TRUE(Contains(result, "task count 2")) << result.output;
+    // Loading the module here would have purged both tasks.
+    EXPECT_EQ(Store()->header.taskCount, 2u);
+
+    const auto json = Ctl({"inspect", DataFile(), "--json"});
+    EXPECT_TRUE(Contains(json, "\"taskCount\":2")) << json.output;
+}
+
+DLMGR_CHILD_SCENARIO(HoldListing) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    lib.GetTaskCount(0);
+    NamedEvent(args.at(0) + "-loaded").Signal();
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-release").WaitFor());
+    TaskRecord spare;
+    lib.GetTaskInfo(&spare);
+}
+
+TEST_F(DlmgrctlTest, LockNamesTheProcessHoldingTheStore) {
+    EXPECT_TRUE(Contains(Ctl({"lock"}), "not in use"));
+    holder = Start("HoldListing", {holdName});
+    ASSERT_TRUE(NamedEvent(holdName + "-loaded").WaitFor());
+    const auto held = Ctl({"lock"});
+    EXPECT_EQ(held.exitCode, 0);
+    EXPECT_TRUE(Contains(held, "held by thread")) << held.output;
+    EXPECT_TRUE(Contains(held, "1 level(s), 0 waiter(s)")) << held.output;
+    EXPECT_TRUE(Contains(held, "module_tests.exe")) << held.output;
+    release.Signal();
+    ASSERT_EQ(holder.Wait(), 0);
+}
+
+// Registers task 7 and keeps changing its status every 50 ms for three
+// seconds, so a watcher started at any moment sees a change.
+DLMGR_CHILD_SCENARIO(KeepChangingATask) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    TaskRecord record = MakeTaskRecord(7, DLMGR_STATUS_RUNNING);
+    for (int i = 0; i < 60; ++i) {
+        record.status = i % 2 ? DLMGR_STATUS_PAUSED : DLMGR_STATUS_RUNNING;
+        Register(lib, record);
+        ::Sleep(50);
+    }
+}
+
+TEST_F(DlmgrctlTest, WatchReportsTheTasksThatChange) {
+    HoldStore();
+    ChildProcess changer = Start("KeepChangingATask");
+    const auto watched = Ctl({"watch", "--interval", "20", "--count", "2"});
+    EXPECT_EQ(changer.Wait(), 0);
+    EXPECT_EQ(watched.exitCode, 0);
+    EXPECT_TRUE(Contains(watched, "watching ")) << watched.output;
+    EXPECT_TRUE(Contains(watched, "counters running ")) << watched.output;
+    const std::string id = "000000070000000000000000" "5a000000";
+    EXPECT_TRUE(Contains(watched, "changed " + id) || Contains(watched, "added   " + id))
+        << watched.output;
+}
+
+}  // namespace
+}  // namespace dlmgr::test

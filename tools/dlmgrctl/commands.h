@@ -1,0 +1,23 @@
+// The dlmgrctl commands. Each takes the words after its name and returns the
+// exit code; UsageError leaves them for bad usage or input.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace dlmgrctl {
+
+using Words = std::vector<std::string>;
+
+int RunList(const Words& words);
+int RunWatch(const Words& words);
+int RunSet(const Words& words);
+// action: "open", "resume", "again" or "delete".
+int RunAction(const std::string& action, const Words& words);
+int RunInspect(const Words& words);
+int RunLock(const Words& words);
+
+// Help text of a command, or of the tool when command is empty.
+const char* HelpText(const std::string& command);
+
+}  // namespace dlmgrctl

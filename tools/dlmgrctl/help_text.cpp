@@ -1,0 +1,52 @@
+#include "tools/dlmgrctl/commands.h"
+
+namespace dlmgrctl {
+
+const char* HelpText(const std::string& command) {
+    if (command == "list") {
+        return "usage: dlmgrctl list [running|stopped|all] [--json]\n"
+               "Prints the change counters, then each task of the list(s): index, id, kind,\n"
+               "status and file path. --json prints the same as one JSON object.\n";
+    }
+    if (command == "watch") {
+        return "usage: dlmgrctl watch [--interval MS] [--count N]\n"
+               "Polls the change counters every MS milliseconds (default 500) and prints the\n"
+               "tasks added, removed or changed at each change; stops after N changes, or on\n"
+               "Ctrl+C when N is 0 (the default).\n";
+    }
+    if (command == "set") {
+        return "usage: dlmgrctl set --id HEX --kind engine|torrent|N --status N|NAME\n"
+               "                    --file PATH [--torrent NAME] [--source TEXT]\n"
+               "Registers a task, or replaces the one with the same id. HEX is 32 hex digits,\n"
+               "as the log writes ids. Status names: running, completed, paused, stopped,\n"
+               "running-4, running-5, running-6, closed.\n";
+    }
+    if (command == "open" || command == "resume" || command == "again" || command == "delete") {
+        return "usage: dlmgrctl open|resume|again|delete ID\n"
+               "open: hands a completed task's file to its associated program.\n"
+               "resume: restarts a paused task. again: downloads a completed or stopped task\n"
+               "again. delete: removes a stopped task (and a paused engine task's work files).\n"
+               "Exit code 1 when the module refuses; its log says why.\n";
+    }
+    if (command == "inspect") {
+        return "usage: dlmgrctl inspect [PATH] [--json]\n"
+               "Reads a dlmgr.dat without loading the module, so nothing is purged, and checks\n"
+               "its size, magic, count, statuses, text fields and ids. PATH defaults to the\n"
+               "user's data file. Exit code 1 when a check fails, 2 when PATH cannot be read.\n";
+    }
+    if (command == "lock") {
+        return "usage: dlmgrctl lock\n"
+               "Shows the state of the store lock read from its shared block: owner thread and\n"
+               "process, levels held and waiters, for finding a host that holds the store.\n";
+    }
+    return "usage: dlmgrctl COMMAND [ARGS]\n"
+           "  list [running|stopped|all] [--json]   the tasks and change counters\n"
+           "  watch [--interval MS] [--count N]     print changes as they happen\n"
+           "  set --id HEX --kind K --status S --file PATH [--torrent NAME] [--source TEXT]\n"
+           "  open|resume|again|delete ID           act on a task\n"
+           "  inspect [PATH] [--json]               check a data file offline\n"
+           "  lock                                  state of the store lock\n"
+           "dlmgrctl COMMAND --help for more. Exit codes: 0 done, 1 refused, 2 bad usage.\n";
+}
+
+}  // namespace dlmgrctl

@@ -1,0 +1,95 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "tools/dlmgrctl/commands.h"
+#include "tools/dlmgrctl/options.h"
+#include "tools/dlmgrctl/store_inspection.h"
+#include "tools/dlmgrctl/task_text.h"
+#include "win/unique_resource.h"
+
+namespace dlmgrctl {
+
+namespace {
+
+std::string DefaultDataFile() {
+    char path[MAX_PATH] = {};
+    ::ExpandEnvironmentStringsA("%USERPROFILE%\\Application Data\\p4p\\dlmgr.dat", path,
+                                sizeof(path));
+    return path;
+}
+
+bool ReadFileBytes(const std::string& path, std::string& bytes) {
+    dlmgr::UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    char chunk[65536];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        bytes.append(chunk, read);
+    }
+    return true;
+}
+
+void PrintJson(const std::string& path, const StoreReport& report) {
+    std::string json = "{\"path\":" + JsonString(path) +
+                       ",\"size\":" + std::to_string(report.fileSize) +
+                       ",\"magic\":" + std::to_string(report.header.magic) +
+                       ",\"timeStamps\":{\"running\":" + std::to_string(report.header.timeStamp[0]) +
+                       ",\"stopped\":" + std::to_string(report.header.timeStamp[1]) +
+                       "},\"taskCount\":" + std::to_string(report.header.taskCount) +
+                       ",\"problems\":[";
+    for (size_t i = 0; i < report.problems.size(); ++i) {
+        json += (i ? "," : "") + JsonString(report.problems[i]);
+    }
+    json += "],\"records\":[";
+    for (size_t i = 0; i < report.records.size(); ++i) {
+        const TaskRecord& r = report.records[i];
+        json += std::string(i ? "," : "") + "{\"index\":" + std::to_string(i) + ",\"id\":\"" +
+                FormatId(r.id) + "\",\"kind\":" + std::to_string(r.kind) +
+                ",\"status\":" + std::to_string(r.status) + ",\"statusName\":\"" +
+                StatusName(r.status) + "\",\"filePath\":" +
+                JsonString(FieldString(r.filePath, sizeof(r.filePath))) + "}";
+    }
+    std::printf("%s]}\n", json.c_str());
+}
+
+void PrintText(const std::string& path, const StoreReport& report) {
+    std::printf("data file: %s\n", path.c_str());
+    std::printf("size %lld bytes, magic %u, task count %u, counters running %u, stopped %u\n",
+                report.fileSize, report.header.magic, report.header.taskCount,
+                report.header.timeStamp[0], report.header.timeStamp[1]);
+    if (report.problems.empty()) {
+        std::printf("checks: all passed\n");
+    } else {
+        std::printf("checks: %u problem(s)\n", static_cast<unsigned>(report.problems.size()));
+        for (const auto& problem : report.problems) std::printf("  - %s\n", problem.c_str());
+    }
+    for (size_t i = 0; i < report.records.size(); ++i) {
+        const TaskRecord& r = report.records[i];
+        std::printf("  %-4u %s  %-8s %d %-10s %s\n", static_cast<unsigned>(i),
+                    FormatId(r.id).c_str(), KindName(r.kind), r.status, StatusName(r.status),
+                    FieldString(r.filePath, sizeof(r.filePath)).c_str());
+    }
+}
+
+}  // namespace
+
+int RunInspect(const Words& words) {
+    const Options options(words, {}, {"json"});
+    options.AtMostPositionals(1);
+    const std::string path =
+        options.positionals().empty() ? DefaultDataFile() : options.positionals()[0];
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes)) throw UsageError("cannot read " + path);
+    const StoreReport report = InspectStore(bytes);
+    if (options.Has("json")) {
+        PrintJson(path, report);
+    } else {
+        PrintText(path, report);
+    }
+    return report.problems.empty() ? kExitDone : kExitRefused;
+}
+
+}  // namespace dlmgrctl

@@ -1,0 +1,69 @@
+#include <cstdio>
+
+#include "tools/dlmgrctl/commands.h"
+#include "tools/dlmgrctl/options.h"
+#include "tools/dlmgrctl/task_listing.h"
+#include "tools/dlmgrctl/task_text.h"
+
+namespace dlmgrctl {
+
+namespace {
+
+void PrintTable(int category, const std::vector<TaskRecord>& tasks) {
+    std::printf("%s tasks: %u\n", CategoryName(category), static_cast<unsigned>(tasks.size()));
+    if (tasks.empty()) return;
+    std::printf("  %-4s %-32s  %-8s %-13s %s\n", "#", "id", "kind", "status", "file");
+    for (size_t i = 0; i < tasks.size(); ++i) {
+        const TaskRecord& task = tasks[i];
+        const std::string status = std::to_string(task.status) + " " + StatusName(task.status);
+        std::printf("  %-4u %s  %-8s %-13s %s\n", static_cast<unsigned>(i), FormatId(task.id).c_str(),
+                    KindName(task.kind), status.c_str(),
+                    FieldString(task.filePath, sizeof(task.filePath)).c_str());
+    }
+}
+
+std::string TaskJson(int category, size_t index, const TaskRecord& task) {
+    return "{\"category\":\"" + std::string(CategoryName(category)) +
+           "\",\"index\":" + std::to_string(index) + ",\"id\":\"" + FormatId(task.id) +
+           "\",\"kind\":" + std::to_string(task.kind) + ",\"kindName\":\"" + KindName(task.kind) +
+           "\",\"status\":" + std::to_string(task.status) + ",\"statusName\":\"" +
+           StatusName(task.status) + "\",\"filePath\":" +
+           JsonString(FieldString(task.filePath, sizeof(task.filePath))) +
+           ",\"torrentName\":" + JsonString(FieldString(task.torrentName, sizeof(task.torrentName))) +
+           ",\"source\":" + JsonString(FieldString(task.source, sizeof(task.source))) + "}";
+}
+
+}  // namespace
+
+int RunList(const Words& words) {
+    const Options options(words, {}, {"json"});
+    options.AtMostPositionals(1);
+    const std::string which = options.positionals().empty() ? "all" : options.positionals()[0];
+    std::vector<int> categories;
+    if (which == "running") categories = {0};
+    else if (which == "stopped") categories = {1};
+    else if (which == "all") categories = {0, 1};
+    else throw UsageError("list takes running, stopped or all, not " + which);
+
+    const unsigned running = DM_GetTimeStamp(0);
+    const unsigned stopped = DM_GetTimeStamp(1);
+    if (options.Has("json")) {
+        std::string json = "{\"timeStamps\":{\"running\":" + std::to_string(running) +
+                           ",\"stopped\":" + std::to_string(stopped) + "},\"tasks\":[";
+        bool first = true;
+        for (int category : categories) {
+            const auto tasks = CopyTasks(category);
+            for (size_t i = 0; i < tasks.size(); ++i) {
+                json += (first ? "" : ",") + TaskJson(category, i, tasks[i]);
+                first = false;
+            }
+        }
+        std::printf("%s]}\n", json.c_str());
+        return kExitDone;
+    }
+    std::printf("change counters: running %u, stopped %u\n", running, stopped);
+    for (int category : categories) PrintTable(category, CopyTasks(category));
+    return kExitDone;
+}
+
+}  // namespace dlmgrctl

@@ -1,0 +1,53 @@
+#include "tools/dlmgrctl/options.h"
+
+#include <cstdlib>
+
+namespace dlmgrctl {
+
+Options::Options(const std::vector<std::string>& words, const std::set<std::string>& valued,
+                 const std::set<std::string>& flags) {
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word.size() < 2 || word.compare(0, 2, "--") != 0) {
+            positionals_.push_back(word);
+            continue;
+        }
+        const std::string name = word.substr(2);
+        if (flags.count(name)) {
+            values_[name] = "";
+        } else if (valued.count(name)) {
+            if (i + 1 >= words.size()) throw UsageError("--" + name + " needs a value");
+            values_[name] = words[++i];
+        } else {
+            throw UsageError("unknown option " + word);
+        }
+    }
+}
+
+std::string Options::Get(const std::string& name, const std::string& fallback) const {
+    auto found = values_.find(name);
+    return found == values_.end() ? fallback : found->second;
+}
+
+std::string Options::Require(const std::string& name) const {
+    if (!Has(name)) throw UsageError("--" + name + " is required");
+    return Get(name);
+}
+
+long Options::Number(const std::string& name, long fallback, long minimum, long maximum) const {
+    if (!Has(name)) return fallback;
+    const std::string text = Get(name);
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < minimum || value > maximum) {
+        throw UsageError("--" + name + " takes a whole number from " + std::to_string(minimum) +
+                         " to " + std::to_string(maximum));
+    }
+    return value;
+}
+
+void Options::AtMostPositionals(size_t count) const {
+    if (positionals_.size() > count) throw UsageError("unexpected argument " + positionals_[count]);
+}
+
+}  // namespace dlmgrctl

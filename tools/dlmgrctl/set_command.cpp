@@ -1,0 +1,78 @@
+#include <cstdio>
+#include <cstring>
+
+#include "tools/dlmgrctl/commands.h"
+#include "tools/dlmgrctl/options.h"
+#include "tools/dlmgrctl/task_text.h"
+
+namespace dlmgrctl {
+
+namespace {
+
+// Copies text into a field, refusing text that would not leave room for its
+// terminator.
+template <size_t Width>
+void FillField(char (&field)[Width], const std::string& text, const char* option) {
+    if (text.size() >= Width) {
+        throw UsageError(std::string("--") + option + " is " + std::to_string(text.size()) +
+                         " characters; at most " + std::to_string(Width - 1) + " fit");
+    }
+    std::memcpy(field, text.c_str(), text.size() + 1);
+}
+
+}  // namespace
+
+int RunSet(const Words& words) {
+    const Options options(words, {"id", "kind", "status", "file", "torrent", "source"}, {});
+    options.AtMostPositionals(0);
+    TaskRecord record;
+    std::memset(&record, 0, sizeof(record));
+
+    const auto id = ParseTaskId(options.Require("id"));
+    if (!id) throw UsageError("--id takes 32 hexadecimal digits, as the log writes an id");
+    record.id = *id;
+    const auto kind = ParseKind(options.Require("kind"));
+    if (!kind) throw UsageError("--kind takes engine, torrent or a number");
+    record.kind = *kind;
+    const auto status = ParseStatus(options.Require("status"));
+    if (!status) {
+        throw UsageError("--status takes a number or one of running, completed, paused, stopped, "
+                         "running-4, running-5, running-6, closed");
+    }
+    record.status = *status;
+    FillField(record.filePath, options.Require("file"), "file");
+    FillField(record.torrentName, options.Get("torrent"), "torrent");
+    FillField(record.source, options.Get("source"), "source");
+
+    if (!DM_SetTaskInfo(&record)) {
+        std::fprintf(stderr, "dlmgrctl: the module refused the task (is the table full?)\n");
+        return kExitRefused;
+    }
+    std::printf("registered %s as %d %s\n", FormatId(record.id).c_str(), record.status,
+                StatusName(record.status));
+    return kExitDone;
+}
+
+int RunAction(const std::string& action, const Words& words) {
+    const Options options(words, {}, {});
+    if (options.positionals().size() != 1) throw UsageError(action + " takes one task id");
+    const auto id = ParseTaskId(options.positionals()[0]);
+    if (!id) throw UsageError("a task id is 32 hexadecimal digits");
+
+    DlmgrBool done = 0;
+    if (action == "open") done = DM_OpenTaskFile(&*id);
+    else if (action == "resume") done = DM_ResumeTask(&*id);
+    else if (action == "again") done = DM_DownloadAgain(&*id);
+    else done = DM_DeleteTask(&*id);
+    if (!done) {
+        std::fprintf(stderr,
+                     "dlmgrctl: the module refused to %s %s (unknown id, wrong status or kind, or "
+                     "a setting is missing; its log says which)\n",
+                     action.c_str(), options.positionals()[0].c_str());
+        return kExitRefused;
+    }
+    std::printf("%s %s: done\n", action.c_str(), options.positionals()[0].c_str());
+    return kExitDone;
+}
+
+}  // namespace dlmgrctl

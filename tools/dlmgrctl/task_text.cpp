@@ -1,0 +1,127 @@
+#include "tools/dlmgrctl/task_text.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "store/task_id.h"
+
+namespace dlmgrctl {
+
+namespace {
+
+constexpr const char* kStatusNames[8] = {"running",   "completed", "paused",    "stopped",
+                                         "running-4", "running-5", "running-6", "closed"};
+
+std::optional<long> ParseNumber(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0') return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+const char* StatusName(int status) {
+    return status >= 0 && status < 8 ? kStatusNames[status] : "unknown";
+}
+
+const char* CategoryName(int category) { return category == 0 ? "running" : "stopped"; }
+
+const char* KindName(int kind) {
+    switch (kind) {
+        case DLMGR_KIND_ENGINE: return "engine";
+        case DLMGR_KIND_TORRENT: return "torrent";
+        default: return "other";
+    }
+}
+
+std::optional<int> ParseStatus(const std::string& text) {
+    for (int status = 0; status < 8; ++status) {
+        if (text == kStatusNames[status]) return status;
+    }
+    const auto number = ParseNumber(text);
+    if (number && *number >= INT_MIN && *number <= INT_MAX) return static_cast<int>(*number);
+    return std::nullopt;
+}
+
+std::optional<int> ParseKind(const std::string& text) {
+    if (text == "engine") return DLMGR_KIND_ENGINE;
+    if (text == "torrent") return DLMGR_KIND_TORRENT;
+    const auto number = ParseNumber(text);
+    if (number) return static_cast<int>(*number);
+    return std::nullopt;
+}
+
+std::optional<TaskId> ParseTaskId(const std::string& text) {
+    if (text.size() != 32) return std::nullopt;
+    TaskId id = {};
+    for (int word = 0; word < 4; ++word) {
+        unsigned long value = 0;
+        for (int digit = 0; digit < 8; ++digit) {
+            const char c = text[word * 8 + digit];
+            int nibble;
+            if (c >= '0' && c <= '9') nibble = c - '0';
+            else if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
+            else return std::nullopt;
+            value = (value << 4) | static_cast<unsigned long>(nibble);
+        }
+        for (int byte = 0; byte < 4; ++byte) {
+            id.bytes[word * 4 + byte] = static_cast<unsigned char>(value >> (8 * byte));
+        }
+    }
+    return id;
+}
+
+std::string FormatId(const TaskId& id) {
+    char text[dlmgr::kTaskIdTextSize];
+    dlmgr::FormatTaskId(id, text);
+    return text;
+}
+
+std::string FieldString(const char* field, size_t width) {
+    return std::string(field, ::strnlen(field, width));
+}
+
+bool FieldTerminated(const char* field, size_t width) { return ::strnlen(field, width) < width; }
+
+std::string JsonString(const std::string& ansiText) {
+    std::string utf8;
+    if (!ansiText.empty()) {
+        const int wideLength = ::MultiByteToWideChar(CP_ACP, 0, ansiText.data(),
+                                                     static_cast<int>(ansiText.size()), nullptr, 0);
+        std::vector<wchar_t> wide(wideLength);
+        ::MultiByteToWideChar(CP_ACP, 0, ansiText.data(), static_cast<int>(ansiText.size()),
+                              wide.data(), wideLength);
+        const int length =
+            ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+        utf8.resize(length);
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &utf8[0], length, nullptr,
+                              nullptr);
+    }
+    std::string json = "\"";
+    for (unsigned char c : utf8) {
+        switch (c) {
+            case '"': json += "\\\""; break;
+            case '\\': json += "\\\\"; break;
+            case '\n': json += "\\n"; break;
+            case '\r': json += "\\r"; break;
+            case '\t': json += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+                    json += escaped;
+                } else {
+                    json += static_cast<char>(c);
+                }
+        }
+    }
+    return json + "\"";
+}
+
+}  // namespace dlmgrctl

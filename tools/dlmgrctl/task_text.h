@@ -1,0 +1,33 @@
+// How dlmgrctl names and parses the fields of a task.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "dlmgr.h"
+
+namespace dlmgrctl {
+
+// "running", "completed", "paused", "stopped", "running-4".."running-6",
+// "closed"; "unknown" outside 0..7.
+const char* StatusName(int status);
+const char* CategoryName(int category);
+const char* KindName(int kind);
+
+// A status number, or one of the names above.
+std::optional<int> ParseStatus(const std::string& text);
+// "engine", "torrent" or a number.
+std::optional<int> ParseKind(const std::string& text);
+// 32 hex digits, as the module's log writes an id (four little-endian words).
+std::optional<TaskId> ParseTaskId(const std::string& text);
+std::string FormatId(const TaskId& id);
+
+// A text field read within its width.
+std::string FieldString(const char* field, size_t width);
+// True when the field has a terminator within its width.
+bool FieldTerminated(const char* field, size_t width);
+
+// JSON string literal of ANSI (code page of the process) text, as UTF-8.
+std::string JsonString(const std::string& ansiText);
+
+}  // namespace dlmgrctl
