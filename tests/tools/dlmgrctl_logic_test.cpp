@@ -77,8 +77,8 @@ TEST(DlmgrctlInspection, EveryKindOfDamageIsReported) {
     dlmgr::test::PutRecord(*block, dlmgr::test::MakeTaskRecord(1, 2));
     block->header.magic = 3;
     const StoreReport report = InspectStore(Bytes(*block));
-    const std::vector<std::string> fragments = {"magic is 3", "status 9", "filePath has no",
-                                                "torrentName has no", "source has no",
+    const std::vector<std::string> fragments = {"magic is 3", "status 9", "torrentName has no",
+                                                "filePath has no", "source has no",
                                                 "same id as record 0"};
     ASSERT_EQ(report.problems.size(), fragments.size());
     for (size_t i = 0; i < fragments.size(); ++i) {
