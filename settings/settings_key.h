@@ -27,9 +27,6 @@ public:
     // when the read fails. True when buffer now holds the value.
     bool ReadStringHere(const char* name, char* buffer, DWORD size) const;
 
-    HKEY root() const noexcept { return root_; }
-    const char* subkey() const noexcept { return subkey_; }
-
 private:
     void DeleteValue(const char* name) const noexcept;
 
