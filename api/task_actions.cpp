@@ -39,15 +39,23 @@ DlmgrBool RunTaskAction(const TaskId* id, Action&& action) {
 
 void StartCommand(const CommandBuffer& command) { ::WinExec(command.c_str(), SW_SHOWNORMAL); }
 
-// DLEngine as the start of the command, read straight into the buffer.
-bool ReadEngineCommand(CommandBuffer& command, const char* missingMessage) {
+// Starts DLEngine followed by before, a record field and after. False, and
+// logged, when DLEngine is set nowhere.
+bool StartEngine(const char* missingMessage, const char* before, const char* field, size_t width,
+                 const char* after) {
+    CommandBuffer command;
     TextSpan& text = command.text();
+    // The setting is read straight into the command buffer.
     userSettings.GetString(kEngineCommandValue, text.data(), static_cast<DWORD>(text.limit()));
     text.Refresh();
     if (text.empty()) {
         Log(4, missingMessage);
         return false;
     }
+    text.Append(before);
+    text.AppendAtMost(field, width);
+    text.Append(after);
+    StartCommand(command);
     return true;
 }
 
@@ -105,14 +113,8 @@ extern "C" DlmgrBool DLMGR_CALL DM_ResumeTask(const TaskId* id) {
         const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
         Log(1, messages::kResumeTask, path.text);
         if (record.status == DLMGR_STATUS_PAUSED && IsEngineTask(record)) {
-            CommandBuffer command;
-            if (!ReadEngineCommand(command, messages::kResumeNoEngine)) return false;
-            TextSpan& text = command.text();
-            text.Append(" --restore \"");
-            text.AppendAtMost(record.filePath, sizeof(record.filePath));
-            text.Append(".$p4p$\"");
-            StartCommand(command);
-            return true;
+            return StartEngine(messages::kResumeNoEngine, " --restore \"", record.filePath,
+                               sizeof(record.filePath), ".$p4p$\"");
         }
         if (record.status == DLMGR_STATUS_PAUSED && IsTorrentTask(record)) {
             return StartTorrentClient(record, " ");
@@ -128,14 +130,8 @@ extern "C" DlmgrBool DLMGR_CALL DM_DownloadAgain(const TaskId* id) {
         const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
         Log(1, messages::kDownloadAgain, path.text);
         if (CanDownloadAgain(record) && IsEngineTask(record)) {
-            CommandBuffer command;
-            if (!ReadEngineCommand(command, messages::kAgainNoEngine)) return false;
-            TextSpan& text = command.text();
-            text.Append(" 188 ");
-            text.AppendAtMost(record.source, sizeof(record.source));
-            text.Append(" better");
-            StartCommand(command);
-            return true;
+            return StartEngine(messages::kAgainNoEngine, " 188 ", record.source,
+                               sizeof(record.source), " better");
         }
         if (CanDownloadAgain(record) && IsTorrentTask(record)) {
             return StartTorrentClient(record, " ");

@@ -23,6 +23,15 @@ std::string Quote(const std::string& arg) {
     return quoted + "\"";
 }
 
+// A writable command line: the program and each argument quoted.
+std::vector<char> CommandLine(const std::string& program, const std::vector<std::string>& args) {
+    std::string line = Quote(program);
+    for (const auto& arg : args) line += " " + Quote(arg);
+    std::vector<char> result(line.begin(), line.end());
+    result.push_back('\0');
+    return result;
+}
+
 std::string OwnPath() {
     char path[MAX_PATH];
     DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof(path));
@@ -71,10 +80,9 @@ ChildProcess::~ChildProcess() {
 
 ChildProcess ChildProcess::Start(const std::string& scenario, const ChildArgs& args,
                                  const Environment& environment) {
-    std::string commandLine = Quote(OwnPath()) + " " + kChildFlag + " " + scenario;
-    for (const auto& arg : args) commandLine += " " + Quote(arg);
-    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back('\0');
+    ChildArgs fullArgs = {kChildFlag, scenario};
+    fullArgs.insert(fullArgs.end(), args.begin(), args.end());
+    std::vector<char> mutableLine = CommandLine(OwnPath(), fullArgs);
     std::vector<char> envBlock = BuildEnvironmentBlock(environment);
 
     STARTUPINFOA startup = {};
@@ -138,10 +146,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     UniqueFile writing(writeEnd);
     ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
-    std::string commandLine = Quote(program);
-    for (const auto& arg : args) commandLine += " " + Quote(arg);
-    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back('\0');
+    std::vector<char> mutableLine = CommandLine(program, args);
     std::vector<char> envBlock = BuildEnvironmentBlock(environment);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
