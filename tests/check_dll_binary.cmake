@@ -1,4 +1,4 @@
-# Checks the built DLL: a PE32 DLL whose imports are Windows system DLLs only
+# Checks the built DLL: a PE32 DLL with a version resource, whose imports are Windows system DLLs only
 # and whose exports are exactly the ten DM_ functions, undecorated.
 # Usage: cmake -DDLL=<path> -DOBJDUMP=<i686 objdump> -P check_dll_binary.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
@@ -11,6 +11,10 @@ if(NOT dump MATCHES "file format pei-i386")
 endif()
 if(NOT dump MATCHES "Characteristics[^\n]*\n([^\n]*\n)*[^\n]*DLL")
   message(FATAL_ERROR "${DLL} is not marked as a DLL")
+endif()
+
+if(NOT dump MATCHES "Resource Directory \\[\\.rsrc\\]")
+  message(FATAL_ERROR "${DLL} carries no resources (its version information)")
 endif()
 
 set(allowed KERNEL32.dll USER32.dll ADVAPI32.dll SHELL32.dll SHLWAPI.dll msvcrt.dll)

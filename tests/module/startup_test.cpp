@@ -132,6 +132,22 @@ TEST_F(ModuleTest, SecondProcessSeesTheFirstOnesTasksAndPurgesNothing) {
     EXPECT_EQ(Run("ExpectTasks", {"0"}), 0);
 }
 
+TEST_F(ModuleTest, WithoutAUsableDataFileTheStoreLivesWhileMapped) {
+    // A file where the data folder should be: neither folder nor data file can be made.
+    ::CreateDirectoryA((profile / "Application Data").c_str(), nullptr);
+    WriteWholeFile(DataFolder(), "in the way");
+    const std::string name = UniqueName("paging-store");
+    NamedEvent loaded(name + "-loaded");
+    NamedEvent release(name + "-release");
+    ChildProcess holder = Start("HoldStore", {name, "0", "2"});
+    ASSERT_TRUE(loaded.WaitFor());
+    EXPECT_EQ(Run("ExpectTasks", {"2"}), 0);
+    release.Signal();
+    ASSERT_EQ(holder.Wait(), 0);
+    EXPECT_EQ(Run("ExpectTasks", {"0"}), 0) << "nothing outlives the last mapping";
+    EXPECT_EQ(ReadWholeFile(DataFolder()), "in the way");
+}
+
 TEST_F(ModuleTest, LogSettingsRedirectTheLogAndLevelZeroShowsStartUp) {
     const std::string log = LogEverything();
     ASSERT_EQ(Run("Load"), 0);

@@ -56,9 +56,9 @@ int RunLock(const Words& words) {
         return kExitDone;
     }
     const LONG waiters = snapshot.lockCount - snapshot.recursionCount;
-    std::printf("  held by thread %ld, %ld level(s), %ld waiter(s), spin count %ld\n",
+    std::printf("  held by thread %ld, %ld level(s), %ld waiter(s), lock count %ld, spin count %ld\n",
                 snapshot.ownerThreadId, snapshot.recursionCount, waiters > 0 ? waiters : 0,
-                snapshot.spinCount);
+                snapshot.lockCount, snapshot.spinCount);
     DWORD processId = 0;
     const std::string image = ProcessOfThread(static_cast<DWORD>(snapshot.ownerThreadId), processId);
     if (processId != 0) {
