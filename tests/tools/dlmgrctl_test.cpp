@@ -133,23 +133,26 @@ TEST_F(DlmgrctlTest, LockNamesTheProcessHoldingTheStore) {
     ASSERT_EQ(holder.Wait(), 0);
 }
 
-// Registers task 7 and keeps changing its status every 50 ms for three
-// seconds, so a watcher started at any moment sees a change.
+// Registers task 7 and keeps changing its status every 50 ms until
+// "<name>" is signalled, so a watcher started at any moment sees changes.
 DLMGR_CHILD_SCENARIO(KeepChangingATask) {
     DlmgrLibrary lib;
     ASSERT_TRUE(lib.loaded());
+    NamedEvent stop(args.at(0));
     TaskRecord record = MakeTaskRecord(7, DLMGR_STATUS_RUNNING);
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; !stop.WaitFor(50); ++i) {
         record.status = i % 2 ? DLMGR_STATUS_PAUSED : DLMGR_STATUS_RUNNING;
         Register(lib, record);
-        ::Sleep(50);
     }
 }
 
 TEST_F(DlmgrctlTest, WatchReportsTheTasksThatChange) {
     HoldStore();
-    ChildProcess changer = Start("KeepChangingATask");
+    const std::string stopName = UniqueName("ctl-watch-stop");
+    NamedEvent stop(stopName);
+    ChildProcess changer = Start("KeepChangingATask", {stopName});
     const auto watched = Ctl({"watch", "--interval", "20", "--count", "2"});
+    stop.Signal();
     EXPECT_EQ(changer.Wait(), 0);
     EXPECT_EQ(watched.exitCode, 0);
     EXPECT_TRUE(Contains(watched, "watching ")) << watched.output;
