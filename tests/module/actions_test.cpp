@@ -274,6 +274,17 @@ TEST_F(ActionsTest, DeletingAPausedEngineTaskRemovesItsWorkFilesAndRecord) {
     EXPECT_EQ(Act("delete", task), kChildTrue);
 }
 
+TEST_F(ActionsTest, WorkFilesOfALongPathAreNamedFromTheWholePath) {
+    // Cut to 255 characters, the path would name some other file.
+    Task task;
+    task.filePath = "C:\\" + std::string(400, 'p') + ".avi";
+    EXPECT_EQ(Act("delete", task), kChildTrue);
+    const auto lines = ActionLog();
+    ASSERT_EQ(lines.size(), 2u + 5u);
+    EXPECT_EQ(lines[3], Format(messages::kDeleteFile, task.filePath + ".$p4p$"));
+    EXPECT_EQ(lines[5], Format(messages::kDeleteFile, task.filePath + ".$finfo$"));
+}
+
 TEST_F(ActionsTest, DeletingACompletedTaskKeepsItsFile) {
     Task task;
     task.status = DLMGR_STATUS_COMPLETED;
