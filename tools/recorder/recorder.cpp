@@ -5,17 +5,20 @@
 
 #include <cstring>
 
+#include "win/unique_resource.h"
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     char logPath[MAX_PATH + 8];
     const DWORD length = ::GetModuleFileNameA(nullptr, logPath, MAX_PATH);
     std::strcpy(logPath + length, ".log");
-    HANDLE file = ::CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
+    dlmgr::UniqueFile file(::CreateFileA(logPath, FILE_APPEND_DATA,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 1;
     const char* commandLine = ::GetCommandLineA();
     DWORD written = 0;
-    ::WriteFile(file, commandLine, static_cast<DWORD>(std::strlen(commandLine)), &written, nullptr);
-    ::WriteFile(file, "\r\n", 2, &written, nullptr);
-    ::CloseHandle(file);
+    ::WriteFile(file.get(), commandLine, static_cast<DWORD>(std::strlen(commandLine)), &written,
+                nullptr);
+    ::WriteFile(file.get(), "\r\n", 2, &written, nullptr);
     return 0;
 }
