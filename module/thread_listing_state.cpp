@@ -22,8 +22,8 @@ ThreadListingState* AllocateState() noexcept {
 }  // namespace
 
 ThreadListingState* CurrentListingState() noexcept {
-    const DWORD slot = moduleState.listingSlot.get();
     if (!moduleState.listingSlot) return nullptr;
+    const DWORD slot = moduleState.listingSlot.get();
     auto* state = static_cast<ThreadListingState*>(::TlsGetValue(slot));
     if (state == nullptr) {
         state = AllocateState();
@@ -35,14 +35,8 @@ ThreadListingState* CurrentListingState() noexcept {
     return state;
 }
 
-void AttachListingState() noexcept {
-    if (!moduleState.listingSlot) return;
-    ThreadListingState* state = AllocateState();
-    // Without memory now, the listing functions try again on first use.
-    if (state != nullptr && !::TlsSetValue(moduleState.listingSlot.get(), state)) {
-        ::HeapFree(::GetProcessHeap(), 0, state);
-    }
-}
+// Without memory now, the listing functions try again on first use.
+void AttachListingState() noexcept { CurrentListingState(); }
 
 void DetachListingState() noexcept {
     if (!moduleState.listingSlot) return;

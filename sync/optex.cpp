@@ -7,9 +7,6 @@ namespace dlmgr {
 
 namespace {
 
-constexpr char kEventPrefix[] = "Drelm_Optex_Event_";
-constexpr char kMappingPrefix[] = "Drelm_Optex_MMF_";
-
 // Builds "<prefix><name>" into a 100-byte buffer; false when it would not fit.
 bool BuildObjectName(char (&out)[Optex::kMaxObjectNameLength + 1], const char* prefix,
                      const char* name) {

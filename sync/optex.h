@@ -15,8 +15,11 @@ class OptexGuard;
 
 class Optex {
 public:
-    // Kernel object names are built in 100-byte buffers.
+    // Kernel object names are a prefix and the lock's name, built in 100-byte
+    // buffers. Diagnostics open the mapping by the same name.
     static constexpr size_t kMaxObjectNameLength = 99;
+    static constexpr char kEventPrefix[] = "Drelm_Optex_Event_";
+    static constexpr char kMappingPrefix[] = "Drelm_Optex_MMF_";
 
     Optex() = default;
     Optex(const Optex&) = delete;

@@ -67,6 +67,7 @@ struct TlsSlotTraits {
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueMapping = UniqueResource<KernelHandleTraits>;
 using UniqueEvent = UniqueResource<KernelHandleTraits>;
+using UniqueMutex = UniqueResource<KernelHandleTraits>;
 using UniqueProcess = UniqueResource<KernelHandleTraits>;
 using UniqueThread = UniqueResource<KernelHandleTraits>;
 using UniqueView = UniqueResource<ViewTraits>;

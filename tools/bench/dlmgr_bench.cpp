@@ -58,7 +58,7 @@ int main() {
     }
     CRITICAL_SECTION section;
     ::InitializeCriticalSectionAndSpinCount(&section, 4000);
-    dlmgr::UniqueEvent mutex(::CreateMutexA(nullptr, FALSE, nullptr));
+    dlmgr::UniqueMutex mutex(::CreateMutexA(nullptr, FALSE, nullptr));
     volatile long shared = 0;
 
     auto optexPair = [&] { optex.Enter(); ++shared; optex.Leave(); };

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "store/task_store.h"
-#include "sync/optex_shared.h"
+#include "sync/optex.h"
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/options.h"
 #include "win/unique_resource.h"
@@ -34,7 +34,7 @@ int RunLock(const Words& words) {
     const Options options(words, {}, {});
     options.AtMostPositionals(0);
     // Read-only: looking must never change the lock.
-    const std::string name = std::string("Drelm_Optex_MMF_") + dlmgr::kStoreLockName;
+    const std::string name = std::string(dlmgr::Optex::kMappingPrefix) + dlmgr::kStoreLockName;
     dlmgr::UniqueMapping mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()));
     if (!mapping) {
         std::printf("store lock: not in use (no process has the module loaded)\n");
