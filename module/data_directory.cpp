@@ -36,7 +36,7 @@ void AppendToPath(char (&path)[kPathBufferSize], const char* text) {
     ::lstrcpynA(path + used, text, static_cast<int>(kPathBufferSize - used));
 }
 
-void PrepareDataDirectory(char (&directory)[kPathBufferSize]) {
+void FindDataDirectory(char (&directory)[kPathBufferSize]) {
     std::memset(directory, 0, sizeof(directory));
     if (IsNtFamily()) {
         const DWORD needed = ::ExpandEnvironmentStringsA("%USERPROFILE%\\Application Data",
@@ -47,6 +47,10 @@ void PrepareDataDirectory(char (&directory)[kPathBufferSize]) {
         if (length == 0 || length > kPathBufferSize - 1) directory[0] = '\0';
     }
     AppendToPath(directory, "\\p4p");
+}
+
+void PrepareDataDirectory(char (&directory)[kPathBufferSize]) {
+    FindDataDirectory(directory);
     CreateFolderPath(directory);
 }
 

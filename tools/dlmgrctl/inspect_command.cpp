@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "module/data_directory.h"
+#include "store/task_store.h"
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/options.h"
 #include "tools/dlmgrctl/store_inspection.h"
@@ -12,11 +14,11 @@ namespace dlmgrctl {
 
 namespace {
 
+// Where the module keeps the data file, found without creating any folder.
 std::string DefaultDataFile() {
-    char path[MAX_PATH] = {};
-    ::ExpandEnvironmentStringsA("%USERPROFILE%\\Application Data\\p4p\\dlmgr.dat", path,
-                                sizeof(path));
-    return path;
+    char directory[dlmgr::kPathBufferSize];
+    dlmgr::FindDataDirectory(directory);
+    return std::string(directory) + "\\" + dlmgr::kDataFileName;
 }
 
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
