@@ -47,12 +47,8 @@ void PrintJson(const std::string& path, const StoreReport& report) {
     }
     json += "],\"records\":[";
     for (size_t i = 0; i < report.records.size(); ++i) {
-        const TaskRecord& r = report.records[i];
-        json += std::string(i ? "," : "") + "{\"index\":" + std::to_string(i) + ",\"id\":\"" +
-                FormatId(r.id) + "\",\"kind\":" + std::to_string(r.kind) +
-                ",\"status\":" + std::to_string(r.status) + ",\"statusName\":\"" +
-                StatusName(r.status) + "\",\"filePath\":" +
-                JsonString(FieldString(r.filePath, sizeof(r.filePath))) + "}";
+        json += std::string(i ? "," : "") + "{\"index\":" + std::to_string(i) + "," +
+                TaskJsonMembers(report.records[i]) + "}";
     }
     std::printf("%s]}\n", json.c_str());
 }
@@ -69,10 +65,7 @@ void PrintText(const std::string& path, const StoreReport& report) {
         for (const auto& problem : report.problems) std::printf("  - %s\n", problem.c_str());
     }
     for (size_t i = 0; i < report.records.size(); ++i) {
-        const TaskRecord& r = report.records[i];
-        std::printf("  %-4u %s  %-8s %d %-10s %s\n", static_cast<unsigned>(i),
-                    FormatId(r.id).c_str(), KindName(r.kind), r.status, StatusName(r.status),
-                    FieldString(r.filePath, sizeof(r.filePath)).c_str());
+        std::printf("%s\n", TaskRow(i, report.records[i]).c_str());
     }
 }
 

@@ -13,24 +13,12 @@ void PrintTable(int category, const std::vector<TaskRecord>& tasks) {
     std::printf("%s tasks: %u\n", CategoryName(category), static_cast<unsigned>(tasks.size()));
     if (tasks.empty()) return;
     std::printf("  %-4s %-32s  %-8s %-13s %s\n", "#", "id", "kind", "status", "file");
-    for (size_t i = 0; i < tasks.size(); ++i) {
-        const TaskRecord& task = tasks[i];
-        const std::string status = std::to_string(task.status) + " " + StatusName(task.status);
-        std::printf("  %-4u %s  %-8s %-13s %s\n", static_cast<unsigned>(i), FormatId(task.id).c_str(),
-                    KindName(task.kind), status.c_str(),
-                    FieldString(task.filePath, sizeof(task.filePath)).c_str());
-    }
+    for (size_t i = 0; i < tasks.size(); ++i) std::printf("%s\n", TaskRow(i, tasks[i]).c_str());
 }
 
 std::string TaskJson(int category, size_t index, const TaskRecord& task) {
     return "{\"category\":\"" + std::string(CategoryName(category)) +
-           "\",\"index\":" + std::to_string(index) + ",\"id\":\"" + FormatId(task.id) +
-           "\",\"kind\":" + std::to_string(task.kind) + ",\"kindName\":\"" + KindName(task.kind) +
-           "\",\"status\":" + std::to_string(task.status) + ",\"statusName\":\"" +
-           StatusName(task.status) + "\",\"filePath\":" +
-           JsonString(FieldString(task.filePath, sizeof(task.filePath))) +
-           ",\"torrentName\":" + JsonString(FieldString(task.torrentName, sizeof(task.torrentName))) +
-           ",\"source\":" + JsonString(FieldString(task.source, sizeof(task.source))) + "}";
+           "\",\"index\":" + std::to_string(index) + "," + TaskJsonMembers(task) + "}";
 }
 
 }  // namespace

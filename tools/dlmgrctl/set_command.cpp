@@ -48,8 +48,8 @@ int RunSet(const Words& words) {
         std::fprintf(stderr, "dlmgrctl: the module refused the task (is the table full?)\n");
         return kExitRefused;
     }
-    std::printf("registered %s as %d %s\n", FormatId(record.id).c_str(), record.status,
-                StatusName(record.status));
+    std::printf("registered %s as %s\n", FormatId(record.id).c_str(),
+                StatusText(record.status).c_str());
     return kExitDone;
 }
 

@@ -16,10 +16,6 @@ const TaskRecord* FindById(const std::vector<TaskRecord>& records, const TaskId&
     return nullptr;
 }
 
-std::string StatusText(int status) {
-    return std::to_string(status) + " " + StatusName(status);
-}
-
 }  // namespace
 
 std::vector<TaskChange> DiffTasks(const std::vector<TaskRecord>& before,

@@ -124,4 +124,23 @@ std::string JsonString(const std::string& ansiText) {
     return json + "\"";
 }
 
+std::string StatusText(int status) { return std::to_string(status) + " " + StatusName(status); }
+
+std::string TaskRow(size_t index, const TaskRecord& task) {
+    char row[700];
+    std::snprintf(row, sizeof(row), "  %-4u %s  %-8s %-13s %s", static_cast<unsigned>(index),
+                  FormatId(task.id).c_str(), KindName(task.kind), StatusText(task.status).c_str(),
+                  FieldString(task.filePath, sizeof(task.filePath)).c_str());
+    return row;
+}
+
+std::string TaskJsonMembers(const TaskRecord& task) {
+    return "\"id\":\"" + FormatId(task.id) + "\",\"kind\":" + std::to_string(task.kind) +
+           ",\"kindName\":\"" + KindName(task.kind) + "\",\"status\":" +
+           std::to_string(task.status) + ",\"statusName\":\"" + StatusName(task.status) +
+           "\",\"filePath\":" + JsonString(FieldString(task.filePath, sizeof(task.filePath))) +
+           ",\"torrentName\":" + JsonString(FieldString(task.torrentName, sizeof(task.torrentName))) +
+           ",\"source\":" + JsonString(FieldString(task.source, sizeof(task.source)));
+}
+
 }  // namespace dlmgrctl

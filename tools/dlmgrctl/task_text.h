@@ -30,4 +30,11 @@ bool FieldTerminated(const char* field, size_t width);
 // JSON string literal of ANSI (code page of the process) text, as UTF-8.
 std::string JsonString(const std::string& ansiText);
 
+// "2 paused": the number and its name.
+std::string StatusText(int status);
+// One table row: index, id, kind, status and file path.
+std::string TaskRow(size_t index, const TaskRecord& task);
+// The task's fields as JSON members, without the enclosing braces.
+std::string TaskJsonMembers(const TaskRecord& task);
+
 }  // namespace dlmgrctl
