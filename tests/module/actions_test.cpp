@@ -86,7 +86,7 @@ protected:
     }
     // Log lines after start-up and the registration's two lookup lines.
     std::vector<std::string> ActionLog() const {
-        auto messages = LogMessages(log);
+        auto messages = ReadLogMessages(log);
         const size_t skip = 5 + 2;
         return messages.size() > skip ? std::vector<std::string>(messages.begin() + skip, messages.end())
                                       : std::vector<std::string>();
@@ -187,7 +187,7 @@ TEST_F(ActionsTest, MissingSettingsRefuseWithTheirLevelFourLines) {
     EXPECT_EQ(Act("resume", torrent), kChildFalse);
     EXPECT_TRUE(NothingStarted(client));
 
-    const auto messages = LogMessages(log);
+    const auto messages = ReadLogMessages(log);
     auto contains = [&](const std::string& text) {
         return std::find(messages.begin(), messages.end(), text) != messages.end();
     };
@@ -204,7 +204,7 @@ TEST_F(ActionsTest, InstallationFolderTooLongForTheTorrentPathIsRefusedButNotDel
     task.kind = DLMGR_KIND_TORRENT;
     EXPECT_EQ(Act("resume", task), kChildFalse);
     EXPECT_TRUE(RegistryValueExists(HKEY_LOCAL_MACHINE, kProductKey, nullptr));
-    const auto messages = LogMessages(log);
+    const auto messages = ReadLogMessages(log);
     EXPECT_EQ(messages.back(), messages::kNoTorrentFile);
 }
 

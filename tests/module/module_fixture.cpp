@@ -32,11 +32,6 @@ std::string ModuleTest::LogEverything() {
     return path;
 }
 
-std::vector<std::string> ModuleTest::LogMessages(const std::string& path) const {
-    std::vector<std::string> messages;
-    for (const auto& line : ReadLogLines(path)) messages.push_back(line.message);
-    return messages;
-}
 
 }  // namespace dlmgr::test
 

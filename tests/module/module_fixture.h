@@ -43,7 +43,6 @@ protected:
 
     // Sends every log line (level 0 and up) to a file of this test.
     std::string LogEverything();
-    std::vector<std::string> LogMessages(const std::string& path) const;
 
     TempFolder profile;
 };

@@ -91,7 +91,7 @@ DLMGR_CHILD_SCENARIO(RegistrationFullTable) {
 
 TEST_F(ModuleTest, FullTableRefusesWithFalseLeavesTheStoreFreeAndLogsTheAssertion) {
     EXPECT_EQ(Run("RegistrationFullTable"), 0);
-    const auto messages = LogMessages(DefaultLog());
+    const auto messages = ReadLogMessages(DefaultLog());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], messages::kAddFailed);
     EXPECT_EQ(Store()->header.taskCount, 512u);

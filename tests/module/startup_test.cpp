@@ -93,7 +93,7 @@ TEST_F(ModuleTest, CountBeyondTheTableIsReinitialisedAndLogged) {
     const auto store = Store();
     EXPECT_EQ(store->header.taskCount, 0u);
     EXPECT_EQ(store->header.timeStamp[1], 0u);
-    const auto messages = LogMessages(DefaultLog());
+    const auto messages = ReadLogMessages(DefaultLog());
     ASSERT_EQ(messages.size(), 1u) << "only level 8 is written by default";
     char expected[128];
     std::snprintf(expected, sizeof(expected), messages::kBadTaskCount, 513u);
@@ -152,7 +152,7 @@ TEST_F(ModuleTest, LogSettingsRedirectTheLogAndLevelZeroShowsStartUp) {
     const std::string log = LogEverything();
     ASSERT_EQ(Run("Load"), 0);
     EXPECT_FALSE(FileExists(DefaultLog()));
-    const auto messages = LogMessages(log);
+    const auto messages = ReadLogMessages(log);
     ASSERT_EQ(messages.size(), 5u);
     EXPECT_EQ(messages[0], messages::kProcessAttached);
     EXPECT_EQ(messages[1].rfind("tlsIndex = ", 0), 0u) << messages[1];
@@ -165,7 +165,7 @@ TEST_F(ModuleTest, LogSettingsRedirectTheLogAndLevelZeroShowsStartUp) {
     for (const auto& line : ReadLogLines(log)) EXPECT_TRUE(IsLogStamp(line.stamp));
 
     ASSERT_EQ(Run("Load"), 0);
-    EXPECT_EQ(LogMessages(log).back(), messages::kExistingMapping);
+    EXPECT_EQ(ReadLogMessages(log).back(), messages::kExistingMapping);
 }
 
 TEST_F(ModuleTest, LoadIsRefusedWhenTheStoreCannotBeMapped) {
@@ -174,7 +174,7 @@ TEST_F(ModuleTest, LoadIsRefusedWhenTheStoreCannotBeMapped) {
     ASSERT_TRUE(squatter.valid());
     EXPECT_EQ(Run("LoadIsRefused"), 0);
     squatter.reset();
-    const auto messages = LogMessages(DefaultLog());
+    const auto messages = ReadLogMessages(DefaultLog());
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), messages::kMappingFailed);
     EXPECT_EQ(Run("Load"), 0);

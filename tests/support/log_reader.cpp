@@ -25,6 +25,12 @@ std::vector<LogLine> ReadLogLines(const std::string& path) {
     return lines;
 }
 
+std::vector<std::string> ReadLogMessages(const std::string& path) {
+    std::vector<std::string> messages;
+    for (const auto& line : ReadLogLines(path)) messages.push_back(line.message);
+    return messages;
+}
+
 bool IsLogStamp(const std::string& stamp) {
     static const char* const kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
     if (stamp.size() != 18 || stamp[0] != '[' || stamp[4] != ' ' || stamp[7] != ' ' ||

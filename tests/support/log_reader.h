@@ -15,6 +15,9 @@ struct LogLine {
 // message ends in "<no CRLF>" so tests notice it.
 std::vector<LogLine> ReadLogLines(const std::string& path);
 
+// The messages of ReadLogLines, without their stamps.
+std::vector<std::string> ReadLogMessages(const std::string& path);
+
 // True when stamp has the shape "[Mon dd hh:mm:ss] ".
 bool IsLogStamp(const std::string& stamp);
 

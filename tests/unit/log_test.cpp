@@ -33,11 +33,7 @@ protected:
     void LogEveryLevel() {
         for (int level : {0, 1, 2, 4, 8}) Log(level, "level %d", level);
     }
-    std::vector<std::string> Written() {
-        std::vector<std::string> messages;
-        for (const auto& line : ReadLogLines(path)) messages.push_back(line.message);
-        return messages;
-    }
+    std::vector<std::string> Written() { return test::ReadLogMessages(path); }
 };
 
 using Messages = std::vector<std::string>;
