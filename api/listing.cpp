@@ -24,7 +24,7 @@ std::uint32_t CountCategory(const StoreBlock& store, int category) {
 
 extern "C" unsigned int DLMGR_CALL DM_GetTimeStamp(int category) {
     return ExportBoundary(0u, [&]() -> unsigned int {
-        OptexGuard guard = storeLock.Acquire();
+        OptexGuard guard = LockStore();
         if (!guard) return 0u;
         return SharedStore().header.timeStamp[ReduceCategory(category)];
     });
@@ -37,7 +37,7 @@ extern "C" unsigned int DLMGR_CALL DM_GetTaskCount(int category) {
         // A second count before the copy keeps the one level it already
         // holds: the single DM_GetTaskInfo that follows must free the store.
         if (!state->pending) {
-            if (!storeLock.Enter()) return 0u;
+            if (!EnterStore()) return 0u;
             state->pending = true;
         }
         state->category = ReduceCategory(category);

@@ -11,7 +11,7 @@ extern "C" DlmgrBool DLMGR_CALL DM_SetTaskInfo(const TaskRecord* record) {
     return ExportBoundary<DlmgrBool>(0, [&]() -> DlmgrBool {
         // Lookup and change under one hold: two hosts registering the same
         // new id at once make one record.
-        OptexGuard guard = storeLock.Acquire();
+        OptexGuard guard = LockStore();
         if (!guard) return 0;
         TaskTable table = SharedTaskTable();
         const int index = table.FindTask(record->id);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "module/module_objects.h"
+#include "module/store_lock.h"
 #include "store/task_table.h"
 
 namespace dlmgr {

@@ -26,7 +26,7 @@ template <typename Action>
 DlmgrBool RunTaskAction(const TaskId* id, Action&& action) {
     if (id == nullptr) return 0;
     return ExportBoundary<DlmgrBool>(0, [&]() -> DlmgrBool {
-        OptexGuard guard = storeLock.Acquire();
+        OptexGuard guard = LockStore();
         if (!guard) return 0;
         TaskTable table = SharedTaskTable();
         TaskId key;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "log/log_sink.h"
+#include "sync/optex.h"
 
 namespace dlmgr {
 
@@ -13,6 +14,7 @@ namespace {
 // Set once at start-up and cleared at shutdown, both on the loader's thread
 // while no export runs; read plainly by every thread in between.
 LogSink* processSink = nullptr;
+Optex* processLogLock = nullptr;  // owned by the shared sink, when there is one
 int logThreshold = 8;
 
 }  // namespace
@@ -24,7 +26,9 @@ void CreateLogSink(const char* path, const char* lockName) {
     } else if (lockName != nullptr) {
         std::unique_ptr<Optex> lock(new (std::nothrow) Optex());
         if (lock) lock->Init(lockName, false, kLogSpinCount);
+        Optex* lockOfSink = lock.get();
         processSink = new (std::nothrow) SharedFileLogSink(path, std::move(lock));
+        if (processSink != nullptr) processLogLock = lockOfSink;
     } else {
         processSink = new (std::nothrow) FileLogSink(path);
     }
@@ -33,6 +37,11 @@ void CreateLogSink(const char* path, const char* lockName) {
 void DestroyLogSink() {
     delete processSink;
     processSink = nullptr;
+    processLogLock = nullptr;
+}
+
+void ForgetLogThread() {
+    if (processLogLock != nullptr) processLogLock->ForgetCurrentThread();
 }
 
 void SetLogThreshold(int level) { logThreshold = level; }

@@ -11,6 +11,8 @@ constexpr int kLogSpinCount = 4000;
 // file sink. A path alone: a file kept open by this process.
 void CreateLogSink(const char* path, const char* lockName);
 void DestroyLogSink();
+// Frees the calling thread's record in the log lock; for a thread that ends.
+void ForgetLogThread();
 void SetLogThreshold(int level);
 
 // True when a message of this level would be written, so a caller can skip

@@ -53,4 +53,11 @@ void AppendLogLine(HANDLE file, const char* format, va_list args) {
     }
 }
 
+void WriteLogLine(HANDLE file, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    AppendLogLine(file, format, args);
+    va_end(args);
+}
+
 }  // namespace dlmgr

@@ -21,5 +21,10 @@ size_t FormatLogLine(char (&line)[kLogLineSize], const SYSTEMTIME& time, const c
 
 // Appends the line at the end of file; stops at the first failed write.
 void AppendLogLine(HANDLE file, const char* format, va_list args);
+void WriteLogLine(HANDLE file, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(gnu_printf, 2, 3)))
+#endif
+    ;
 
 }  // namespace dlmgr

@@ -1,6 +1,7 @@
 #include "log/log_sink.h"
 
 #include "log/log_line.h"
+#include "log/messages.h"
 
 namespace dlmgr {
 
@@ -31,7 +32,16 @@ void SharedFileLogSink::Write(const char* format, va_list args) {
     // worse than the small chance of two lines meeting in the file.
     OptexGuard guard = lock_ ? lock_->Acquire() : OptexGuard();
     UniqueFile file = OpenForAppend(path_);
-    if (file) AppendLogLine(file.get(), format, args);
+    if (!file) return;
+    if (guard.abandoned()) {
+        // A writer died holding the log: its line may be cut short, so the
+        // takeover gets a line of its own before ours.
+        const ThreadIdentity& holder = lock_->AbandonedBy();
+        WriteLogLine(file.get(), messages::kLogLockTakenOver,
+                     static_cast<unsigned long>(holder.processId),
+                     static_cast<unsigned long>(holder.threadId));
+    }
+    AppendLogLine(file.get(), format, args);
 }
 
 }  // namespace dlmgr

@@ -41,6 +41,9 @@ constexpr char kExistingMapping[] = "打开已有的内存映射。";        // 
 constexpr char kStoreLockFailed[] = "无法创建存储锁!";             // cannot create the store lock
 constexpr char kMappingFailed[] = "无法创建内存映射!";             // cannot create the memory mapping
 constexpr char kViewFailed[] = "无法映射数据视图!";                // cannot map the view of the data
+// Recovery from a thread that died holding a lock (process, thread; 0 when unknown).
+constexpr char kStoreLockTakenOver[] = "存储锁的持有者（进程 %lu，线程 %lu）已退出，已接管。";  // store lock's holder exited; taken over
+constexpr char kLogLockTakenOver[] = "日志锁的持有者（进程 %lu，线程 %lu）已退出，已接管。";    // log lock's holder exited; taken over
 constexpr char kBadTaskCount[] = "数据文件任务数 %u 超出范围，重新初始化。";  // count out of range, reinitialised
 
 }  // namespace dlmgr::messages

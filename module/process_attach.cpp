@@ -6,6 +6,7 @@
 #include "log/messages.h"
 #include "module/data_directory.h"
 #include "module/module_objects.h"
+#include "module/store_lock.h"
 #include "module/thread_listing_state.h"
 #include "settings/settings_names.h"
 #include "store/task_table.h"
@@ -113,7 +114,7 @@ bool OnProcessAttach() {
     {
         // Two processes starting together must not initialise or purge the
         // same block at once.
-        OptexGuard guard = storeLock.Acquire();
+        OptexGuard guard = LockStore();
         StoreBlock& block = *moduleState.store();
         PrepareHeader(block.header);
         if (firstMapper) PurgeUnpaused(block);
@@ -135,6 +136,10 @@ void OnProcessDetach() {
 
 void OnThreadAttach() { AttachListingState(); }
 
-void OnThreadDetach() { DetachListingState(); }
+void OnThreadDetach() {
+    DetachListingState();
+    storeLock.ForgetCurrentThread();
+    ForgetLogThread();
+}
 
 }  // namespace dlmgr

@@ -2,81 +2,149 @@
 // opens the same name. Free lock: one compare-exchange and one exchange. Held
 // lock: spin (multi-processor machines only), then announce and wait on a
 // named auto-reset event that each release with waiters sets once.
+//
+// A thread that dies holding or waiting for the lock must not stop the
+// others. Beside the 16-byte block that every build shares, each thread keeps
+// a record (OptexSideBlock) of who it is and what it is doing with the lock.
+// Waiters wait in slices; between slices they check the owner, and when the
+// owner is proven dead (twice in a row) or nobody owns a lock that nobody
+// releases, one of them takes it over under a recovery mutex, setting
+// lockCount to what the running threads hold (OptexCensus). An owner that
+// sees a stale waiter's record withdraws dead waiters' announcements before it
+// releases. A thread of an earlier build keeps no record: it shares the lock
+// correctly, and only a level it left behind by dying can stay unaccounted.
 #pragma once
 
 #include <windows.h>
 
 #include "sync/optex_shared.h"
+#include "sync/optex_side.h"
+#include "sync/thread_identity.h"
 #include "win/unique_resource.h"
 
 namespace dlmgr {
 
 class OptexGuard;
 
+enum class LockResult {
+    kUnusable,   // Init failed: nothing is held
+    kAcquired,
+    kAbandoned,  // held, taken over from a thread that died holding it
+};
+
 class Optex {
 public:
     // Kernel object names are a prefix and the lock's name, built in 100-byte
-    // buffers. Diagnostics open the mapping by the same name.
+    // buffers. Diagnostics open the mappings by the same names.
     static constexpr size_t kMaxObjectNameLength = 99;
     static constexpr char kEventPrefix[] = "Drelm_Optex_Event_";
     static constexpr char kMappingPrefix[] = "Drelm_Optex_MMF_";
+    static constexpr char kSidePrefix[] = "Dlmgr_Optex_Side_";
+    static constexpr char kRecoveryPrefix[] = "Dlmgr_Optex_Recovery_";
+    // A waiter looks at the owner at least this often.
+    static constexpr DWORD kWaitSliceMs = 100;
+    // A waiter renews its record every slice; one older than this may be dead.
+    static constexpr DWORD kStaleRecordMs = 3 * kWaitSliceMs;
 
     Optex() = default;
     Optex(const Optex&) = delete;
     Optex& operator=(const Optex&) = delete;
+    ~Optex() { Destroy(); }
 
     // True when the event, the mapping and the view all exist. The name is
     // ANSI text, or wide text when nameIsWide. processorCount is the machine's
-    // unless a caller needs to act as another machine.
+    // unless a caller needs to act as another machine. Recovery from dead
+    // threads needs the side block too; without it the lock still works.
     bool Init(const void* name, bool nameIsWide, DWORD spinCount,
               DWORD processorCount = SystemProcessorCount());
     void Destroy() noexcept;
     bool IsUsable() const noexcept { return shared_ != nullptr; }
+    bool IsRobust() const noexcept { return side_ != nullptr; }
 
     void SetSpinCount(DWORD spinCount) noexcept;
     // True when the calling thread now holds the lock (possibly once more).
     bool TryEnter() noexcept;
-    // Returns once the calling thread holds the lock; false only when the lock
-    // is unusable (Init failed), and then nothing is held.
-    bool Enter() noexcept;
+    // Returns once the calling thread holds the lock.
+    LockResult Enter() noexcept;
     // Gives up one level held by the calling thread.
     void Leave() noexcept;
 
     // Enter, with a guard that leaves when it goes out of scope.
     OptexGuard Acquire() noexcept;
 
-    // The shared block, for diagnostics; null when unusable.
+    // Frees the calling thread's record when it holds nothing; for a thread
+    // that is ending. Records of threads that end otherwise are reused later.
+    void ForgetCurrentThread() noexcept;
+
+    // The shared blocks, for diagnostics; null when absent.
     const OptexShared* Shared() const noexcept { return shared_; }
+    const OptexSideBlock* Side() const noexcept { return side_; }
+    // Who held the lock before the calling thread's last takeover; read it
+    // while still holding the lock that Enter reported kAbandoned for.
+    const ThreadIdentity& AbandonedBy() const noexcept { return abandonedBy_; }
 
     static DWORD SystemProcessorCount() noexcept;
 
 private:
-    void WaitForRelease() noexcept;
-    void TakeOwnership(LONG threadId) noexcept;
+    void InitRecovery(const char* name) noexcept;
+    OptexThreadSlot* RegisteredSlot() const noexcept;
+    OptexThreadSlot* SlotForEnter() noexcept;
+    OptexThreadSlot* SlotForNewThread() noexcept;
+    int ClaimSlot(const ThreadIdentity& me) noexcept;
+    void FreeSlot(int index) noexcept;
+    int IndexOf(const OptexThreadSlot* slot) const noexcept;
+
+    bool TryEnterAs(LONG threadId, OptexThreadSlot* slot) noexcept;
+    // Notes the new owner's record, and since when it holds the lock.
+    void HeldBy(OptexThreadSlot* slot) noexcept;
+    void Reenter(OptexThreadSlot* slot) noexcept;
+    LockResult EnterContended(LONG threadId, OptexThreadSlot* slot) noexcept;
+    // False when the announcement vanished and the caller must start over.
+    bool AnnounceAndWait(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept;
+    bool OwnerLooksGone(LONG threadId, const OptexThreadSlot* slot, LONG owner) const noexcept;
+    bool TakeOver(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen, LockResult& result) noexcept;
+    bool DeadWaitersMayRemain(const OptexThreadSlot* self) const noexcept;
+    void WithdrawDeadWaiters(LONG threadId, OptexThreadSlot* slot) noexcept;
 
     bool singleProcessor_ = false;
     UniqueEvent event_;
     UniqueMapping mapping_;
     UniqueView view_;
     OptexShared* shared_ = nullptr;  // view_ as the shared block, only when all three exist
+
+    UniqueMapping sideMapping_;
+    UniqueView sideView_;
+    UniqueMutex recoveryMutex_;  // serialises takeovers, recounts and record claims
+    UniqueTlsSlot slotOfThread_;  // per thread: index + 1 of its record; kNoSlot when it has none
+    OptexSideBlock* side_ = nullptr;  // only when all of the above exist
+    ThreadIdentity abandonedBy_;
+    OptexThreadSlot* ownerSlot_ = nullptr;
 };
 
 // One level of an Optex held by the current thread; empty when Enter failed.
 class OptexGuard {
 public:
     OptexGuard() noexcept = default;
-    explicit OptexGuard(Optex* lock) noexcept : lock_(lock) {}
+    OptexGuard(Optex* lock, LockResult result) noexcept
+        : lock_(result == LockResult::kUnusable ? nullptr : lock),
+          abandoned_(result == LockResult::kAbandoned) {}
     OptexGuard(const OptexGuard&) = delete;
     OptexGuard& operator=(const OptexGuard&) = delete;
-    OptexGuard(OptexGuard&& other) noexcept : lock_(other.lock_) { other.lock_ = nullptr; }
+    OptexGuard(OptexGuard&& other) noexcept : lock_(other.lock_), abandoned_(other.abandoned_) {
+        other.lock_ = nullptr;
+    }
     OptexGuard& operator=(OptexGuard&&) = delete;
     ~OptexGuard() {
         if (lock_) lock_->Leave();
     }
     explicit operator bool() const noexcept { return lock_ != nullptr; }
+    // The lock was taken over from a thread that died holding it: what it
+    // guards may be half changed.
+    bool abandoned() const noexcept { return abandoned_; }
 
 private:
     Optex* lock_ = nullptr;
+    bool abandoned_ = false;
 };
 
 }  // namespace dlmgr

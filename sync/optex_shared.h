@@ -17,9 +17,10 @@ struct OptexShared {
     // waiter; 0 means free. Changed only by interlocked operations, so it is the
     // single point of truth for who may take the lock.
     volatile LONG lockCount;
-    // Owner's thread id, 0 when free. Written by interlocked exchange, read
-    // plainly: a reader only compares it with its own id, which no other thread
-    // can write, so a stale value never matches wrongly.
+    // Owner's thread id, 0 when free. Written by interlocked exchange or, when
+    // a waiter claims a release or takes over a dead owner, compare-exchange;
+    // read plainly. A thread comparing it with its own id also checks its own
+    // record (OptexSideBlock): a dead thread with the same id may have left it.
     volatile LONG ownerThreadId;
     // Levels held by the owner. Read and written only by the owner.
     volatile LONG recursionCount;

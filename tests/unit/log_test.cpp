@@ -107,6 +107,19 @@ TEST_F(LogTest, ModuleMessagesAreWrittenInCodePage936) {
     EXPECT_EQ(Written(), Messages({expected}));
 }
 
+TEST_F(LogTest, WriterThatDiedHoldingTheLogLockGetsALineAndTheLogGoesOn) {
+    const std::string tag = test::UniqueName("log-holder");
+    test::ChildProcess holder = test::ChildProcess::Start("OptexHoldUntilKilled", {kLockName, tag});
+    ASSERT_TRUE(test::NamedEvent(tag + "-in").WaitFor());
+    ::TerminateProcess(holder.handle(), 1);
+    ::WaitForSingleObject(holder.handle(), test::kSignalTimeoutMs);
+    Log(8, "after");
+    char takeover[128];
+    std::snprintf(takeover, sizeof(takeover), messages::kLogLockTakenOver,
+                  ::GetProcessId(holder.handle()), ::GetThreadId(holder.mainThread()));
+    EXPECT_EQ(Written(), Messages({takeover, "after"}));
+}
+
 TEST(LogStamp, UsesEnglishMonthAndTwoDigitFields) {
     SYSTEMTIME time = {};
     time.wYear = 2026;

@@ -39,7 +39,7 @@ DLMGR_CHILD_SCENARIO(OptexEnterAndHold) {
     ASSERT_TRUE(InitLock(lock, args.at(0)));
     NamedEvent in(args.at(1) + "-in");
     NamedEvent out(args.at(1) + "-out");
-    ASSERT_TRUE(lock.Enter());
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
     in.Signal();
     EXPECT_TRUE(out.WaitFor());
     lock.Leave();
@@ -55,7 +55,7 @@ TEST(Optex, ProcessesSharingANameExcludeEachOtherAndOtherNamesDoNot) {
     const std::string name = UniqueName("optex-exclude");
     Optex lock;
     ASSERT_TRUE(InitLock(lock, name));
-    ASSERT_TRUE(lock.Enter());
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
     EXPECT_EQ(TryFromOtherProcess(name), kRefused);
     EXPECT_EQ(TryFromOtherProcess(name + "-other"), kAcquired);
     lock.Leave();
@@ -66,9 +66,9 @@ TEST(Optex, ThreeEntersNeedThreeLeavesBeforeAnotherProcessGetsIn) {
     const std::string name = UniqueName("optex-reentrant");
     Optex lock;
     ASSERT_TRUE(InitLock(lock, name));
-    ASSERT_TRUE(lock.Enter());
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
     ASSERT_TRUE(lock.TryEnter());
-    ASSERT_TRUE(lock.Enter());
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
     EXPECT_EQ(lock.Shared()->recursionCount, 3);
     for (int remaining = 2; remaining >= 1; --remaining) {
         lock.Leave();
@@ -84,7 +84,7 @@ TEST(Optex, OneReleaseWakesExactlyOneOfTwoWaitingProcesses) {
     const std::string name = UniqueName("optex-two-waiters");
     Optex lock;
     ASSERT_TRUE(InitLock(lock, name));
-    ASSERT_TRUE(lock.Enter());
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
 
     const std::string tags[2] = {name + "-a", name + "-b"};
     NamedEvent in[2] = {NamedEvent(tags[0] + "-in"), NamedEvent(tags[1] + "-in")};
@@ -113,7 +113,7 @@ TEST(Optex, AnnouncedWaiterCannotBeOvertakenByTryEnter) {
     const std::string name = UniqueName("optex-overtake");
     Optex lock;
     ASSERT_TRUE(InitLock(lock, name));
-    ASSERT_TRUE(lock.Enter());
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
 
     const std::string tag = name + "-waiter";
     NamedEvent in(tag + "-in");
@@ -168,7 +168,7 @@ TEST(Optex, WideAndAnsiNamesMeetInTheSameLock) {
     Optex wideLock;
     ASSERT_TRUE(InitLock(ansiLock, name));
     ASSERT_TRUE(wideLock.Init(wide.c_str(), true, 4000, 2));
-    ASSERT_TRUE(ansiLock.Enter());
+    ASSERT_EQ(ansiLock.Enter(), LockResult::kAcquired);
     EXPECT_EQ(wideLock.Shared()->ownerThreadId, static_cast<LONG>(::GetCurrentThreadId()));
     ansiLock.Leave();
     EXPECT_EQ(wideLock.Shared()->lockCount, 0);
@@ -180,7 +180,7 @@ TEST(Optex, UnusableLockTouchesNothingAndSaysItIsNotHeld) {
     EXPECT_FALSE(InitLock(lock, tooLong));
     EXPECT_FALSE(lock.IsUsable());
     EXPECT_FALSE(lock.TryEnter());
-    EXPECT_FALSE(lock.Enter());
+    EXPECT_EQ(lock.Enter(), LockResult::kUnusable);
     lock.Leave();
     EXPECT_FALSE(static_cast<bool>(lock.Acquire()));
     EXPECT_FALSE(lock.Init(nullptr, false, 0));
@@ -188,7 +188,7 @@ TEST(Optex, UnusableLockTouchesNothingAndSaysItIsNotHeld) {
     Optex destroyed;
     ASSERT_TRUE(InitLock(destroyed, UniqueName("optex-destroyed")));
     destroyed.Destroy();
-    EXPECT_FALSE(destroyed.Enter());
+    EXPECT_EQ(destroyed.Enter(), LockResult::kUnusable);
 }
 
 TEST(Optex, GuardLeavesWhenItGoesOutOfScope) {

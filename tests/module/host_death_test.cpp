@@ -1,0 +1,54 @@
+// A host killed while it holds the store stops neither the other hosts nor
+// the processes that load the library after it.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "log/messages.h"
+#include "tests/module/host_calls.h"
+#include "tests/module/module_fixture.h"
+#include "tests/support/test_sync.h"
+
+namespace dlmgr::test {
+namespace {
+
+// Registers a paused task, counts (taking the store) and hangs before the copy.
+DLMGR_CHILD_SCENARIO(CountAndHang) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    Register(lib, MakeTaskRecord(1, DLMGR_STATUS_PAUSED));
+    ASSERT_EQ(lib.GetTaskCount(1), 1u);
+    NamedEvent(args.at(0) + "-counted").Signal();
+    ::Sleep(kChildTimeoutMs);
+}
+
+TEST_F(ModuleTest, HostKilledBetweenCountAndCopyStopsNeitherOtherHostsNorNewLoads) {
+    constexpr DWORD kCapMs = 5000;
+    const std::string name = UniqueName("killed-lister");
+    ChildProcess keeper = Start("HoldStore", {name + "-keeper"});  // keeps the table mapped
+    ASSERT_TRUE(NamedEvent(name + "-keeper-loaded").WaitFor());
+    ChildProcess other = Start("SetOneTask", {name});
+    ASSERT_TRUE(NamedEvent(name + "-loaded").WaitFor());
+    ChildProcess lister = Start("CountAndHang", {name});
+    ASSERT_TRUE(NamedEvent(name + "-counted").WaitFor());
+
+    ::TerminateProcess(lister.handle(), 1);
+    ::WaitForSingleObject(lister.handle(), kSignalTimeoutMs);
+    ChildProcess newcomer = Start("Load");
+    NamedEvent(name + "-go").Signal();
+    EXPECT_TRUE(NamedEvent(name + "-after-set").WaitFor(kCapMs)) << "another host's export";
+    EXPECT_EQ(newcomer.Wait(kCapMs), 0) << "a new load";
+    EXPECT_EQ(other.Wait(), 0);
+    EXPECT_EQ(Run("ExpectTasks", {"2"}), 0);
+    NamedEvent(name + "-keeper-release").Signal();
+    EXPECT_EQ(keeper.Wait(), 0);
+
+    char expected[128];
+    std::snprintf(expected, sizeof(expected), messages::kStoreLockTakenOver,
+                  ::GetProcessId(lister.handle()), ::GetThreadId(lister.mainThread()));
+    EXPECT_EQ(ReadLogMessages(DefaultLog()), std::vector<std::string>({expected}))
+        << "one level-8 line for the one takeover";
+}
+
+}  // namespace
+}  // namespace dlmgr::test

@@ -1,0 +1,39 @@
+// An Optex's two shared blocks opened by name for writing, so that a test can
+// leave the lock as a thread leaves it when it dies at a given step.
+#pragma once
+
+#include <string>
+
+#include "sync/optex_shared.h"
+#include "sync/optex_side.h"
+#include "sync/thread_identity.h"
+#include "win/unique_resource.h"
+
+namespace dlmgr::test {
+
+class LockBlocks {
+public:
+    // Record index used for planted records: thread records fill from 0.
+    static constexpr int kPlantedSlot = kOptexSlotCount - 1;
+
+    // The lock must already exist (an Optex of that name is initialised).
+    explicit LockBlocks(const std::string& lockName);
+
+    OptexShared& shared() { return *static_cast<OptexShared*>(sharedView_.get()); }
+    OptexSideBlock& side() { return *static_cast<OptexSideBlock*>(sideView_.get()); }
+
+    void SetShared(LONG lockCount, LONG ownerThreadId, LONG recursionCount);
+    // A record for identity in state, last renewed ageMs ago.
+    void PlantRecord(const ThreadIdentity& identity, LONG state, DWORD ageMs = 60000);
+    // The index of the first record of a thread of process processId in state, or -1.
+    int FindRecord(DWORD processId, LONG state);
+
+private:
+    UniqueMapping sharedMapping_, sideMapping_;
+    UniqueView sharedView_, sideView_;
+};
+
+// The identity a thread had; the thread has ended and no handle keeps it.
+ThreadIdentity EndedThreadIdentity();
+
+}  // namespace dlmgr::test

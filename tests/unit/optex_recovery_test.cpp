@@ -1,0 +1,350 @@
+// An Optex whose holder or waiter dies: processes killed, threads ended, and
+// the half-written states a death leaves, planted directly. Caps are
+// generous; the benchmark reports how fast recovery really is.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sync/optex.h"
+#include "tests/support/child_process.h"
+#include "tests/support/legacy_optex.h"
+#include "tests/support/lock_blocks.h"
+#include "tests/support/test_sync.h"
+
+namespace dlmgr {
+namespace {
+
+using test::ChildProcess;
+using test::LockBlocks;
+using test::NamedEvent;
+using test::UniqueName;
+
+constexpr int kAcquired = 10;
+constexpr int kAbandoned = 12;
+constexpr DWORD kRecoveryCapMs = 5000;
+
+bool InitLock(Optex& lock, const std::string& name) { return lock.Init(name.c_str(), false, 4000, 2); }
+
+int ExitCodeOf(LockResult result) {
+    return result == LockResult::kAbandoned ? kAbandoned
+                                            : result == LockResult::kAcquired ? kAcquired : 1;
+}
+
+// Enters, signals "<tag>-in" and holds the lock until it is killed.
+DLMGR_CHILD_SCENARIO(OptexHoldUntilKilled) {
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, args.at(0)));
+    ASSERT_NE(lock.Enter(), LockResult::kUnusable);
+    NamedEvent(args.at(1) + "-in").Signal();
+    ::Sleep(test::kChildTimeoutMs);
+}
+
+// Enters (waiting as long as it takes), leaves; the exit code tells how it got in.
+DLMGR_CHILD_SCENARIO(OptexEnterOnce) {
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, args.at(0)));
+    const LockResult result = lock.Enter();
+    lock.Leave();
+    ::ExitProcess(ExitCodeOf(result));
+}
+
+// Holds the lock for a while, then checks nobody took it meanwhile.
+DLMGR_CHILD_SCENARIO(OptexHoldFor) {
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, args.at(0)));
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
+    NamedEvent(args.at(1) + "-in").Signal();
+    ::Sleep(static_cast<DWORD>(std::stoul(args.at(2))));
+    EXPECT_EQ(lock.Shared()->ownerThreadId, static_cast<LONG>(::GetCurrentThreadId()));
+    EXPECT_EQ(lock.Shared()->recursionCount, 1);
+    NamedEvent(args.at(1) + "-done").Signal();
+    lock.Leave();
+}
+
+LONG LockCount(const Optex& lock) { return lock.Shared()->lockCount; }
+
+void KillAndReap(ChildProcess& child) {
+    ::TerminateProcess(child.handle(), 1);
+    ::WaitForSingleObject(child.handle(), test::kSignalTimeoutMs);
+}
+
+TEST(OptexRecovery, HolderKilledIsTakenOverOnceAndTheTakerIsTold) {
+    const std::string name = UniqueName("optex-killed-holder");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    ChildProcess holder = ChildProcess::Start("OptexHoldUntilKilled", {name, name});
+    ASSERT_TRUE(NamedEvent(name + "-in").WaitFor());
+    ChildProcess waiter = ChildProcess::Start("OptexEnterOnce", {name});
+    ASSERT_TRUE(test::WaitUntil([&] { return LockCount(lock) == 2; }));
+
+    KillAndReap(holder);
+    EXPECT_EQ(waiter.Wait(kRecoveryCapMs), kAbandoned);
+    EXPECT_EQ(lock.Side()->takeovers, 1);
+    EXPECT_EQ(LockCount(lock), 0);
+    EXPECT_EQ(lock.Enter(), LockResult::kAcquired) << "one takeover per death";
+    lock.Leave();
+}
+
+DLMGR_CHILD_SCENARIO(OptexWaitUntilKilled) {
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, args.at(0)));
+    lock.Enter();
+    ADD_FAILURE() << "got a lock held by a live parent";
+}
+
+TEST(OptexRecovery, WaiterKilledLeavesNoLevelSoTheFreeLockReadsZeroAgain) {
+    const std::string name = UniqueName("optex-killed-waiter");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
+    ChildProcess waiter = ChildProcess::Start("OptexWaitUntilKilled", {name});
+    LockBlocks blocks(name);
+    ASSERT_TRUE(test::WaitUntil([&] {
+        return blocks.FindRecord(::GetProcessId(waiter.handle()), kSlotWaiting) >= 0;
+    }));
+    KillAndReap(waiter);
+    lock.Leave();
+
+    // Once the dead waiter's record is stale, the next owner withdraws its
+    // announcement; from then the free lock reads 0 and the compare-exchange
+    // alone takes it.
+    EXPECT_TRUE(test::WaitUntil(
+        [&] {
+            lock.Enter();
+            lock.Leave();
+            return LockCount(lock) == 0;
+        },
+        kRecoveryCapMs));
+    EXPECT_TRUE(lock.TryEnter());
+    EXPECT_EQ(LockCount(lock), 1);
+    lock.Leave();
+    EXPECT_EQ(lock.Side()->takeovers, 0) << "the owner was alive throughout";
+}
+
+struct HoldForever {
+    Optex* lock;
+    HANDLE in;
+};
+
+DWORD WINAPI EnterAndSleep(void* parameter) {
+    auto* hold = static_cast<HoldForever*>(parameter);
+    hold->lock->Enter();
+    ::SetEvent(hold->in);
+    ::Sleep(INFINITE);
+    return 0;
+}
+
+// A thread of this process takes the lock and is ended by TerminateThread.
+void HolderThreadEnded(Optex& lock) {
+    UniqueEvent in(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    HoldForever hold = {&lock, in.get()};
+    UniqueThread thread(::CreateThread(nullptr, 0, EnterAndSleep, &hold, 0, nullptr));
+    ASSERT_EQ(::WaitForSingleObject(in.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
+    ::TerminateThread(thread.get(), 1);
+    ::WaitForSingleObject(thread.get(), test::kSignalTimeoutMs);
+}
+
+TEST(OptexRecovery, HolderThreadEndedByTerminateThreadFreesItsOwnProcessAndOthers) {
+    const std::string name = UniqueName("optex-ended-thread");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+
+    HolderThreadEnded(lock);
+    EXPECT_EQ(test::RunChild("OptexEnterOnce", {name}, {}, kRecoveryCapMs), kAbandoned)
+        << "another process";
+    EXPECT_EQ(lock.Enter(), LockResult::kAcquired);
+    lock.Leave();
+
+    HolderThreadEnded(lock);
+    EXPECT_EQ(lock.Enter(), LockResult::kAbandoned) << "the holder's own process";
+    EXPECT_EQ(lock.AbandonedBy().processId, ::GetCurrentProcessId());
+    EXPECT_EQ(LockCount(lock), 1);
+    lock.Leave();
+    EXPECT_EQ(lock.Side()->takeovers, 2);
+}
+
+TEST(OptexRecovery, LiveHolderKeepingTheLockThreeSecondsIsNotRobbed) {
+    const std::string name = UniqueName("optex-long-holder");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    NamedEvent in(name + "-in"), done(name + "-done");
+    ChildProcess holder = ChildProcess::Start("OptexHoldFor", {name, name, "3000"});
+    ASSERT_TRUE(in.WaitFor());
+    EXPECT_EQ(lock.Enter(), LockResult::kAcquired);
+    EXPECT_TRUE(done.IsSignalled()) << "got in before the holder left";
+    lock.Leave();
+    EXPECT_EQ(holder.Wait(), 0);
+    EXPECT_EQ(lock.Side()->takeovers, 0);
+}
+
+struct TryAs {
+    Optex* lock;
+    HANDLE go;
+    bool entered;
+};
+
+DWORD WINAPI TryWhenTold(void* parameter) {
+    auto* attempt = static_cast<TryAs*>(parameter);
+    ::WaitForSingleObject(attempt->go, test::kSignalTimeoutMs);
+    attempt->entered = attempt->lock->TryEnter();
+    return 0;
+}
+
+TEST(OptexRecovery, ThreadIdReusedByALiveThreadNeitherReentersNorKeepsTheLockAlive) {
+    const std::string name = UniqueName("optex-reused-id");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    LockBlocks blocks(name);
+
+    // The owner was a thread that ended; a live thread now has its id.
+    UniqueEvent go(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    TryAs attempt = {&lock, go.get(), true};
+    DWORD namesakeId = 0;
+    UniqueThread namesake(::CreateThread(nullptr, 0, TryWhenTold, &attempt, 0, &namesakeId));
+    ThreadIdentity dead = test::EndedThreadIdentity();
+    dead.threadId = namesakeId;
+    blocks.SetShared(1, static_cast<LONG>(namesakeId), 1);
+    blocks.PlantRecord(dead, kSlotActive, 0);
+
+    ::SetEvent(go.get());
+    ASSERT_EQ(::WaitForSingleObject(namesake.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
+    EXPECT_FALSE(attempt.entered) << "re-entered a lock its id's earlier owner held";
+    EXPECT_EQ(lock.Enter(), LockResult::kAbandoned);
+    EXPECT_EQ(lock.AbandonedBy().threadId, namesakeId);
+    EXPECT_EQ(lock.Shared()->recursionCount, 1);
+    lock.Leave();
+
+    // With no record at all, our own id in the owner field is not our hold.
+    blocks.SetShared(1, static_cast<LONG>(::GetCurrentThreadId()), 1);
+    EXPECT_EQ(lock.Enter(), LockResult::kAbandoned);
+    EXPECT_EQ(LockCount(lock), 1);
+    lock.Leave();
+    EXPECT_EQ(LockCount(lock), 0);
+}
+
+// The states a death leaves between two steps of Enter or Leave.
+struct HalfDone {
+    const char* step;
+    LONG lockCount;  // before this test's own announcement
+    bool deadOwner;  // the owner field names the dead thread
+    LONG recursionCount;
+    LONG recordState;  // the dead thread's record; kSlotUnclaimed: none (an earlier build)
+    LockResult expected;
+};
+
+class OptexHalfDone : public ::testing::TestWithParam<HalfDone> {};
+
+TEST_P(OptexHalfDone, WaiterTakesTheLockWithExactlyItsOwnLevel) {
+    const HalfDone& state = GetParam();
+    const std::string name = UniqueName("optex-half-done");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    LockBlocks blocks(name);
+    const ThreadIdentity dead = test::EndedThreadIdentity();
+    blocks.SetShared(state.lockCount, state.deadOwner ? static_cast<LONG>(dead.threadId) : 0,
+                     state.recursionCount);
+    if (state.recordState != kSlotUnclaimed) blocks.PlantRecord(dead, state.recordState);
+
+    EXPECT_EQ(lock.Enter(), state.expected) << state.step;
+    EXPECT_EQ(LockCount(lock), 1) << state.step;
+    EXPECT_EQ(lock.Shared()->recursionCount, 1) << state.step;
+    lock.Leave();
+    EXPECT_EQ(LockCount(lock), 0) << state.step;
+    EXPECT_EQ(lock.Side()->slots[LockBlocks::kPlantedSlot].threadId, 0) << "dead record kept";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DeathBetweenSteps, OptexHalfDone,
+    ::testing::Values(
+        HalfDone{"after the compare-exchange, before the owner is written; or in the last "
+                 "Leave, between the exchange and the decrement", 1, false, 0, kSlotActive,
+                 LockResult::kAcquired},
+        HalfDone{"re-entering, after the increment", 3, true, 2, kSlotReentering,
+                 LockResult::kAbandoned},
+        HalfDone{"leaving one of two levels, before the decrement", 2, true, 1, kSlotLeaving,
+                 LockResult::kAbandoned},
+        HalfDone{"owning two levels", 2, true, 2, kSlotActive, LockResult::kAbandoned},
+        HalfDone{"woken, before claiming the owner field", 1, false, 0, kSlotWaiting,
+                 LockResult::kAcquired},
+        HalfDone{"owning, a thread that keeps no record", 1, true, 1, kSlotUnclaimed,
+                 LockResult::kAbandoned}));
+
+struct Waiter {
+    Optex* lock;
+    LockResult result;
+};
+
+DWORD WINAPI EnterAndLeave(void* parameter) {
+    auto* waiter = static_cast<Waiter*>(parameter);
+    waiter->result = waiter->lock->Enter();
+    waiter->lock->Leave();
+    return 0;
+}
+
+TEST(OptexRecovery, WakeUpLostInTheLastLeaveIsRecoveredByTheWaiter) {
+    const std::string name = UniqueName("optex-lost-wake-up");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
+    Waiter waiter = {&lock, LockResult::kUnusable};
+    UniqueThread thread(::CreateThread(nullptr, 0, EnterAndLeave, &waiter, 0, nullptr));
+    ASSERT_TRUE(test::WaitUntil([&] { return LockCount(lock) == 2; }));
+
+    // Our last Leave, up to the step before the event is set.
+    LockBlocks blocks(name);
+    const int ours = blocks.FindRecord(::GetCurrentProcessId(), kSlotActive);
+    ASSERT_GE(ours, 0);
+    blocks.SetShared(LockCount(lock), 0, 0);
+    ::InterlockedDecrement(&blocks.shared().lockCount);
+    blocks.side().slots[ours].state = kSlotIdle;
+
+    ASSERT_EQ(::WaitForSingleObject(thread.get(), kRecoveryCapMs), WAIT_OBJECT_0);
+    EXPECT_EQ(waiter.result, LockResult::kAcquired) << "nobody died holding it";
+    EXPECT_EQ(LockCount(lock), 0);
+}
+
+// Adds one to a counter in shared memory, count times, under the lock taken
+// the way this build or an earlier one takes it.
+DLMGR_CHILD_SCENARIO(CountUnderLock) {
+    const std::string& name = args.at(0);
+    const bool legacy = args.at(1) == "legacy";
+    const int count = std::stoi(args.at(2));
+    UniqueMapping mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                               sizeof(LONG), (name + "-counter").c_str()));
+    UniqueView view(::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_TRUE(view.valid());
+    volatile LONG* counter = static_cast<volatile LONG*>(view.get());
+    test::LegacyOptex earlier;
+    Optex current;
+    ASSERT_TRUE(legacy ? earlier.Init(name) : InitLock(current, name));
+    NamedEvent(name + "-start").WaitFor();
+    for (int i = 0; i < count; ++i) {
+        legacy ? earlier.Enter() : static_cast<void>(current.Enter());
+        const LONG seen = *counter;
+        if (i % 16 == 0) ::Sleep(0);  // let the other party in at the worst moment
+        *counter = seen + 1;
+        legacy ? earlier.Leave() : current.Leave();
+    }
+}
+
+TEST(OptexRecovery, PeerOfAnEarlierBuildStillSharesTheLock) {
+    const std::string name = UniqueName("optex-mixed");
+    constexpr int kEach = 400;
+    UniqueMapping mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                               sizeof(LONG), (name + "-counter").c_str()));
+    UniqueView view(::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    NamedEvent start(name + "-start");
+    ChildProcess earlier = ChildProcess::Start("CountUnderLock", {name, "legacy", std::to_string(kEach)});
+    ChildProcess current = ChildProcess::Start("CountUnderLock", {name, "current", std::to_string(kEach)});
+    start.Signal();
+    EXPECT_EQ(earlier.Wait(), 0);
+    EXPECT_EQ(current.Wait(), 0);
+    EXPECT_EQ(*static_cast<volatile LONG*>(view.get()), 2 * kEach) << "an increment was lost";
+    EXPECT_EQ(LockCount(lock), 0);
+    EXPECT_EQ(lock.Side()->takeovers, 0);
+}
+
+}  // namespace
+}  // namespace dlmgr
