@@ -4,6 +4,7 @@
 #include "settings/settings_names.h"
 #include "tests/module/host_calls.h"
 #include "tests/module/module_fixture.h"
+#include "tests/support/lock_blocks.h"
 #include "tests/support/registry_fixture.h"
 #include "tests/support/test_sync.h"
 
@@ -120,17 +121,31 @@ DLMGR_CHILD_SCENARIO(HoldListing) {
     lib.GetTaskInfo(&spare);
 }
 
-TEST_F(DlmgrctlTest, LockNamesTheProcessHoldingTheStore) {
+TEST_F(DlmgrctlTest, LockNamesTheHolderItsWaitersAndTakeoversFromDeadHolders) {
     EXPECT_TRUE(Contains(Ctl({"lock"}), "not in use"));
-    holder = Start("HoldListing", {holdName});
+    ChildProcess lister = Start("HoldListing", {holdName});
     ASSERT_TRUE(NamedEvent(holdName + "-loaded").WaitFor());
+    LockBlocks lock(kStoreLockName);  // keeps the lock's blocks for the last look
+    ChildProcess waiter = Start("Load");
+    ASSERT_TRUE(WaitUntil([&] { return lock.shared().lockCount == 2; }));
+
+    const std::string pid = std::to_string(::GetProcessId(lister.handle()));
+    const std::string tid = std::to_string(::GetThreadId(lister.mainThread()));
     const auto held = Ctl({"lock"});
     EXPECT_EQ(held.exitCode, 0);
-    EXPECT_TRUE(Contains(held, "held by thread")) << held.output;
-    EXPECT_TRUE(Contains(held, "1 level(s), 0 waiter(s)")) << held.output;
-    EXPECT_TRUE(Contains(held, "module_tests.exe")) << held.output;
-    release.Signal();
-    ASSERT_EQ(holder.Wait(), 0);
+    EXPECT_TRUE(Contains(held, "held by thread " + tid + " of process " + pid + " ")) << held.output;
+    EXPECT_TRUE(Contains(held, "module_tests.exe for ")) << held.output;
+    EXPECT_TRUE(Contains(held, "1 level(s), 1 waiter(s)")) << held.output;
+    const auto json = Ctl({"lock", "--json"});
+    EXPECT_TRUE(Contains(json, "\"held\":true,\"ownerThreadId\":" + tid + ",\"ownerProcessId\":" +
+                                   pid)) << json.output;
+    EXPECT_TRUE(Contains(json, "\"levels\":1,\"waiters\":1,")) << json.output;
+
+    ::TerminateProcess(lister.handle(), 1);
+    EXPECT_EQ(waiter.Wait(5000), 0) << "the waiting load took the store over";
+    const auto after = Ctl({"lock", "--json"});
+    EXPECT_TRUE(Contains(after, "\"held\":false")) << after.output;
+    EXPECT_TRUE(Contains(after, "\"takeovers\":1}")) << after.output;
 }
 
 // Registers task 7 and keeps changing its status every 50 ms until

@@ -35,9 +35,11 @@ const char* HelpText(const std::string& command) {
                "user's data file. Exit code 1 when a check fails, 2 when PATH cannot be read.\n";
     }
     if (command == "lock") {
-        return "usage: dlmgrctl lock\n"
-               "Shows the state of the store lock read from its shared block: owner thread and\n"
-               "process, levels held and waiters, for finding a host that holds the store.\n";
+        return "usage: dlmgrctl lock [--json]\n"
+               "Shows the state of the store lock read from its shared blocks, without taking\n"
+               "it: the owner's thread, process and program, how long it has held the lock,\n"
+               "levels held, waiters, and how often the lock was taken over from a thread\n"
+               "that died holding it. For finding a host that holds the store.\n";
     }
     return "usage: dlmgrctl COMMAND [ARGS]\n"
            "  list [running|stopped|all] [--json]   the tasks and change counters\n"
@@ -45,7 +47,7 @@ const char* HelpText(const std::string& command) {
            "  set --id HEX --kind K --status S --file PATH [--torrent NAME] [--source TEXT]\n"
            "  open|resume|again|delete ID           act on a task\n"
            "  inspect [PATH] [--json]               check a data file offline\n"
-           "  lock                                  state of the store lock\n"
+           "  lock [--json]                         who holds the store lock\n"
            "dlmgrctl COMMAND --help for more. Exit codes: 0 done, 1 refused, 2 bad usage.\n";
 }
 

@@ -1,0 +1,97 @@
+#include "tools/dlmgrctl/lock_report.h"
+
+#include <cstdio>
+
+#include "store/task_store.h"
+#include "sync/optex.h"
+#include "sync/optex_census.h"
+#include "sync/thread_identity.h"
+#include "win/tick_count.h"
+#include "win/unique_resource.h"
+
+namespace dlmgrctl {
+
+namespace {
+
+dlmgr::UniqueView MapForReading(dlmgr::UniqueMapping& mapping, const std::string& name,
+                                size_t size) {
+    mapping.reset(::OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()));
+    return dlmgr::UniqueView(mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, size)
+                                     : nullptr);
+}
+
+std::string ProgramOf(DWORD processId) {
+    dlmgr::UniqueProcess process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) return "";
+    char image[MAX_PATH] = {};
+    DWORD size = sizeof(image);
+    return ::QueryFullProcessImageNameA(process.get(), 0, image, &size) ? image : "";
+}
+
+DWORD ProcessOfThread(DWORD threadId) {
+    dlmgr::UniqueThread thread(::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId));
+    return thread ? ::GetProcessIdOfThread(thread.get()) : 0;
+}
+
+}  // namespace
+
+LockReport ReadStoreLockReport() {
+    LockReport report;
+    const std::string name = dlmgr::kStoreLockName;
+    dlmgr::UniqueMapping sharedMapping, sideMapping;
+    const dlmgr::UniqueView sharedView = MapForReading(
+        sharedMapping, dlmgr::Optex::kMappingPrefix + name, sizeof(dlmgr::OptexShared));
+    if (!sharedView) return report;
+    report.inUse = true;
+    const auto* shared = static_cast<const dlmgr::OptexShared*>(sharedView.get());
+    report.lockCount = shared->lockCount;
+    report.spinCount = shared->spinCount;
+    report.recursionCount = shared->recursionCount;
+    report.ownerThreadId = static_cast<DWORD>(shared->ownerThreadId);
+    if (report.lockCount == 0) report.ownerThreadId = 0;
+    const long levels = report.ownerThreadId != 0 ? report.recursionCount : 0;
+    report.waiters = report.lockCount > levels ? report.lockCount - levels : 0;
+
+    const dlmgr::UniqueView sideView = MapForReading(
+        sideMapping, dlmgr::Optex::kSidePrefix + name, sizeof(dlmgr::OptexSideBlock));
+    const auto* side = static_cast<const dlmgr::OptexSideBlock*>(sideView.get());
+    report.recorded = side != nullptr && side->magic == dlmgr::kOptexSideMagic;
+    dlmgr::ThreadIdentity owner;
+    owner.threadId = report.ownerThreadId;
+    if (report.recorded) {
+        report.takeovers = side->takeovers;
+        for (const dlmgr::OptexThreadSlot& slot : side->slots) {
+            if (owner.threadId == 0 || slot.threadId != static_cast<LONG>(owner.threadId) ||
+                !dlmgr::MayOwn(slot.state)) {
+                continue;
+            }
+            owner = dlmgr::IdentityOf(slot);
+            report.heldForMs = static_cast<long>(dlmgr::TickCountNow() - static_cast<DWORD>(slot.tick));
+            break;
+        }
+    }
+    if (report.ownerThreadId == 0) return report;
+    report.ownerRuns = !dlmgr::IsProvenDead(owner);
+    report.ownerProcessId = owner.processId != 0 ? owner.processId : ProcessOfThread(owner.threadId);
+    if (report.ownerRuns && report.ownerProcessId != 0) report.program = ProgramOf(report.ownerProcessId);
+    return report;
+}
+
+std::string DescribeHolder(const LockReport& report) {
+    if (report.ownerThreadId == 0) return report.lockCount == 0 ? "free" : "being handed over";
+    std::string text = "held by thread " + std::to_string(report.ownerThreadId);
+    if (report.ownerProcessId != 0) text += " of process " + std::to_string(report.ownerProcessId);
+    if (!report.program.empty()) text += " " + report.program;
+    if (report.heldForMs >= 0) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof(seconds), " for %.1f s", report.heldForMs / 1000.0);
+        text += seconds;
+    }
+    if (!report.ownerRuns) {
+        text += ", which has ended: the next process to use the store takes it over";
+    }
+    return text;
+}
+
+}  // namespace dlmgrctl

@@ -1,0 +1,32 @@
+// What the store lock's shared blocks say, read without taking or changing
+// the lock: who holds it, since when, who waits and how often it was taken
+// over from a thread that died holding it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace dlmgrctl {
+
+struct LockReport {
+    bool inUse = false;  // some process has the lock's blocks mapped
+    bool recorded = false;  // the thread records are there (a build that keeps them)
+    long lockCount = 0;
+    long spinCount = 0;
+    long recursionCount = 0;
+    long waiters = 0;  // announced threads besides the owner's levels
+    long takeovers = 0;
+    DWORD ownerThreadId = 0;  // 0: free
+    DWORD ownerProcessId = 0;  // 0: unknown
+    std::string program;       // the owner's executable, when it can be asked
+    bool ownerRuns = true;     // false: the owner thread is gone (the next waiter takes over)
+    long heldForMs = -1;       // -1: unknown (no record names the owner)
+};
+
+LockReport ReadStoreLockReport();
+
+// "held by thread 56 of process 1234 C:\app.exe for 1.2 s", or "free".
+std::string DescribeHolder(const LockReport& report);
+
+}  // namespace dlmgrctl
