@@ -9,6 +9,7 @@
 
 #include "dlmgr.h"
 #include "sync/optex.h"
+#include "tests/support/legacy_optex.h"
 #include "win/unique_resource.h"
 
 namespace {
@@ -56,15 +57,23 @@ int main() {
         std::fprintf(stderr, "cannot create the Optex\n");
         return 1;
     }
+    dlmgr::test::LegacyOptex legacy;
+    std::snprintf(name, sizeof(name), "dlmgr-bench-legacy-%lu", ::GetCurrentProcessId());
+    if (!legacy.Init(name)) {
+        std::fprintf(stderr, "cannot create the earlier build's lock\n");
+        return 1;
+    }
     CRITICAL_SECTION section;
     ::InitializeCriticalSectionAndSpinCount(&section, 4000);
     dlmgr::UniqueMutex mutex(::CreateMutexA(nullptr, FALSE, nullptr));
     volatile long shared = 0;
 
     auto optexPair = [&] { optex.Enter(); ++shared; optex.Leave(); };
+    auto legacyPair = [&] { legacy.Enter(); ++shared; legacy.Leave(); };
     auto sectionPair = [&] { ::EnterCriticalSection(&section); ++shared; ::LeaveCriticalSection(&section); };
     auto mutexPair = [&] { ::WaitForSingleObject(mutex.get(), INFINITE); ++shared; ::ReleaseMutex(mutex.get()); };
 
+    const double legacyNs = NanosecondsPerCall(legacyPair);
     const double optexNs = NanosecondsPerCall(optexPair);
     const double sectionNs = NanosecondsPerCall(sectionPair);
     const double mutexNs = NanosecondsPerCall(mutexPair);
@@ -72,6 +81,8 @@ int main() {
                 "kernel mutex %8.1f ns\n", optexNs, sectionNs, mutexNs);
     std::printf("  ratios                  Optex/section %.2f   mutex/Optex %.2f\n",
                 optexNs / sectionNs, mutexNs / optexNs);
+    std::printf("thread records' cost      Optex %8.1f ns   without records %8.1f ns   ratio %.2f"
+                " (target <= 1.2)\n", optexNs, legacyNs, optexNs / legacyNs);
 
     const double optexContended = Contended(optexPair);
     const double sectionContended = Contended(sectionPair);
