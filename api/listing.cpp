@@ -14,7 +14,8 @@ namespace {
 
 std::uint32_t CountCategory(const StoreBlock& store, int category) {
     std::uint32_t count = 0;
-    for (std::uint32_t i = 0; i < store.header.taskCount; ++i) {
+    const std::uint32_t inUse = TasksInUse(store.header);
+    for (std::uint32_t i = 0; i < inUse; ++i) {
         if (CategoryOfStatus(store.records[i].status) == category) ++count;
     }
     return count;
@@ -54,8 +55,9 @@ extern "C" DlmgrBool DLMGR_CALL DM_GetTaskInfo(TaskRecord* records) {
             // Never more than was counted, even if this thread added tasks of
             // the category in between.
             const StoreBlock& store = SharedStore();
+            const std::uint32_t inUse = TasksInUse(store.header);
             std::uint32_t copied = 0;
-            for (std::uint32_t i = 0; i < store.header.taskCount && copied < state->counted; ++i) {
+            for (std::uint32_t i = 0; i < inUse && copied < state->counted; ++i) {
                 if (CategoryOfStatus(store.records[i].status) != state->category) continue;
                 std::memcpy(&records[copied++], &store.records[i], sizeof(TaskRecord));
             }

@@ -11,6 +11,8 @@ namespace dlmgr {
 // could not map the store.
 inline StoreBlock& SharedStore() noexcept { return *moduleState.store(); }
 
-inline TaskTable SharedTaskTable() noexcept { return TaskTable(SharedStore(), userSettings); }
+inline TaskTable SharedTaskTable() noexcept {
+    return TaskTable(SharedStore(), userSettings, moduleState.intent());
+}
 
 }  // namespace dlmgr

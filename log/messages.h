@@ -46,4 +46,11 @@ constexpr char kStoreLockTakenOver[] = "存储锁的持有者（进程 %lu，线
 constexpr char kLogLockTakenOver[] = "日志锁的持有者（进程 %lu，线程 %lu）已退出，已接管。";    // log lock's holder exited; taken over
 constexpr char kBadTaskCount[] = "数据文件任务数 %u 超出范围，重新初始化。";  // count out of range, reinitialised
 
+// Repairs of the table (level 8).
+constexpr char kRemovalCompleted[] = "完成了被中断的删除（第 %u 条记录）。";    // completed an interrupted removal (record %u)
+constexpr char kOverwriteCompleted[] = "完成了被中断的更新（第 %u 条记录）。";  // completed an interrupted update (record %u)
+constexpr char kHeaderReinitialised[] = "任务表头无效，重新初始化。";           // table header invalid, reinitialised
+constexpr char kDuplicateRemoved[] = "删除了重复的任务 %s（第 %u 条记录）。";   // removed a duplicate of task %s (record %u)
+constexpr char kStoreWaitFailed[] = "等待存储锁失败（错误 %lu）。";             // waiting for the store lock failed (error %lu)
+
 }  // namespace dlmgr::messages

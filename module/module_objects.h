@@ -2,6 +2,7 @@
 #pragma once
 
 #include "settings/settings_key.h"
+#include "store/store_intent.h"
 #include "store/task_store.h"
 #include "sync/optex.h"
 #include "win/unique_resource.h"
@@ -20,9 +21,14 @@ struct ModuleState {
     UniqueFile dataFile;
     UniqueMapping mapping;
     UniqueView storeView;
+    // dlmgr.intent beside dlmgr.dat: the change of the table under way.
+    UniqueFile intentFile;
+    UniqueMapping intentMapping;
+    UniqueView intentView;
     UniqueTlsSlot listingSlot;
 
     StoreBlock* store() const noexcept { return static_cast<StoreBlock*>(storeView.get()); }
+    StoreIntent* intent() const noexcept { return static_cast<StoreIntent*>(intentView.get()); }
 };
 
 extern ModuleState moduleState;

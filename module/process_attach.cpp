@@ -9,6 +9,7 @@
 #include "module/store_lock.h"
 #include "module/thread_listing_state.h"
 #include "settings/settings_names.h"
+#include "store/store_repair.h"
 #include "store/task_table.h"
 
 namespace dlmgr {
@@ -33,22 +34,55 @@ UniqueFile OpenDataFile(const char* path, bool& newStore) {
     return file;
 }
 
-// A block whose magic is not 2, or whose count is beyond the table, is
-// initialised. A block that already holds a table is kept even when this
-// process had to create the file: another process may be using it.
-void PrepareHeader(StoreHeader& header) {
-    if (header.magic == kStoreMagic && header.taskCount > kMaxTasks) {
-        Log(8, messages::kBadTaskCount, static_cast<unsigned>(header.taskCount));
-        InitialiseHeader(header);
-    } else if (header.magic != kStoreMagic) {
-        InitialiseHeader(header);
+// dlmgr.intent beside dlmgr.dat, mapped like it (or, when the data file could
+// not be made, backed by the paging file like the table). Without it the
+// table is changed without a record of the change under way.
+void OpenIntent(const char* directory, bool backedByFile) {
+    char path[kPathBufferSize] = {};
+    ::lstrcpynA(path, directory, sizeof(path));
+    AppendToPath(path, "\\");
+    AppendToPath(path, kIntentFileName);
+    if (backedByFile) {
+        moduleState.intentFile.reset(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!moduleState.intentFile) return;
+    }
+    moduleState.intentMapping.reset(::CreateFileMappingA(moduleState.intentFile.get(), nullptr,
+                                                         PAGE_READWRITE, 0, sizeof(StoreIntent),
+                                                         kIntentMappingName));
+    if (!moduleState.intentMapping) return;
+    moduleState.intentView.reset(::MapViewOfFile(moduleState.intentMapping.get(),
+                                                 FILE_MAP_ALL_ACCESS, 0, 0, sizeof(StoreIntent)));
+    StoreIntent* intent = moduleState.intent();
+    if (intent != nullptr && intent->magic != kIntentMagic) {
+        // A new file, or one of another layout: no change is under way.
+        intent->operation = kIntentNone;
+        KeepStoreOrder();
+        intent->magic = kIntentMagic;
+    }
+}
+
+// A block whose magic is not 2 is initialised, and any change recorded for
+// the table it held is forgotten. A block that already holds a table is kept
+// even when this process had to create the file: another process may be
+// using it. The first process to map it, or one that took the store over from
+// a dead holder, checks it whole.
+void PrepareTable(StoreBlock& block, bool thorough, bool tookOver) {
+    StoreIntent* intent = moduleState.intent();
+    if (block.header.magic != kStoreMagic) {
+        if (intent != nullptr) intent->operation = kIntentNone;
+        InitialiseHeader(block.header);
+    }
+    if (RepairStore(block, intent, userSettings, thorough) || tookOver) {
+        RaiseChangeCounters(block.header);
     }
 }
 
 // The first process to map the store keeps only paused tasks: whatever else
 // was running or finished belongs to a run that has ended.
 void PurgeUnpaused(StoreBlock& block) {
-    TaskTable table(block, userSettings);
+    TaskTable table(block, userSettings, moduleState.intent());
     int index = 0;
     while (static_cast<std::uint32_t>(index) < table.TaskCount()) {
         if (table.Record(index).status != DLMGR_STATUS_PAUSED) {
@@ -63,12 +97,45 @@ void PurgeUnpaused(StoreBlock& block) {
 // loader then refuses the module.
 bool RefuseAttach(const char* message) {
     Log(8, message);
+    moduleState.intentView.reset();
+    moduleState.intentMapping.reset();
+    moduleState.intentFile.reset();
     moduleState.storeView.reset();
     moduleState.mapping.reset();
     moduleState.dataFile.reset();
     moduleState.listingSlot.reset();
     DestroyLogSink();
     return false;
+}
+
+// Maps the table (and the record of its change under way) and prepares it.
+// The store is taken before its mapping is created or opened, and held
+// through the header check and the purge: a process that maps it a moment
+// later must not register tasks that this one's purge then deletes.
+bool OpenStore(const char* directory, const char* dataPath) {
+    OptexGuard guard = LockStore();
+    bool newStore = false;
+    moduleState.dataFile = OpenDataFile(dataPath, newStore);
+    // "Already exists" must come from this call, never from an earlier one.
+    ::SetLastError(ERROR_SUCCESS);
+    moduleState.mapping.reset(::CreateFileMappingA(moduleState.dataFile.get(), nullptr,
+                                                   PAGE_READWRITE, 0, kStoreBlockSize,
+                                                   kStoreMappingName));
+    const bool firstMapper = moduleState.mapping && ::GetLastError() != ERROR_ALREADY_EXISTS;
+    Log(1, messages::kMappingHandle,
+        static_cast<int>(reinterpret_cast<INT_PTR>(moduleState.mapping.get())));
+    if (!moduleState.mapping) return RefuseAttach(messages::kMappingFailed);
+
+    Log(1, newStore ? messages::kNewMapping : messages::kExistingMapping);
+    moduleState.storeView.reset(
+        ::MapViewOfFile(moduleState.mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kStoreBlockSize));
+    if (!moduleState.storeView) return RefuseAttach(messages::kViewFailed);
+    OpenIntent(directory, moduleState.dataFile.valid());
+
+    StoreBlock& block = *moduleState.store();
+    PrepareTable(block, firstMapper || guard.abandoned(), guard.abandoned());
+    if (firstMapper) PurgeUnpaused(block);
+    return true;
 }
 
 }  // namespace
@@ -96,29 +163,7 @@ bool OnProcessAttach() {
     AppendToPath(dataPath, kDataFileName);
     Log(1, messages::kDataFileLocation, dataPath);
 
-    bool newStore = false;
-    moduleState.dataFile = OpenDataFile(dataPath, newStore);
-    moduleState.mapping.reset(::CreateFileMappingA(moduleState.dataFile.get(), nullptr,
-                                                   PAGE_READWRITE, 0, kStoreBlockSize,
-                                                   kStoreMappingName));
-    const bool firstMapper = moduleState.mapping && ::GetLastError() != ERROR_ALREADY_EXISTS;
-    Log(1, messages::kMappingHandle,
-        static_cast<int>(reinterpret_cast<INT_PTR>(moduleState.mapping.get())));
-    if (!moduleState.mapping) return RefuseAttach(messages::kMappingFailed);
-
-    Log(1, newStore ? messages::kNewMapping : messages::kExistingMapping);
-    moduleState.storeView.reset(
-        ::MapViewOfFile(moduleState.mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kStoreBlockSize));
-    if (!moduleState.storeView) return RefuseAttach(messages::kViewFailed);
-
-    {
-        // Two processes starting together must not initialise or purge the
-        // same block at once.
-        OptexGuard guard = LockStore();
-        StoreBlock& block = *moduleState.store();
-        PrepareHeader(block.header);
-        if (firstMapper) PurgeUnpaused(block);
-    }
+    if (!OpenStore(directory, dataPath)) return false;
 
     OnThreadAttach();
     return true;
@@ -131,6 +176,9 @@ void OnProcessDetach() {
     moduleState.dataFile.reset();
     // Deliberately left mapped until the process ends (see ModuleState).
     moduleState.storeView.release();
+    moduleState.intentMapping.reset();
+    moduleState.intentFile.reset();
+    moduleState.intentView.release();
     DestroyLogSink();
 }
 

@@ -55,6 +55,12 @@ inline int ReduceCategory(int category) {
     return category == 0 ? kCategoryRunning : kCategoryStopped;
 }
 
+// taskCount, never beyond the table: another process may have written
+// anything into the shared block.
+inline std::uint32_t TasksInUse(const StoreHeader& header) {
+    return header.taskCount < kMaxTasks ? header.taskCount : kMaxTasks;
+}
+
 inline void InitialiseHeader(StoreHeader& header) {
     header.timeStamp[0] = 0;
     header.timeStamp[1] = 0;

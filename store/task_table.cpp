@@ -1,5 +1,6 @@
 #include "store/task_table.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "log/log.h"
@@ -9,6 +10,37 @@
 
 namespace dlmgr {
 
+namespace {
+
+// Moves records from..count-1 one slot down, noting each finished slot so
+// that a repeat starts at the record that may be half copied.
+void MoveDown(StoreBlock& block, StoreIntent* intent, std::uint32_t from, std::uint32_t count) {
+    for (std::uint32_t i = from; i + 1 < count; ++i) {
+        if (intent) {
+            intent->progress = i;
+            KeepStoreOrder();
+        }
+        std::memcpy(&block.records[i], &block.records[i + 1], sizeof(TaskRecord));
+    }
+}
+
+void BeginChange(StoreIntent& intent, IntentOperation operation) {
+    KeepStoreOrder();
+    intent.operation = operation;
+    KeepStoreOrder();
+}
+
+void EndChange(StoreIntent& intent) {
+    KeepStoreOrder();
+    intent.operation = kIntentNone;
+}
+
+}  // namespace
+
+void KeepStoreOrder() noexcept { std::atomic_signal_fence(std::memory_order_seq_cst); }
+
+std::uint32_t TaskTable::TaskCount() const noexcept { return TasksInUse(block_.header); }
+
 int TaskTable::FindTask(const TaskId& id) const {
     if (LogEnabled(0)) {
         char text[kTaskIdTextSize];
@@ -16,7 +48,7 @@ int TaskTable::FindTask(const TaskId& id) const {
         Log(0, messages::kLookupId, text);
     }
     int found = -1;
-    const auto count = static_cast<int>(block_.header.taskCount);
+    const auto count = static_cast<int>(TaskCount());
     for (int i = 0; i < count; ++i) {
         if (SameTaskId(block_.records[i].id, id)) {
             found = i;
@@ -31,7 +63,7 @@ void TaskTable::TrimCompleted() {
     const auto maxTaskCount = settings_.GetDword(kMaxTaskCountValue, kDefaultMaxTaskCount);
     // Signed 32-bit arithmetic that wraps, as the setting is a signed number:
     // a negative maximum asks for more trimming, never less.
-    auto excess = static_cast<std::int32_t>(block_.header.taskCount - maxTaskCount + 1u);
+    auto excess = static_cast<std::int32_t>(TaskCount() - maxTaskCount + 1u);
     int index = 0;
     while (excess > 0 && InUse(index)) {
         if (block_.records[index].status == DLMGR_STATUS_COMPLETED) {
@@ -45,10 +77,14 @@ void TaskTable::TrimCompleted() {
 
 bool TaskTable::AddTask(const TaskRecord& record) {
     TrimCompleted();
-    if (block_.header.taskCount >= kMaxTasks) return false;
+    const std::uint32_t count = TaskCount();
+    if (count >= kMaxTasks) return false;
     CountChange(record.status);
-    std::memcpy(&block_.records[block_.header.taskCount], &record, sizeof(TaskRecord));
-    ++block_.header.taskCount;
+    // The slot beyond the count is unused: a death while it is written loses
+    // only this addition, which was never reported done.
+    std::memcpy(&block_.records[count], &record, sizeof(TaskRecord));
+    KeepStoreOrder();
+    block_.header.taskCount = count + 1;
     return true;
 }
 
@@ -56,18 +92,46 @@ bool TaskTable::UpdateTask(int index, const TaskRecord& record) {
     if (!InUse(index) || !SameTaskId(block_.records[index].id, record.id)) return false;
     CountChange(block_.records[index].status);
     CountChange(record.status);
+    if (intent_) {
+        std::memcpy(&intent_->record, &record, sizeof(TaskRecord));
+        intent_->index = static_cast<std::uint32_t>(index);
+        BeginChange(*intent_, kIntentOverwrite);
+    }
     std::memcpy(&block_.records[index], &record, sizeof(TaskRecord));
+    if (intent_) EndChange(*intent_);
     return true;
 }
 
 bool TaskTable::RemoveTask(int index) {
     if (!InUse(index)) return false;
     CountChange(block_.records[index].status);
-    const auto last = static_cast<int>(block_.header.taskCount) - 1;
-    for (int i = index; i < last; ++i) {
-        std::memcpy(&block_.records[i], &block_.records[i + 1], sizeof(TaskRecord));
+    const std::uint32_t count = TaskCount();
+    if (intent_) {
+        intent_->index = static_cast<std::uint32_t>(index);
+        intent_->taskCount = count;
+        intent_->progress = static_cast<std::uint32_t>(index);
+        BeginChange(*intent_, kIntentRemove);
     }
-    --block_.header.taskCount;
+    MoveDown(block_, intent_, static_cast<std::uint32_t>(index), count);
+    KeepStoreOrder();
+    block_.header.taskCount = count - 1;
+    if (intent_) EndChange(*intent_);
+    return true;
+}
+
+bool CompleteInterruptedChange(StoreBlock& block, StoreIntent& intent) {
+    const std::uint32_t operation = intent.operation;
+    if (operation == kIntentNone) return false;
+    if (operation == kIntentRemove && intent.taskCount >= 1 && intent.taskCount <= kMaxTasks &&
+        intent.index < intent.taskCount) {
+        const std::uint32_t from = intent.progress > intent.index ? intent.progress : intent.index;
+        MoveDown(block, &intent, from, intent.taskCount);
+        KeepStoreOrder();
+        block.header.taskCount = intent.taskCount - 1;
+    } else if (operation == kIntentOverwrite && intent.index < kMaxTasks) {
+        std::memcpy(&block.records[intent.index], &intent.record, sizeof(TaskRecord));
+    }
+    EndChange(intent);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "log/messages.h"
+#include "sync/optex.h"
 #include "settings/settings_names.h"
 #include "tests/module/host_calls.h"
 #include "tests/module/module_fixture.h"
@@ -92,7 +93,8 @@ TEST_F(ModuleTest, CountBeyondTheTableIsReinitialisedAndLogged) {
     ASSERT_EQ(Run("Load"), 0);
     const auto store = Store();
     EXPECT_EQ(store->header.taskCount, 0u);
-    EXPECT_EQ(store->header.timeStamp[1], 0u);
+    EXPECT_EQ(store->header.timeStamp[0], 1u) << "repaired: every host lists again";
+    EXPECT_EQ(store->header.timeStamp[1], 1u);
     const auto messages = ReadLogMessages(DefaultLog());
     ASSERT_EQ(messages.size(), 1u) << "only level 8 is written by default";
     char expected[128];
@@ -178,6 +180,20 @@ TEST_F(ModuleTest, LoadIsRefusedWhenTheStoreCannotBeMapped) {
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), messages::kMappingFailed);
     EXPECT_EQ(Run("Load"), 0);
+}
+
+TEST_F(ModuleTest, StartUpTakesTheStoreBeforeItMapsTheTable) {
+    // A process mapping the table before it holds the store could register a
+    // task that the first mapper's purge then deletes.
+    Optex lock;
+    ASSERT_TRUE(lock.Init(kStoreLockName, false, kStoreLockSpinCount));
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
+    ChildProcess loader = Start("Load");
+    ASSERT_TRUE(WaitUntil([&] { return lock.Shared()->lockCount == 2; }));
+    EXPECT_FALSE(UniqueMapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, kStoreMappingName)).valid())
+        << "the table was mapped before the store was taken";
+    lock.Leave();
+    EXPECT_EQ(loader.Wait(), 0);
 }
 
 DWORD WINAPI RunFunction(void* fn) {

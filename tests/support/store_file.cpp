@@ -1,5 +1,6 @@
 #include "tests/support/store_file.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -48,6 +49,42 @@ std::vector<int> RecordIds(const StoreBlock& block) {
         ids.push_back(block.records[i].id.bytes[0]);
     }
     return ids;
+}
+
+namespace {
+
+std::uint32_t Checksum(const TaskRecord& record) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a over everything before reserved
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
+    for (size_t i = 0; i < offsetof(TaskRecord, reserved); ++i) hash = (hash ^ bytes[i]) * 16777619u;
+    return hash;
+}
+
+}  // namespace
+
+TaskRecord SealedRecord(std::uint32_t n) {
+    TaskRecord record;
+    std::memset(&record, 0, sizeof(record));
+    std::memcpy(record.id.bytes, &n, sizeof(n));
+    record.kind = 7;
+    record.status = DLMGR_STATUS_PAUSED;
+    std::snprintf(record.filePath, sizeof(record.filePath), "C:\\sealed\\%u.bin", n);
+    std::memset(record.source, static_cast<int>('a' + n % 26), sizeof(record.source) - 1);
+    const std::uint32_t sum = Checksum(record);
+    std::memcpy(record.reserved, &sum, sizeof(sum));
+    return record;
+}
+
+bool IsSealed(const TaskRecord& record) {
+    std::uint32_t sum;
+    std::memcpy(&sum, record.reserved, sizeof(sum));
+    return sum == Checksum(record);
+}
+
+std::uint32_t IdNumber(const TaskRecord& record) {
+    std::uint32_t n;
+    std::memcpy(&n, record.id.bytes, sizeof(n));
+    return n;
 }
 
 }  // namespace dlmgr::test

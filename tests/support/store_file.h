@@ -23,4 +23,11 @@ void PutRecord(StoreBlock& block, const TaskRecord& record);
 // Id bytes 0 of the records in use, in order.
 std::vector<int> RecordIds(const StoreBlock& block);
 
+// A record whose 32-bit id number is n (bytes 0..3), paused, with kind 7 (so
+// that deleting it touches no file), sealed: its reserved bytes hold a
+// checksum of the rest, so that a record torn by a death shows.
+TaskRecord SealedRecord(std::uint32_t n);
+bool IsSealed(const TaskRecord& record);
+std::uint32_t IdNumber(const TaskRecord& record);
+
 }  // namespace dlmgr::test
