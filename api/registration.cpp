@@ -1,4 +1,6 @@
 // DM_SetTaskInfo: the one way a task enters the table or changes state.
+#include <cstring>
+
 #include "api/export_boundary.h"
 #include "api/store_access.h"
 #include "dlmgr.h"
@@ -8,17 +10,21 @@ using namespace dlmgr;
 
 extern "C" DlmgrBool DLMGR_CALL DM_SetTaskInfo(const TaskRecord* record) {
     if (record == nullptr) return 0;
+    // Copied before the store is taken: a bad pointer then faults in this
+    // host alone, not while it holds every host's store.
+    TaskRecord copy;
+    std::memcpy(&copy, record, sizeof(copy));
     return ExportBoundary<DlmgrBool>(0, [&]() -> DlmgrBool {
         // Lookup and change under one hold: two hosts registering the same
         // new id at once make one record.
         OptexGuard guard = LockStore();
         if (!guard) return 0;
         TaskTable table = SharedTaskTable();
-        const int index = table.FindTask(record->id);
+        const int index = table.FindTask(copy.id);
         if (index == -1) {
-            Assert(table.AddTask(*record), messages::kAddFailed);
+            Assert(table.AddTask(copy), messages::kAddFailed);
         } else {
-            Assert(table.UpdateTask(index, *record), messages::kUpdateFailed);
+            Assert(table.UpdateTask(index, copy), messages::kUpdateFailed);
         }
         return 1;
     });

@@ -1,12 +1,12 @@
-// Actions on a task by id. Each runs wholly under storeLock, lookup, decision
-// and the start of any program included; none changes the record except
-// deletion, which removes it.
+// Actions on a task by id. Lookup, decision and the command line are made
+// under storeLock; the program is started once the store is left. None
+// changes the record except deletion, which removes it.
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstring>
 
 #include "api/command_buffer.h"
+#include "api/launch.h"
 #include "api/export_boundary.h"
 #include "api/field_text.h"
 #include "api/store_access.h"
@@ -20,29 +20,35 @@ using namespace dlmgr;
 
 namespace {
 
-// Runs action(table, index) for the task with this id under storeLock;
-// false when the id is in no record.
+// Runs action(table, index, launch) for the task with this id under
+// storeLock, then starts what it asked for; false when the id is in no record.
 template <typename Action>
 DlmgrBool RunTaskAction(const TaskId* id, Action&& action) {
     if (id == nullptr) return 0;
+    // Copied before the store is taken: a bad pointer then faults in this
+    // host alone, not while it holds every host's store.
+    TaskId key;
+    std::memcpy(&key, id, sizeof(key));
     return ExportBoundary<DlmgrBool>(0, [&]() -> DlmgrBool {
-        OptexGuard guard = LockStore();
-        if (!guard) return 0;
-        TaskTable table = SharedTaskTable();
-        TaskId key;
-        std::memcpy(&key, id, sizeof(key));
-        const int index = table.FindTask(key);
-        if (index == -1) return 0;
-        return action(table, index) ? 1 : 0;
+        Launch launch;
+        bool result = false;
+        {
+            OptexGuard guard = LockStore();
+            if (!guard) return 0;
+            TaskTable table = SharedTaskTable();
+            const int index = table.FindTask(key);
+            if (index == -1) return 0;
+            result = action(table, index, launch);
+        }
+        launch.Start();
+        return result ? 1 : 0;
     });
 }
 
-void StartCommand(const CommandBuffer& command) { ::WinExec(command.c_str(), SW_SHOWNORMAL); }
-
-// Starts DLEngine followed by before, a record field and after. False, and
-// logged, when DLEngine is set nowhere.
-bool StartEngine(const char* missingMessage, const char* before, const char* field, size_t width,
-                 const char* after) {
+// DLEngine followed by before, a record field and after. False, and logged,
+// when DLEngine is set nowhere.
+bool EngineCommand(const char* missingMessage, const char* before, const char* field, size_t width,
+                   const char* after, Launch& launch) {
     CommandBuffer command;
     TextSpan& text = command.text();
     // The setting is read straight into the command buffer.
@@ -55,14 +61,14 @@ bool StartEngine(const char* missingMessage, const char* before, const char* fie
     text.Append(before);
     text.AppendAtMost(field, width);
     text.Append(after);
-    StartCommand(command);
+    launch.Command(command);
     return true;
 }
 
-bool StartTorrentClient(const TaskRecord& record, const char* option) {
+bool TorrentClientCommand(const TaskRecord& record, const char* option, Launch& launch) {
     CommandBuffer command;
     if (!BuildTorrentCommand(record, option, command)) return false;
-    StartCommand(command);
+    launch.Command(command);
     return true;
 }
 
@@ -89,7 +95,7 @@ void DeleteEngineWorkFiles(const TaskRecord& record) {
 }  // namespace
 
 extern "C" DlmgrBool DLMGR_CALL DM_OpenTaskFile(const TaskId* id) {
-    return RunTaskAction(id, [](TaskTable& table, int index) {
+    return RunTaskAction(id, [](TaskTable& table, int index, Launch& launch) {
         const TaskRecord& record = table.Record(index);
         const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
         Log(1, messages::kOpenFile, path.text);
@@ -98,26 +104,22 @@ extern "C" DlmgrBool DLMGR_CALL DM_OpenTaskFile(const TaskId* id) {
             return false;
         }
         Log(0, messages::kFileOpened, path.text);
-        SHELLEXECUTEINFOA request = {};
-        request.cbSize = sizeof(request);
-        request.lpFile = path.text;
-        request.nShow = SW_SHOWNORMAL;
-        ::ShellExecuteExA(&request);
+        launch.OpenFile(path.text);
         return true;
     });
 }
 
 extern "C" DlmgrBool DLMGR_CALL DM_ResumeTask(const TaskId* id) {
-    return RunTaskAction(id, [](TaskTable& table, int index) {
+    return RunTaskAction(id, [](TaskTable& table, int index, Launch& launch) {
         const TaskRecord& record = table.Record(index);
         const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
         Log(1, messages::kResumeTask, path.text);
         if (record.status == DLMGR_STATUS_PAUSED && IsEngineTask(record)) {
-            return StartEngine(messages::kResumeNoEngine, " --restore \"", record.filePath,
-                               sizeof(record.filePath), ".$p4p$\"");
+            return EngineCommand(messages::kResumeNoEngine, " --restore \"", record.filePath,
+                                 sizeof(record.filePath), ".$p4p$\"", launch);
         }
         if (record.status == DLMGR_STATUS_PAUSED && IsTorrentTask(record)) {
-            return StartTorrentClient(record, " ");
+            return TorrentClientCommand(record, " ", launch);
         }
         Log(4, messages::kCannotResume, path.text);
         return false;
@@ -125,16 +127,16 @@ extern "C" DlmgrBool DLMGR_CALL DM_ResumeTask(const TaskId* id) {
 }
 
 extern "C" DlmgrBool DLMGR_CALL DM_DownloadAgain(const TaskId* id) {
-    return RunTaskAction(id, [](TaskTable& table, int index) {
+    return RunTaskAction(id, [](TaskTable& table, int index, Launch& launch) {
         const TaskRecord& record = table.Record(index);
         const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
         Log(1, messages::kDownloadAgain, path.text);
         if (CanDownloadAgain(record) && IsEngineTask(record)) {
-            return StartEngine(messages::kAgainNoEngine, " 188 ", record.source,
-                               sizeof(record.source), " better");
+            return EngineCommand(messages::kAgainNoEngine, " 188 ", record.source,
+                                 sizeof(record.source), " better", launch);
         }
         if (CanDownloadAgain(record) && IsTorrentTask(record)) {
-            return StartTorrentClient(record, " ");
+            return TorrentClientCommand(record, " ", launch);
         }
         Log(4, messages::kCannotDownloadAgain, path.text);
         return false;
@@ -142,7 +144,7 @@ extern "C" DlmgrBool DLMGR_CALL DM_DownloadAgain(const TaskId* id) {
 }
 
 extern "C" DlmgrBool DLMGR_CALL DM_DeleteTask(const TaskId* id) {
-    return RunTaskAction(id, [](TaskTable& table, int index) {
+    return RunTaskAction(id, [](TaskTable& table, int index, Launch& launch) {
         const TaskRecord& record = table.Record(index);
         // Taken before the removal moves later records over this slot.
         const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
@@ -155,7 +157,7 @@ extern "C" DlmgrBool DLMGR_CALL DM_DeleteTask(const TaskId* id) {
             DeleteEngineWorkFiles(record);
         } else if (record.status == DLMGR_STATUS_PAUSED && IsTorrentTask(record)) {
             // Without the client the record is removed all the same.
-            StartTorrentClient(record, " -delete ");
+            TorrentClientCommand(record, " -delete ", launch);
         }
         Assert(table.RemoveTask(index), messages::kDeleteFailed);
         Log(0, messages::kTaskDeleted, path.text);

@@ -370,5 +370,20 @@ TEST_F(ActionsTest, UnknownIdsAreRefusedWithOnlyTheLookupLines) {
     EXPECT_TRUE(NothingStarted(engine));
 }
 
+TEST_F(ActionsTest, EngineThatRegistersAtOnceDoesNotHoldUpTheResumeOrAnyHost) {
+    // A real engine is a host too: it may need the store before it is ready
+    // for input, which is what starting a program waits for.
+    const std::string engineTask = "000000ee000000000000000000000000";
+    CopyFileTo(DlmgrDllPath(), engineFolder + "\\dlmgr.dll");
+    SetRegistryString(HKEY_CURRENT_USER, kProductKey, kEngineCommandValue,
+                      engine + " --register " + engineTask);
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_EQ(Act("resume", Task{}), kChildTrue);
+    EXPECT_LT(::GetTickCount64() - start, 5000u) << "the resume waited on the started engine";
+    EXPECT_EQ(Started(engine), std::vector<std::string>({engine + " --register " +
+                                                         engineTask + " --restore \"C:\\d\\a.zip.$p4p$\""}));
+    EXPECT_EQ(RecordIds(*Store()), std::vector<int>({kTaskByte, 0xee}));
+}
+
 }  // namespace
 }  // namespace dlmgr::test

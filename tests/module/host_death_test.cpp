@@ -50,5 +50,43 @@ TEST_F(ModuleTest, HostKilledBetweenCountAndCopyStopsNeitherOtherHostsNorNewLoad
         << "one level-8 line for the one takeover";
 }
 
+LONG WINAPI DieOfTheFault(EXCEPTION_POINTERS* exception) {
+    ::TerminateProcess(::GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// Passes a wild pointer to one export and dies of the fault, as a host would
+// (without a debugger's report).
+DLMGR_CHILD_SCENARIO(PassWildPointer) {
+    ::SetUnhandledExceptionFilter(DieOfTheFault);
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    auto* wild = reinterpret_cast<TaskRecord*>(0x10);
+    const std::string& call = args.at(0);
+    if (call == "register") lib.SetTaskInfo(wild);
+    if (call == "delete") lib.DeleteTask(&wild->id);
+    if (call == "copy") {
+        Register(lib, MakeTaskRecord(1, DLMGR_STATUS_PAUSED));
+        lib.GetTaskCount(1);
+        lib.GetTaskInfo(wild);  // faults while it holds the store
+    }
+}
+
+TEST_F(ModuleTest, WildPointerEndsOnlyTheHostThatPassedIt) {
+    constexpr DWORD kCapMs = 5000;
+    const std::string name = UniqueName("wild");
+    ChildProcess keeper = Start("HoldStore", {name});  // keeps the table and its lock
+    ASSERT_TRUE(NamedEvent(name + "-loaded").WaitFor());
+    for (const char* call : {"register", "delete", "copy"}) {
+        EXPECT_EQ(Run("PassWildPointer", {call}), static_cast<int>(EXCEPTION_ACCESS_VIOLATION))
+            << call;
+        const std::string tasks = std::string(call) == "copy" ? "1" : "0";
+        EXPECT_EQ(RunChild("ExpectTasks", {tasks}, ChildEnvironment(), kCapMs), 0)
+            << "another host's exports after a wild pointer in " << call;
+    }
+    NamedEvent(name + "-release").Signal();
+    EXPECT_EQ(keeper.Wait(), 0);
+}
+
 }  // namespace
 }  // namespace dlmgr::test
