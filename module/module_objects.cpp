@@ -1,5 +1,7 @@
 #include "module/module_objects.h"
 
+#include "log/log.h"
+#include "log/messages.h"
 #include "module/never_destroyed.h"
 #include "settings/settings_names.h"
 
@@ -21,8 +23,13 @@ namespace {
 
 // Initialises storeLock right after it is constructed; its destructor is the
 // Destroy that the static teardown runs. The attach routine checks the result.
+void LogStoreWaitFailure(DWORD error) { Log(8, messages::kStoreWaitFailed, error); }
+
 struct StoreLockInitialiser {
-    StoreLockInitialiser() { storeLock.Init(kStoreLockName, false, kStoreLockSpinCount); }
+    StoreLockInitialiser() {
+        storeLock.Init(kStoreLockName, false, kStoreLockSpinCount);
+        storeLock.SetWaitFailureHandler(LogStoreWaitFailure);
+    }
 } storeLockInitialiser;
 
 }  // namespace

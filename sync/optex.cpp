@@ -295,6 +295,7 @@ bool Optex::AnnounceAndWait(LONG threadId, OptexThreadSlot* slot, LockResult& re
 
     LONG suspected = 0;
     bool suspicious = false;
+    bool waitFailed = false;
     for (;;) {
         if (slot) slot->tick = Now();  // a waiter's sign of life
         const DWORD wait = ::WaitForSingleObject(event_.get(), kWaitSliceMs);
@@ -317,7 +318,11 @@ bool Optex::AnnounceAndWait(LONG threadId, OptexThreadSlot* slot, LockResult& re
         }
         // A failed wait (a handle closed by a host's bug) is never taken for a
         // release: we fall back to looking every slice.
-        if (wait != WAIT_TIMEOUT) ::Sleep(kWaitSliceMs);
+        if (wait != WAIT_TIMEOUT) {
+            if (!waitFailed && waitFailed_ != nullptr) waitFailed_(::GetLastError());
+            waitFailed = true;
+            ::Sleep(kWaitSliceMs);
+        }
         if (shared_->lockCount == 0) {
             // Our announcement was withdrawn by a recount that could not see
             // us: start over rather than wait for a release that never comes.

@@ -72,6 +72,12 @@ public:
     // Enter, with a guard that leaves when it goes out of scope.
     OptexGuard Acquire() noexcept;
 
+    // Called when a wait on the event fails (a handle closed by a host's
+    // bug), once per Enter, while not holding the lock. The waiter never
+    // takes a failed wait for a release: it looks at the lock every slice.
+    using WaitFailureHandler = void (*)(DWORD error);
+    void SetWaitFailureHandler(WaitFailureHandler handler) noexcept { waitFailed_ = handler; }
+
     // Frees the calling thread's record when it holds nothing; for a thread
     // that is ending. Records of threads that end otherwise are reused later.
     void ForgetCurrentThread() noexcept;
@@ -118,6 +124,7 @@ private:
     UniqueTlsSlot slotOfThread_;  // per thread: index + 1 of its record; kNoSlot when it has none
     OptexSideBlock* side_ = nullptr;  // only when all of the above exist
     ThreadIdentity abandonedBy_;
+    WaitFailureHandler waitFailed_ = nullptr;
     OptexThreadSlot* ownerSlot_ = nullptr;
 };
 

@@ -303,6 +303,41 @@ TEST(OptexRecovery, WakeUpLostInTheLastLeaveIsRecoveredByTheWaiter) {
     EXPECT_EQ(LockCount(lock), 0);
 }
 
+DWORD failedWaitError = 0;
+int failedWaits = 0;
+
+void CountFailedWait(DWORD error) {
+    failedWaitError = error;
+    ++failedWaits;
+}
+
+TEST(OptexRecovery, FailedWaitIsReportedOnceAndNeverTakenForARelease) {
+    const std::string name = UniqueName("optex-failed-wait");
+    NamedEvent in(name + "-in"), done(name + "-done");
+    // The first handle Init makes, the event, takes the value just freed.
+    HANDLE value = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ::CloseHandle(value);
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    lock.SetWaitFailureHandler(CountFailedWait);
+    ChildProcess holder = ChildProcess::Start("OptexHoldFor", {name, name, "700"});
+    ASSERT_TRUE(in.WaitFor());
+
+    // A host's bug closes the handle, and the value goes to an object that
+    // cannot be waited on.
+    ::CloseHandle(value);
+    UniqueMapping reuse(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                             4096, nullptr));
+    ASSERT_EQ(reuse.get(), value);
+    EXPECT_EQ(lock.Enter(), LockResult::kAcquired);
+    EXPECT_TRUE(done.IsSignalled()) << "a failed wait was taken for a release";
+    EXPECT_EQ(failedWaits, 1);
+    EXPECT_NE(failedWaitError, 0u);
+    EXPECT_EQ(LockCount(lock), 1);
+    lock.Leave();
+    EXPECT_EQ(holder.Wait(), 0);
+}
+
 // Adds one to a counter in shared memory, count times, under the lock taken
 // the way this build or an earlier one takes it.
 DLMGR_CHILD_SCENARIO(CountUnderLock) {
