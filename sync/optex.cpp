@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <cwchar>
 
 #include "sync/optex_census.h"
 #include "win/mutex_hold.h"
@@ -14,7 +13,8 @@ namespace dlmgr {
 namespace {
 
 // The value of slotOfThread_ for a thread that could not get a record: it
-// then works as a thread of an earlier build would.
+// then works as a thread of an earlier build would, and tries again the
+// next time it has to wait.
 constexpr std::uintptr_t kNoSlot = kOptexSlotCount + 1;
 constexpr DWORD kClaimTimeoutMs = 1000;
 constexpr size_t kRecoveryNameSize = 128;
@@ -28,6 +28,28 @@ bool BuildObjectName(char (&out)[Size], const char* prefix, const char* name) {
 }
 
 LONG Now() { return static_cast<LONG>(TickCountNow()); }
+
+// Since when a waiter has seen a lock that nobody owns and nobody releases:
+// lockCount never went down meanwhile (a release would lower it).
+class UnownedWatch {
+public:
+    void Reset() noexcept { watching_ = false; }
+    // True once the lock has looked that way for at least quietMs.
+    bool QuietFor(LONG lockCount, DWORD quietMs) noexcept {
+        const auto now = static_cast<DWORD>(Now());
+        if (!watching_ || lockCount < lastCount_) {
+            watching_ = true;
+            since_ = now;
+        }
+        lastCount_ = lockCount;
+        return now - since_ >= quietMs;
+    }
+
+private:
+    bool watching_ = false;
+    DWORD since_ = 0;
+    LONG lastCount_ = 0;
+};
 
 }  // namespace
 
@@ -48,23 +70,26 @@ bool Optex::Init(const void* name, bool nameIsWide, DWORD spinCount, DWORD proce
 
     char ansiName[kMaxObjectNameLength + 1];
     if (nameIsWide) {
-        const auto* wide = static_cast<const wchar_t*>(name);
-        if (std::wcslen(wide) > kMaxObjectNameLength) return false;
-        ::wsprintfA(ansiName, "%S", wide);
+        // Bounded by the buffer: a wide name may take more bytes than it has
+        // characters.
+        if (::WideCharToMultiByte(CP_ACP, 0, static_cast<const wchar_t*>(name), -1, ansiName,
+                                  sizeof(ansiName), nullptr, nullptr) == 0) {
+            return false;
+        }
     } else {
         const auto* ansi = static_cast<const char*>(name);
         if (std::strlen(ansi) > kMaxObjectNameLength) return false;
         std::strcpy(ansiName, ansi);
     }
 
-    char objectName[kMaxObjectNameLength + 1];
-    if (!BuildObjectName(objectName, kEventPrefix, ansiName)) return false;
-    event_.reset(::CreateEventA(nullptr, FALSE, FALSE, objectName));
+    if (!BuildObjectName(eventName_, kEventPrefix, ansiName)) return false;
+    event_.reset(::CreateEventA(nullptr, FALSE, FALSE, eventName_));
     if (!event_) return false;
 
-    if (!BuildObjectName(objectName, kMappingPrefix, ansiName)) return false;
+    char mappingName[kMaxObjectNameLength + 1];
+    if (!BuildObjectName(mappingName, kMappingPrefix, ansiName)) return false;
     mapping_.reset(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        sizeof(OptexShared), objectName));
+                                        sizeof(OptexShared), mappingName));
     if (!mapping_) return false;
 
     view_.reset(::MapViewOfFile(mapping_.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
@@ -129,11 +154,11 @@ DLMGR_FAST_PATH OptexThreadSlot* Optex::SlotForEnter() noexcept {
     const auto value = reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get()));
     if (value == kNoSlot) return nullptr;
     if (value != 0) return &side_->slots[value - 1];
-    return SlotForNewThread();
+    return ClaimSlotForThread();
 }
 
-OptexThreadSlot* Optex::SlotForNewThread() noexcept {
-    // First use by this thread: ask the kernel who we are, once.
+OptexThreadSlot* Optex::ClaimSlotForThread() noexcept {
+    // Asks the kernel who we are: once per thread, or again after a failure.
     const int index = ClaimSlot(CurrentThreadIdentity());
     ::TlsSetValue(slotOfThread_.get(),
                   reinterpret_cast<void*>(index < 0 ? kNoSlot : static_cast<std::uintptr_t>(index) + 1));
@@ -160,23 +185,27 @@ int Optex::ClaimSlot(const ThreadIdentity& me) noexcept {
         if (slots[i].threadId == 0) index = i;
     }
     if (index < 0) {
-        // Full: threads that ended without forgetting their records (killed,
-        // or in a process that never told us) hold no level when idle.
+        // Full: records of threads that ended holding no level (idle, or
+        // killed while claiming a record) are reused; the others are freed by
+        // the recovery that withdraws their levels.
         for (int i = 0; i < kOptexSlotCount; ++i) {
-            if (slots[i].state == kSlotIdle && IsProvenDead(IdentityOf(slots[i]))) {
+            const LONG state = slots[i].state;
+            if ((state == kSlotIdle || state == kSlotUnclaimed) &&
+                IsProvenDead(IdentityOf(slots[i]))) {
                 FreeSlot(i);
                 if (index < 0) index = i;
             }
         }
     }
     if (index < 0) return -1;
-    // Readers skip a record until its id is set and its state is Idle.
+    // Readers skip a record until its state is no longer Unclaimed.
     OptexThreadSlot& slot = slots[index];
+    slot.threadId = static_cast<LONG>(me.threadId);
     slot.processId = static_cast<LONG>(me.processId);
     slot.creationLow = low;
     slot.creationHigh = high;
     slot.tick = Now();
-    slot.threadId = static_cast<LONG>(me.threadId);
+    slot.heldLevels = 0;
     slot.state = kSlotIdle;
     return index;
 }
@@ -192,6 +221,8 @@ int Optex::IndexOf(const OptexThreadSlot* slot) const noexcept {
 }
 
 void Optex::ForgetCurrentThread() noexcept {
+    // For a lock that a process opens through one Optex only, as the module
+    // does: another Optex of the name would still point at the record.
     OptexThreadSlot* slot = RegisteredSlot();
     if (slot == nullptr || slot->state != kSlotIdle) return;
     MutexHold hold(recoveryMutex_.get(), 0);
@@ -209,197 +240,249 @@ void Optex::Reenter(OptexThreadSlot* slot) noexcept {
     if (slot) slot->state = kSlotReentering;
     ::InterlockedIncrement(&shared_->lockCount);
     ++shared_->recursionCount;
-    if (slot) slot->state = kSlotActive;
+    if (slot) slot->state = kSlotOwning;
 }
 
 DLMGR_FAST_PATH void Optex::HeldBy(OptexThreadSlot* slot) noexcept {
+    shared_->recursionCount = 1;
     if (slot == nullptr) return;
+    slot->state = kSlotOwning;
     // Within one tick a thread taking the lock again has nothing to write.
     const LONG now = Now();
     if (slot->tick != now) slot->tick = now;
 }
 
-DLMGR_FAST_PATH bool Optex::TryEnterAs(LONG threadId, OptexThreadSlot* slot) noexcept {
+DLMGR_FAST_PATH bool Optex::ClaimOwnerField(LONG threadId, OptexThreadSlot* slot) noexcept {
+    // Always from 0: a waiter woken by a wake-up meant for someone else, or a
+    // recoverer, may have claimed it first; then our level stays an
+    // announcement and nobody owns twice.
+    if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, 0) != 0) return false;
+    HeldBy(slot);
+    return true;
+}
+
+DLMGR_FAST_PATH Optex::Attempt Optex::TryEnterAs(LONG threadId, OptexThreadSlot* slot) noexcept {
     // Our id in the owner field is our hold only if our record says we own: a
     // dead thread that had our id before us may have left it there. Without a
     // record only the id can be trusted, as in earlier builds.
-    if (shared_->ownerThreadId == threadId && (slot == nullptr || slot->state == kSlotActive)) {
+    if (shared_->ownerThreadId == threadId && (slot == nullptr || slot->state == kSlotOwning)) {
         Reenter(slot);
-        return true;
+        return Attempt::kOwned;
     }
     auto budget = static_cast<DWORD>(shared_->spinCount);
-    if (slot) slot->state = kSlotActive;
+    if (slot) slot->state = kSlotTrying;
     for (;;) {
         // Window: a death right after this compare-exchange, before the owner
-        // is written, leaves a level that no owner field names; the record
-        // (Active, not named owner) tells a recoverer it is 0 or 1.
+        // field names us, leaves a level nobody is named for; Trying tells a
+        // recoverer it is 0 or 1.
         if (::InterlockedCompareExchange(&shared_->lockCount, 1, 0) == 0) {
-            ::InterlockedExchange(&shared_->ownerThreadId, threadId);
-            shared_->recursionCount = 1;
-            HeldBy(slot);
-            return true;
+            return ClaimOwnerField(threadId, slot) ? Attempt::kOwned : Attempt::kCountedOnly;
         }
         if (budget == 0) break;
         --budget;
     }
     if (slot) slot->state = kSlotIdle;
-    return false;
+    return Attempt::kBusy;
 }
 
 bool Optex::TryEnter() noexcept {
     if (shared_ == nullptr) return false;
-    return TryEnterAs(static_cast<LONG>(::GetCurrentThreadId()), SlotForEnter());
+    OptexThreadSlot* slot = SlotForEnter();
+    switch (TryEnterAs(static_cast<LONG>(::GetCurrentThreadId()), slot)) {
+        case Attempt::kOwned:
+            return true;
+        case Attempt::kCountedOnly:
+            // Someone else got the owner field: give our level back.
+            ::InterlockedDecrement(&shared_->lockCount);
+            if (slot) slot->state = kSlotIdle;
+            return false;
+        case Attempt::kBusy:
+            break;
+    }
+    return false;
 }
 
 LockResult Optex::Enter() noexcept {
     if (shared_ == nullptr) return LockResult::kUnusable;
     const auto threadId = static_cast<LONG>(::GetCurrentThreadId());
     OptexThreadSlot* slot = SlotForEnter();
-    if (TryEnterAs(threadId, slot)) return LockResult::kAcquired;
-    return EnterContended(threadId, slot);
+    const Attempt attempt = TryEnterAs(threadId, slot);
+    if (attempt == Attempt::kOwned) return LockResult::kAcquired;
+    return EnterContended(threadId, slot, attempt == Attempt::kCountedOnly);
 }
 
-LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot) noexcept {
-    LockResult result = LockResult::kAcquired;
-    while (!AnnounceAndWait(threadId, slot, result)) {
-        if (TryEnterAs(threadId, slot)) return LockResult::kAcquired;
+LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool counted) noexcept {
+    if (slot == nullptr && !counted && side_ != nullptr &&
+        reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get())) == kNoSlot &&
+        shared_->ownerThreadId != threadId) {
+        slot = ClaimSlotForThread();  // a record makes this thread's death recoverable
     }
-    return result;
+    for (;;) {
+        if (counted) {
+            // Our compare-exchange counted us, but another claimed the owner
+            // field: the level stands as our announcement.
+            if (slot) slot->state = kSlotWaiting;
+        } else {
+            // Announce ourselves: from here on lockCount stays above 0 until
+            // we are served, so no later arrival can take the lock ahead of
+            // us. Window: a death around the increment leaves 0 or 1 level;
+            // Announcing says so.
+            if (slot) {
+                slot->tick = Now();
+                slot->state = kSlotAnnouncing;
+            }
+            const LONG count = ::InterlockedIncrement(&shared_->lockCount);
+            if (slot) slot->state = kSlotWaiting;
+            // Freed meanwhile: our announcement is our level.
+            if (count == 1 && ClaimOwnerField(threadId, slot)) return LockResult::kAcquired;
+            if (slot == nullptr && shared_->ownerThreadId == threadId) {
+                // Without a record: our announcement stands for one more level.
+                ++shared_->recursionCount;
+                return LockResult::kAcquired;
+            }
+        }
+        LockResult result = LockResult::kAcquired;
+        if (WaitForOwnership(threadId, slot, result)) return result;
+        // Our announcement vanished: start over.
+        if (slot) slot->state = kSlotIdle;
+        const Attempt attempt = TryEnterAs(threadId, slot);
+        if (attempt == Attempt::kOwned) return LockResult::kAcquired;
+        counted = attempt == Attempt::kCountedOnly;
+    }
 }
 
-bool Optex::AnnounceAndWait(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept {
-    // Announce ourselves: from here on lockCount stays above 0 until we are
-    // served, so no later arrival can take the lock ahead of us. Window: a
-    // death around the increment leaves 0 or 1 level; Announcing says so.
-    if (slot) {
-        slot->tick = Now();
-        slot->state = kSlotAnnouncing;
-    }
-    const LONG count = ::InterlockedIncrement(&shared_->lockCount);
-    if (slot) slot->state = kSlotWaiting;
-    if (count == 1) {
-        // Freed meanwhile: our announcement is our level.
-        ::InterlockedExchange(&shared_->ownerThreadId, threadId);
-        shared_->recursionCount = 1;
-        if (slot) slot->state = kSlotActive;
-        HeldBy(slot);
-        result = LockResult::kAcquired;
-        return true;
-    }
-    if (slot == nullptr && shared_->ownerThreadId == threadId) {
-        // Our announcement stands for this extra level.
-        ++shared_->recursionCount;
-        result = LockResult::kAcquired;
-        return true;
-    }
-
-    LONG suspected = 0;
-    bool suspicious = false;
-    bool waitFailed = false;
+bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept {
+    LONG suspected = 0;  // an owner judged gone on the previous look
+    UnownedWatch unowned;
+    bool reportedFailure = false;
     for (;;) {
         if (slot) slot->tick = Now();  // a waiter's sign of life
         const DWORD wait = ::WaitForSingleObject(event_.get(), kWaitSliceMs);
         if (wait == WAIT_OBJECT_0) {
-            // Released to us. Window: a waiter woken but not yet owner looks,
-            // to a recoverer, like a lock nobody owns; so the owner field is
-            // claimed by compare-exchange, and a recoverer that took the lock
-            // meanwhile leaves our announcement standing: we wait on.
-            if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, 0) == 0) {
-                shared_->recursionCount = 1;
-                if (slot) slot->state = kSlotActive;
-                HeldBy(slot);
-                if (slot && shared_->lockCount > 1 && DeadWaitersMayRemain(slot)) {
-                    WithdrawDeadWaiters(threadId, slot);
+            if (ClaimOwnerField(threadId, slot)) {
+                if (slot && shared_->lockCount > 1 && NeedsSettling(slot)) {
+                    SettleWhileOwning(threadId, slot);
                 }
-                result = LockResult::kAcquired;
                 return true;
             }
-            continue;
+            continue;  // released to us, but a recoverer took the lock: wait on
         }
-        // A failed wait (a handle closed by a host's bug) is never taken for a
-        // release: we fall back to looking every slice.
         if (wait != WAIT_TIMEOUT) {
-            if (!waitFailed && waitFailed_ != nullptr) waitFailed_(::GetLastError());
-            waitFailed = true;
+            // A failed wait (a handle closed by a host's bug) is never taken
+            // for a release: the event is opened again by name, and meanwhile
+            // we look at the lock every slice.
+            if (!reportedFailure && waitFailed_ != nullptr) waitFailed_(::GetLastError());
+            reportedFailure = true;
+            ReopenEvent();
             ::Sleep(kWaitSliceMs);
         }
-        if (shared_->lockCount == 0) {
-            // Our announcement was withdrawn by a recount that could not see
-            // us: start over rather than wait for a release that never comes.
-            if (slot) slot->state = kSlotIdle;
-            return false;
-        }
+        const LONG count = shared_->lockCount;
+        // Our level is in lockCount while we wait: 0 means it was withdrawn.
+        if (count == 0) return false;
+        if (side_ == nullptr) continue;  // nothing to recover with
         const LONG owner = shared_->ownerThreadId;
-        if (!OwnerLooksGone(threadId, slot, owner)) {
-            suspicious = false;
+        if (owner != 0) {
+            unowned.Reset();
+            const CensusTaker taker = {threadId, IndexOf(slot), false};
+            if (JudgeOwner(owner, *side_, taker).state != OwnerState::kGone) {
+                suspected = 0;
+                continue;
+            }
+            // Never act on one look: the fields may have been half written.
+            if (suspected != owner) {
+                suspected = owner;
+                continue;
+            }
+            if (TakeOverDeadOwner(threadId, slot, owner, result)) return true;
             continue;
         }
-        // Never act on one look: the fields may have been half written.
-        if (!suspicious || suspected != owner) {
-            suspicious = true;
-            suspected = owner;
-            continue;
+        suspected = 0;
+        if (unowned.QuietFor(count, kUnownedQuietMs) && ClaimUnowned(threadId, slot)) {
+            result = LockResult::kAcquired;
+            return true;
         }
-        if (TakeOver(threadId, slot, owner, result)) return true;
     }
 }
 
-bool Optex::OwnerLooksGone(LONG threadId, const OptexThreadSlot* slot, LONG owner) const noexcept {
-    if (side_ == nullptr) return false;  // nothing to recover with
-    if (owner == 0) return true;         // nobody owns, yet nobody released us
-    if (owner == threadId) return slot != nullptr;  // an earlier thread with our id left it
-    bool recorded = false;
-    for (const OptexThreadSlot& record : side_->slots) {
-        if (record.threadId != owner || !MayOwn(record.state)) continue;
-        if (!IsProvenDead(IdentityOf(record))) return false;
-        recorded = true;
-    }
-    if (recorded) return true;
-    ThreadIdentity unrecorded;
-    unrecorded.threadId = static_cast<DWORD>(owner);
-    return IsProvenDead(unrecorded);
+// ---- Recovery ---------------------------------------------------------------
+
+void Optex::FinishSettling() noexcept {
+    // A recoverer died between freeing dead records and settling lockCount:
+    // whether it subtracted their levels is unknown.
+    const LONG settling = ::InterlockedExchange(&side_->settling, 0);
+    if (settling != 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, settling);
 }
 
-bool Optex::TakeOver(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
-                     LockResult& result) noexcept {
+void Optex::Settle(const OptexCensus& census) noexcept {
+    ::InterlockedExchange(&side_->settling, census.deadSure);
+    for (int i = 0; i < census.deadCount; ++i) FreeSlot(census.dead[i].slot);
+    if (census.deadSure != 0) ::InterlockedExchangeAdd(&shared_->lockCount, -census.deadSure);
+    ::InterlockedExchange(&side_->settling, 0);
+    if (census.deadUncertain != 0) {
+        ::InterlockedExchangeAdd(&side_->possiblePhantoms, census.deadUncertain);
+    }
+}
+
+void Optex::OwnAfterRecovery(OptexThreadSlot* slot) noexcept {
+    HeldBy(slot);
+    // No wake-up is meant for anyone while the lock has an owner: one left
+    // pending (by a releaser that was late, or sent for a thread that died)
+    // would let a waiter in beside us.
+    ::WaitForSingleObject(event_.get(), 0);
+}
+
+bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
+                              LockResult& result) noexcept {
     MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
     if (!hold) return false;
+    FinishSettling();
     OptexCensus census;
-    const CensusTaker taker = {threadId, IndexOf(slot), 1, false};
-    if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census)) return false;
-    if (census.ownerThreadId != ownerSeen || census.ownerAlive || census.liveThreadMidStep) {
+    const CensusTaker taker = {threadId, IndexOf(slot), false};
+    if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census) ||
+        census.ownerThreadId != ownerSeen || census.owner.state != OwnerState::kGone) {
         return false;
     }
-    // Levels that no record explains belong to threads of an earlier build:
-    // only a proven-dead owner then justifies acting, and only its own
-    // levels are withdrawn.
-    const bool explained = census.Explained();
-    if (!explained && !census.ownerDead) return false;
+    // Noted before the owner field changes: should we die before lockCount
+    // is settled, the next recoverer still knows what the dead owner held.
+    if (census.owner.record >= 0) side_->slots[census.owner.record].heldLevels = census.ownerLevels;
     if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, ownerSeen) != ownerSeen) {
         return false;
     }
-    // Window: we own from here. A death before lockCount is settled leaves the
-    // owner field naming us and the dead records in place; the next census
-    // counts them all again, as lockCount is only ever set, never guessed.
-    shared_->recursionCount = 1;
-    if (slot) slot->state = kSlotActive;
-    HeldBy(slot);
-    if (explained) {
-        ::InterlockedExchangeAdd(&shared_->lockCount, census.liveLevels - census.lockCount);
-        for (int i = 0; i < census.deadSlotCount; ++i) FreeSlot(census.deadSlots[i]);
-    } else {
-        ::InterlockedExchangeAdd(&shared_->lockCount, -census.deadOwnerLevels);
-        if (census.deadOwnerSlot >= 0) FreeSlot(census.deadOwnerSlot);
-        ::InterlockedExchange(&side_->recount, 1);
-    }
+    // Window: we own from here, on our announcement. What the dead held is
+    // withdrawn only as far as it surely held it (Settle).
+    OwnAfterRecovery(slot);
+    Settle(census);
     ::InterlockedIncrement(&side_->takeovers);
-    abandonedBy_ = census.deadOwner;
-    result = census.ownerDead ? LockResult::kAbandoned : LockResult::kAcquired;
+    abandonedBy_ = census.owner.identity;
+    result = LockResult::kAbandoned;
     return true;
 }
 
-bool Optex::DeadWaitersMayRemain(const OptexThreadSlot* self) const noexcept {
-    if (side_->recount != 0) return true;
+bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
+    // Nobody has owned the lock, or released it, for a while: its wake-up was
+    // lost, or a thread died between taking a level and naming itself owner.
+    // A running thread of ours between two such steps keeps a record that
+    // shows it; one of an earlier build is not held up that long.
+    MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
+    if (!hold) return false;
+    FinishSettling();
+    OptexCensus census;
+    const CensusTaker taker = {threadId, IndexOf(slot), false};
+    if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census) ||
+        census.ownerThreadId != 0 || census.liveThreadMidStep) {
+        return false;
+    }
+    // Our announcement becomes our level; lockCount keeps every other level.
+    if (!ClaimOwnerField(threadId, slot)) return false;
+    OwnAfterRecovery(slot);
+    Settle(census);
+    ::InterlockedIncrement(&side_->takeovers);
+    abandonedBy_ = ThreadIdentity();
+    return true;
+}
+
+bool Optex::NeedsSettling(const OptexThreadSlot* self) const noexcept {
+    if (side_->possiblePhantoms != 0) return true;
     // Only waiters renew their records; a dead thread in another state left a
     // lock that nobody owns or an owner that is dead, which waiters recover.
     const auto now = static_cast<DWORD>(Now());
@@ -413,22 +496,33 @@ bool Optex::DeadWaitersMayRemain(const OptexThreadSlot* self) const noexcept {
     return false;
 }
 
-void Optex::WithdrawDeadWaiters(LONG threadId, OptexThreadSlot* slot) noexcept {
+void Optex::SettleWhileOwning(LONG threadId, OptexThreadSlot* slot) noexcept {
     // Held by us, the lock has no release on its way to anyone, so dead
     // waiters' announcements can be withdrawn without a wake-up going astray.
     MutexHold hold(recoveryMutex_.get(), 0);
     if (!hold) return;  // a recovery is under way; a later release looks again
+    FinishSettling();
     OptexCensus census;
-    const CensusTaker taker = {threadId, IndexOf(slot), shared_->recursionCount, true};
-    if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census) ||
-        census.liveThreadMidStep || !census.Explained()) {
-        return;
-    }
-    if (census.lockCount != census.liveLevels) {
-        ::InterlockedExchangeAdd(&shared_->lockCount, census.liveLevels - census.lockCount);
-    }
-    for (int i = 0; i < census.deadSlotCount; ++i) FreeSlot(census.deadSlots[i]);
-    ::InterlockedExchange(&side_->recount, 0);
+    const CensusTaker taker = {threadId, IndexOf(slot), true};
+    if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census)) return;
+    Settle(census);
+    if (census.liveThreadMidStep || side_->possiblePhantoms == 0) return;
+    // Levels no running thread's record accounts for. Those of threads of an
+    // earlier build waiting now are among them, so no more than the possible
+    // phantoms are withdrawn; none left unexplained means there are none.
+    const LONG unexplained = census.lockCount - census.deadSure - census.recursionCount -
+                             census.liveWaiters;
+    const LONG phantoms = side_->possiblePhantoms;
+    const LONG withdrawn = unexplained < phantoms ? unexplained : phantoms;
+    if (withdrawn > 0) ::InterlockedExchangeAdd(&shared_->lockCount, -withdrawn);
+    ::InterlockedExchangeAdd(&side_->possiblePhantoms, withdrawn > 0 ? -withdrawn : -phantoms);
+}
+
+void Optex::ReopenEvent() noexcept {
+    // The value we held may now name another object of this process: it is
+    // let go, not closed.
+    event_.release();
+    event_.reset(::CreateEventA(nullptr, FALSE, FALSE, eventName_));
 }
 
 void Optex::Leave() noexcept {
@@ -440,22 +534,25 @@ void Optex::Leave() noexcept {
         if (slot) slot->state = kSlotLeaving;
         --shared_->recursionCount;
         ::InterlockedDecrement(&shared_->lockCount);
-        if (slot) slot->state = kSlotActive;
+        if (slot) slot->state = kSlotOwning;
         return;
     }
-    if (slot && shared_->lockCount > 1 && DeadWaitersMayRemain(slot)) {
-        WithdrawDeadWaiters(static_cast<LONG>(::GetCurrentThreadId()), slot);
+    if (slot && shared_->lockCount > 1 && NeedsSettling(slot)) {
+        SettleWhileOwning(static_cast<LONG>(::GetCurrentThreadId()), slot);
     }
+    // Window: Releasing, from here until the wake-up is sent, tells a
+    // recoverer that a running thread still has a step to make, and a dead
+    // one that its level is 1 while the owner field names it, then 0 or 1.
+    if (slot) slot->state = kSlotReleasing;
     shared_->recursionCount = 0;
-    // Window: from the exchange to the decrement our level is counted while
-    // no owner is named; our record, still Active, says it is 0 or 1.
     ::InterlockedExchange(&shared_->ownerThreadId, 0);
     const LONG remaining = ::InterlockedDecrement(&shared_->lockCount);
+    // Someone has announced itself; the auto-reset event releases exactly one.
+    if (remaining > 0 && !::SetEvent(event_.get())) {
+        ReopenEvent();
+        ::SetEvent(event_.get());
+    }
     if (slot) slot->state = kSlotIdle;
-    // Window: a death here loses the wake-up; the waiters then find, twice in
-    // a row, a lock that nobody owns and only they hold levels of, and one of
-    // them takes it.
-    if (remaining > 0) ::SetEvent(event_.get());
 }
 
 OptexGuard Optex::Acquire() noexcept { return OptexGuard(this, Enter()); }

@@ -6,19 +6,25 @@
 // A thread that dies holding or waiting for the lock must not stop the
 // others. Beside the 16-byte block that every build shares, each thread keeps
 // a record (OptexSideBlock) of who it is and what it is doing with the lock.
-// Waiters wait in slices; between slices they check the owner, and when the
-// owner is proven dead (twice in a row) or nobody owns a lock that nobody
-// releases, one of them takes it over under a recovery mutex, setting
-// lockCount to what the running threads hold (OptexCensus). An owner that
-// sees a stale waiter's record withdraws dead waiters' announcements before it
-// releases. A thread of an earlier build keeps no record: it shares the lock
-// correctly, and only a level it left behind by dying can stay unaccounted.
+// Waiters wait in slices and look at the owner between slices. An owner
+// proven dead twice in a row is taken over by one waiter, under a recovery
+// mutex, and what the dead surely held is withdrawn from lockCount
+// (OptexCensus); a lock that nobody has owned or released for a second is
+// claimed by one waiter on its own level. An owner that sees a stale waiter's
+// record withdraws dead waiters' announcements before it releases. Every
+// claim of the owner field is a compare-exchange from 0, so a late wake-up
+// never makes two owners. A thread of an earlier build keeps no record: it
+// shares the lock as before as long as nobody dies.
 #pragma once
 
 #include <windows.h>
 
 #include "sync/optex_shared.h"
 #include "sync/optex_side.h"
+
+namespace dlmgr {
+struct OptexCensus;
+}
 #include "sync/thread_identity.h"
 #include "win/unique_resource.h"
 
@@ -45,6 +51,9 @@ public:
     static constexpr DWORD kWaitSliceMs = 100;
     // A waiter renews its record every slice; one older than this may be dead.
     static constexpr DWORD kStaleRecordMs = 3 * kWaitSliceMs;
+    // How long a lock that nobody owns nor releases is left to the thread
+    // that may be about to claim it.
+    static constexpr DWORD kUnownedQuietMs = 1000;
 
     Optex() = default;
     Optex(const Optex&) = delete;
@@ -92,27 +101,39 @@ public:
     static DWORD SystemProcessorCount() noexcept;
 
 private:
+    // How TryEnterAs went: the lock taken; held by another; or counted (our
+    // level is in lockCount) while another claimed the owner field first.
+    enum class Attempt { kOwned, kBusy, kCountedOnly };
+
     void InitRecovery(const char* name) noexcept;
     OptexThreadSlot* RegisteredSlot() const noexcept;
     OptexThreadSlot* SlotForEnter() noexcept;
-    OptexThreadSlot* SlotForNewThread() noexcept;
+    OptexThreadSlot* ClaimSlotForThread() noexcept;
     int ClaimSlot(const ThreadIdentity& me) noexcept;
     void FreeSlot(int index) noexcept;
     int IndexOf(const OptexThreadSlot* slot) const noexcept;
 
-    bool TryEnterAs(LONG threadId, OptexThreadSlot* slot) noexcept;
-    // Notes the new owner's record, and since when it holds the lock.
-    void HeldBy(OptexThreadSlot* slot) noexcept;
+    Attempt TryEnterAs(LONG threadId, OptexThreadSlot* slot) noexcept;
     void Reenter(OptexThreadSlot* slot) noexcept;
-    LockResult EnterContended(LONG threadId, OptexThreadSlot* slot) noexcept;
-    // False when the announcement vanished and the caller must start over.
-    bool AnnounceAndWait(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept;
-    bool OwnerLooksGone(LONG threadId, const OptexThreadSlot* slot, LONG owner) const noexcept;
-    bool TakeOver(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen, LockResult& result) noexcept;
-    bool DeadWaitersMayRemain(const OptexThreadSlot* self) const noexcept;
-    void WithdrawDeadWaiters(LONG threadId, OptexThreadSlot* slot) noexcept;
+    // recursionCount 1, and since when the new owner holds the lock.
+    void HeldBy(OptexThreadSlot* slot) noexcept;
+    bool ClaimOwnerField(LONG threadId, OptexThreadSlot* slot) noexcept;
+    LockResult EnterContended(LONG threadId, OptexThreadSlot* slot, bool counted) noexcept;
+    // False when our announcement vanished and the caller must start over.
+    bool WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept;
+    void ReopenEvent() noexcept;
+
+    bool TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
+                           LockResult& result) noexcept;
+    bool ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept;
+    void OwnAfterRecovery(OptexThreadSlot* slot) noexcept;
+    void Settle(const OptexCensus& census) noexcept;
+    void FinishSettling() noexcept;
+    bool NeedsSettling(const OptexThreadSlot* self) const noexcept;
+    void SettleWhileOwning(LONG threadId, OptexThreadSlot* slot) noexcept;
 
     bool singleProcessor_ = false;
+    char eventName_[kMaxObjectNameLength + 1] = {};  // to open the event again after a failed wait
     UniqueEvent event_;
     UniqueMapping mapping_;
     UniqueView view_;
@@ -125,7 +146,6 @@ private:
     OptexSideBlock* side_ = nullptr;  // only when all of the above exist
     ThreadIdentity abandonedBy_;
     WaitFailureHandler waitFailed_ = nullptr;
-    OptexThreadSlot* ownerSlot_ = nullptr;
 };
 
 // One level of an Optex held by the current thread; empty when Enter failed.

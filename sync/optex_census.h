@@ -3,10 +3,12 @@
 // deciding whether the lock was abandoned, and by the owner deciding whether
 // dead waiters left their announcements behind.
 //
-// A dead thread's share can only be bounded (it may have died between writing
-// its record and the locked step that changes lockCount), so recovery never
-// subtracts a dead thread's levels: it sets lockCount to what the running
-// threads hold, which is exact once none of them is between two steps.
+// A thread that died between writing its record and the locked step that
+// changes lockCount leaves its share known only within one level, and a
+// thread of an earlier build keeps no record at all. Recovery therefore only
+// ever withdraws what dead threads surely hold; what they may hold besides is
+// added to the side block's possible phantoms, which an owner withdraws once
+// it can account for every other level.
 #pragma once
 
 #include <windows.h>
@@ -17,48 +19,56 @@
 
 namespace dlmgr {
 
-// The thread taking the census, which knows its own share.
+// The thread taking the census.
 struct CensusTaker {
     LONG threadId;
-    int slot;     // its record, or -1 when it has none
-    LONG levels;  // 1 for a waiter (its announcement), recursionCount for the owner
-    bool owns;
+    int slot;   // its record, or -1 when it has none
+    bool owns;  // it holds the lock (recursionCount levels); otherwise it waits (1 level)
+};
+
+enum class OwnerState {
+    kNone,   // the owner field is 0
+    kAlive,  // names a running thread that may own the lock, or one that cannot be told
+    kGone,   // names a thread proven gone, or one proven not to own the lock
+};
+
+struct OwnerJudgement {
+    OwnerState state = OwnerState::kNone;
+    int record = -1;          // the gone owner's record, when it kept one
+    ThreadIdentity identity;  // who the gone owner was, as far as known
+};
+
+// Judges the thread the owner field names. A running thread with that id is
+// taken for the owner unless its own record says that it does not own.
+OwnerJudgement JudgeOwner(LONG owner, const OptexSideBlock& side, const CensusTaker& taker);
+
+struct DeadRecord {
+    int slot;
+    LONG sure;    // levels it surely holds
+    LONG atMost;  // levels it may hold
 };
 
 struct OptexCensus {
     LONG lockCount = 0;
     LONG ownerThreadId = 0;
     LONG recursionCount = 0;
+    OwnerJudgement owner;
+    LONG ownerLevels = 0;  // a gone owner's sure levels (also counted in deadSure)
 
-    // Levels of running threads, the taker's own included.
-    LONG liveLevels = 0;
-    // The most that threads proven dead may still hold.
-    LONG deadLevelsAtMost = 0;
-    // A running thread other than the owner is between two steps (spinning,
-    // announcing): its share is not known yet.
+    LONG liveWaiters = 0;  // recorded running waiters besides the taker, one level each
+    // A running thread other than the owner is between two steps: its share
+    // is not known yet, so nothing can be settled now.
     bool liveThreadMidStep = false;
 
-    // The owner field names a running thread, or one that cannot be inspected.
-    bool ownerAlive = false;
-    // The owner field names a thread proven dead (or an earlier thread with
-    // the taker's own id): who it was, the levels it surely holds, its record.
-    bool ownerDead = false;
-    ThreadIdentity deadOwner;
-    LONG deadOwnerLevels = 0;
-    int deadOwnerSlot = -1;
-
-    int deadSlots[kOptexSlotCount] = {};
-    int deadSlotCount = 0;
-
-    // Every level belongs to a running thread or may belong to a dead one, so
-    // lockCount can be set to liveLevels without withdrawing the announcement
-    // of a thread that keeps no record (one of an earlier build).
-    bool Explained() const { return lockCount - liveLevels <= deadLevelsAtMost; }
+    DeadRecord dead[kOptexSlotCount] = {};
+    int deadCount = 0;
+    LONG deadSure = 0;       // what dead threads surely hold, the gone owner included
+    LONG deadUncertain = 0;  // what they may hold besides
 };
 
 // Reads both blocks, then asks the kernel about each thread whose share
-// matters. A waiter whose record was renewed less than freshMs ago is taken to
-// be alive without asking (it renews it every wait slice). False when
+// matters. A waiter whose record was renewed less than freshMs ago is taken
+// to be alive without asking (it renews it every wait slice). False when
 // lockCount or the owner changed while the records were read.
 bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const CensusTaker& taker,
                 DWORD freshMs, OptexCensus& census);

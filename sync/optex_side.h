@@ -20,18 +20,22 @@ constexpr int kOptexSlotCount = 127;          // with the header, one 4 KiB page
 // What a thread is doing with the lock, as far as lockCount is concerned.
 // Written only by the thread itself, plainly (x86 keeps stores in order, and
 // every step that changes lockCount is a locked instruction), except that a
-// recoverer rewrites the record of a thread proven dead.
+// recoverer frees the record of a thread proven dead. Where a death between
+// two steps leaves a thread's share uncertain, the state says between which.
 enum OptexSlotState : LONG {
-    kSlotUnclaimed = 0,  // free: the identity fields mean nothing
-    kSlotIdle = 1,       // no level
-    // Set before the compare-exchange of the free lock and kept while owning:
-    // 0 or 1 level until the owner field names the thread, then recursionCount
-    // (at least 1).
-    kSlotActive = 2,
-    kSlotReentering = 3,  // owner adding a level: recursionCount, or one more
-    kSlotLeaving = 4,     // owner giving one of several levels back: recursionCount, or one more
-    kSlotAnnouncing = 5,  // about to announce itself: 0 or 1 level
-    kSlotWaiting = 6,     // announced, exactly 1 level (also just after a wake, until it owns)
+    kSlotUnclaimed = 0,  // free, or being claimed: the identity fields mean nothing yet
+    kSlotIdle = 1,       // no level, nothing under way
+    // Taking a free lock: no level until its compare-exchange of lockCount
+    // succeeds, then 1; surely 1 once the owner field names it.
+    kSlotTrying = 2,
+    kSlotOwning = 3,      // named owner: recursionCount levels
+    kSlotReentering = 4,  // owner adding a level: recursionCount, or one more
+    kSlotLeaving = 5,     // owner giving one of several levels back: recursionCount, or one more
+    // Giving its last level back, until its wake-up is sent: 1 level while the
+    // owner field names it, then 1 or none until lockCount is decremented.
+    kSlotReleasing = 6,
+    kSlotAnnouncing = 7,  // about to announce itself: no level, or 1
+    kSlotWaiting = 8,     // announced: exactly 1 level (also woken, until it owns)
 };
 
 struct OptexThreadSlot {
@@ -45,17 +49,25 @@ struct OptexThreadSlot {
     // GetTickCount when the thread last went Active (for the owner: since when
     // it holds the lock) or last began a wait (a live waiter renews it every slice).
     volatile LONG tick;
-    volatile LONG reserved[2];
+    // Written by a recoverer into a dead owner's record before it takes the
+    // lock over: the levels that owner held, in case the recoverer dies too
+    // before lockCount is settled.
+    volatile LONG heldLevels;
+    volatile LONG reserved;
 };
 
 struct OptexSideBlock {
     volatile LONG magic;      // kOptexSideMagic once set; any other non-zero value: not ours, unused
     volatile LONG slotCount;  // kOptexSlotCount, for readers
-    volatile LONG takeovers;  // abandoned locks taken over, for diagnostics
-    // Set when a takeover could not account for every level (a thread of an
-    // earlier build was involved): the next owner recounts.
-    volatile LONG recount;
-    volatile LONG reserved[4];
+    volatile LONG takeovers;  // locks taken over from dead holders, for diagnostics
+    // Levels that deaths between two steps may have left in lockCount. An
+    // owner that can account for every other level withdraws them.
+    volatile LONG possiblePhantoms;
+    // Levels a recoverer is withdrawing, noted before it frees the dead
+    // threads' records and cleared once lockCount is settled: should it die in
+    // between, the next recoverer counts them as possible phantoms.
+    volatile LONG settling;
+    volatile LONG reserved[3];
     OptexThreadSlot slots[kOptexSlotCount];
 };
 
@@ -66,17 +78,19 @@ static_assert(offsetof(OptexThreadSlot, creationLow) == 8, "slot layout");
 static_assert(offsetof(OptexThreadSlot, creationHigh) == 12, "slot layout");
 static_assert(offsetof(OptexThreadSlot, state) == 16, "slot layout");
 static_assert(offsetof(OptexThreadSlot, tick) == 20, "slot layout");
+static_assert(offsetof(OptexThreadSlot, heldLevels) == 24, "slot layout");
 static_assert(offsetof(OptexSideBlock, magic) == 0, "side layout");
 static_assert(offsetof(OptexSideBlock, slotCount) == 4, "side layout");
 static_assert(offsetof(OptexSideBlock, takeovers) == 8, "side layout");
-static_assert(offsetof(OptexSideBlock, recount) == 12, "side layout");
+static_assert(offsetof(OptexSideBlock, possiblePhantoms) == 12, "side layout");
+static_assert(offsetof(OptexSideBlock, settling) == 16, "side layout");
 static_assert(offsetof(OptexSideBlock, slots) == 32, "side layout");
 static_assert(sizeof(OptexSideBlock) == 4096, "side block is one page");
 
-// States in which a thread may own the lock once the owner field names it.
+// States in which a thread owns the lock when the owner field names it.
 inline bool MayOwn(LONG state) {
-    return state == kSlotActive || state == kSlotReentering || state == kSlotLeaving ||
-           state == kSlotWaiting;
+    return state == kSlotTrying || state == kSlotOwning || state == kSlotReentering ||
+           state == kSlotLeaving || state == kSlotReleasing || state == kSlotWaiting;
 }
 
 }  // namespace dlmgr

@@ -1,5 +1,7 @@
 #include "sync/thread_identity.h"
 
+#include <tlhelp32.h>
+
 #include "win/unique_resource.h"
 
 namespace dlmgr {
@@ -14,6 +16,23 @@ bool CreationTimeOf(HANDLE thread, std::uint64_t& creationTime) {
     return true;
 }
 
+// For a thread we may not open (another user's): the system's list of
+// threads still tells whether it exists and in which process.
+ThreadLookup LookUpInSnapshot(DWORD threadId, ThreadIdentity& identity) {
+    UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) return ThreadLookup::kUnknown;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
+         more = ::Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32ThreadID == threadId) {
+            identity.processId = entry.th32OwnerProcessID;
+            return ThreadLookup::kFoundProcessOnly;
+        }
+    }
+    return ThreadLookup::kNone;
+}
+
 }  // namespace
 
 ThreadIdentity CurrentThreadIdentity() noexcept {
@@ -24,21 +43,36 @@ ThreadIdentity CurrentThreadIdentity() noexcept {
     return identity;
 }
 
-bool IsProvenDead(const ThreadIdentity& identity) noexcept {
-    if (identity.threadId == 0) return false;
+ThreadLookup LookUpThread(DWORD threadId, ThreadIdentity& identity) noexcept {
+    identity = ThreadIdentity();
+    identity.threadId = threadId;
+    if (threadId == 0) return ThreadLookup::kUnknown;
     UniqueThread thread(::OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE,
-                                     identity.threadId));
-    // No thread has this id. Access denied means it exists and is not ours to see.
-    if (!thread) return ::GetLastError() == ERROR_INVALID_PARAMETER;
-    // Ended, its object kept by some handle.
-    if (::WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0) return true;
-    if (identity.processId != 0) {
-        const DWORD processId = ::GetProcessIdOfThread(thread.get());
-        if (processId != 0 && processId != identity.processId) return true;
+                                     threadId));
+    if (!thread) {
+        return ::GetLastError() == ERROR_INVALID_PARAMETER ? ThreadLookup::kNone
+                                                           : LookUpInSnapshot(threadId, identity);
     }
-    std::uint64_t creationTime = 0;
-    return identity.creationTime != 0 && CreationTimeOf(thread.get(), creationTime) &&
-           creationTime != identity.creationTime;
+    // Ended, its object kept by some handle.
+    if (::WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0) return ThreadLookup::kNone;
+    identity.processId = ::GetProcessIdOfThread(thread.get());
+    if (identity.processId == 0) return ThreadLookup::kUnknown;
+    return CreationTimeOf(thread.get(), identity.creationTime) ? ThreadLookup::kFound
+                                                               : ThreadLookup::kFoundProcessOnly;
+}
+
+bool IsProvenDead(const ThreadIdentity& identity) noexcept {
+    ThreadIdentity running;
+    switch (LookUpThread(identity.threadId, running)) {
+        case ThreadLookup::kNone: return identity.threadId != 0;
+        case ThreadLookup::kFound:
+            return (identity.processId != 0 && running.processId != identity.processId) ||
+                   (identity.creationTime != 0 && running.creationTime != identity.creationTime);
+        case ThreadLookup::kFoundProcessOnly:
+            return identity.processId != 0 && running.processId != identity.processId;
+        case ThreadLookup::kUnknown: return false;
+    }
+    return false;
 }
 
 }  // namespace dlmgr

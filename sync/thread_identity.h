@@ -9,7 +9,7 @@
 namespace dlmgr {
 
 struct ThreadIdentity {
-    DWORD processId = 0;          // 0: unknown
+    DWORD processId = 0;             // 0: unknown
     DWORD threadId = 0;
     std::uint64_t creationTime = 0;  // FILETIME as one number; 0: unknown
 };
@@ -17,11 +17,20 @@ struct ThreadIdentity {
 // The calling thread's identity. Asks the kernel: callers keep the result.
 ThreadIdentity CurrentThreadIdentity() noexcept;
 
-// True only when the thread is proven gone: no thread has that id any more,
-// or the thread with that id has ended, or it runs in another process or was
-// created at another time than recorded (a later thread given the same id).
-// A thread that cannot be inspected, such as another user's, is never proven
-// dead; neither is thread id 0.
+enum class ThreadLookup {
+    kNone,       // no running thread has this id
+    kFound,      // identity holds the running thread's process and creation time
+    kFoundProcessOnly,  // not ours to inspect: identity holds its process only
+    kUnknown,    // cannot be told
+};
+
+// The running thread that has this id now, if any.
+ThreadLookup LookUpThread(DWORD threadId, ThreadIdentity& identity) noexcept;
+
+// True only when the thread is proven gone: no running thread has that id, or
+// the one that has it runs in another process or was created at another time
+// than recorded (a later thread given the same id). Thread id 0 is never
+// proven dead.
 bool IsProvenDead(const ThreadIdentity& identity) noexcept;
 
 }  // namespace dlmgr

@@ -3,6 +3,7 @@
 // generous; the benchmark reports how fast recovery really is.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "sync/optex.h"
@@ -204,7 +205,7 @@ TEST(OptexRecovery, ThreadIdReusedByALiveThreadNeitherReentersNorKeepsTheLockAli
     ThreadIdentity dead = test::EndedThreadIdentity();
     dead.threadId = namesakeId;
     blocks.SetShared(1, static_cast<LONG>(namesakeId), 1);
-    blocks.PlantRecord(dead, kSlotActive, 0);
+    blocks.PlantRecord(dead, kSlotOwning, 0);
 
     ::SetEvent(go.get());
     ASSERT_EQ(::WaitForSingleObject(namesake.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
@@ -234,7 +235,10 @@ struct HalfDone {
 
 class OptexHalfDone : public ::testing::TestWithParam<HalfDone> {};
 
-TEST_P(OptexHalfDone, WaiterTakesTheLockWithExactlyItsOwnLevel) {
+// What the dead surely held is withdrawn when the lock is taken; what it may
+// have held besides goes once the owner's release can account for the rest:
+// then the free lock reads 0 again.
+TEST_P(OptexHalfDone, WaiterGetsInAndTheFreeLockReadsZeroAgain) {
     const HalfDone& state = GetParam();
     const std::string name = UniqueName("optex-half-done");
     Optex lock;
@@ -246,24 +250,23 @@ TEST_P(OptexHalfDone, WaiterTakesTheLockWithExactlyItsOwnLevel) {
     if (state.recordState != kSlotUnclaimed) blocks.PlantRecord(dead, state.recordState);
 
     EXPECT_EQ(lock.Enter(), state.expected) << state.step;
-    EXPECT_EQ(LockCount(lock), 1) << state.step;
     EXPECT_EQ(lock.Shared()->recursionCount, 1) << state.step;
+    EXPECT_EQ(lock.Side()->slots[LockBlocks::kPlantedSlot].threadId, 0) << "dead record kept";
     lock.Leave();
     EXPECT_EQ(LockCount(lock), 0) << state.step;
-    EXPECT_EQ(lock.Side()->slots[LockBlocks::kPlantedSlot].threadId, 0) << "dead record kept";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     DeathBetweenSteps, OptexHalfDone,
     ::testing::Values(
         HalfDone{"after the compare-exchange, before the owner is written; or in the last "
-                 "Leave, between the exchange and the decrement", 1, false, 0, kSlotActive,
+                 "Leave, between the exchange and the decrement", 1, false, 0, kSlotTrying,
                  LockResult::kAcquired},
         HalfDone{"re-entering, after the increment", 3, true, 2, kSlotReentering,
                  LockResult::kAbandoned},
         HalfDone{"leaving one of two levels, before the decrement", 2, true, 1, kSlotLeaving,
                  LockResult::kAbandoned},
-        HalfDone{"owning two levels", 2, true, 2, kSlotActive, LockResult::kAbandoned},
+        HalfDone{"owning two levels", 2, true, 2, kSlotOwning, LockResult::kAbandoned},
         HalfDone{"woken, before claiming the owner field", 1, false, 0, kSlotWaiting,
                  LockResult::kAcquired},
         HalfDone{"owning, a thread that keeps no record", 1, true, 1, kSlotUnclaimed,
@@ -281,25 +284,78 @@ DWORD WINAPI EnterAndLeave(void* parameter) {
     return 0;
 }
 
-TEST(OptexRecovery, WakeUpLostInTheLastLeaveIsRecoveredByTheWaiter) {
-    const std::string name = UniqueName("optex-lost-wake-up");
+struct Holder {
+    Optex* lock;
+    HANDLE in;
+    HANDLE out;
+};
+
+// Enters, signals in, and ends at out without leaving: the test plays its
+// release step by step.
+DWORD WINAPI EnterAndStop(void* parameter) {
+    auto* holder = static_cast<Holder*>(parameter);
+    holder->lock->Enter();
+    ::SetEvent(holder->in);
+    ::WaitForSingleObject(holder->out, test::kSignalTimeoutMs);
+    return 0;
+}
+
+// A holder thread of this process with a waiter behind it; the holder's last
+// Leave is played up to the step before the wake-up.
+class LastLeave : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(InitLock(lock, name));
+        blocks.reset(new LockBlocks(name));
+        holderThread.reset(::CreateThread(nullptr, 0, EnterAndStop, &holder, 0, nullptr));
+        ASSERT_EQ(::WaitForSingleObject(in.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
+        waiterThread.reset(::CreateThread(nullptr, 0, EnterAndLeave, &waiter, 0, nullptr));
+        ASSERT_TRUE(test::WaitUntil([&] { return LockCount(lock) == 2; }));
+        holderRecord = blocks->FindRecord(::GetCurrentProcessId(), kSlotOwning);
+        ASSERT_GE(holderRecord, 0);
+        blocks->side().slots[holderRecord].state = kSlotReleasing;
+        blocks->SetShared(LockCount(lock), 0, 0);
+        ::InterlockedDecrement(&blocks->shared().lockCount);
+    }
+    void TearDown() override {
+        ::SetEvent(out.get());
+        ::WaitForSingleObject(holderThread.get(), test::kSignalTimeoutMs);
+    }
+    bool WaiterDone(DWORD timeoutMs) {
+        return ::WaitForSingleObject(waiterThread.get(), timeoutMs) == WAIT_OBJECT_0;
+    }
+
+    const std::string name = UniqueName("optex-last-leave");
     Optex lock;
-    ASSERT_TRUE(InitLock(lock, name));
-    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
-    Waiter waiter = {&lock, LockResult::kUnusable};
-    UniqueThread thread(::CreateThread(nullptr, 0, EnterAndLeave, &waiter, 0, nullptr));
-    ASSERT_TRUE(test::WaitUntil([&] { return LockCount(lock) == 2; }));
+    std::unique_ptr<LockBlocks> blocks;
+    UniqueEvent in{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    UniqueEvent out{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    Holder holder{&lock, in.get(), out.get()};
+    Waiter waiter{&lock, LockResult::kUnusable};
+    UniqueThread holderThread, waiterThread;
+    int holderRecord = -1;
+};
 
-    // Our last Leave, up to the step before the event is set.
-    LockBlocks blocks(name);
-    const int ours = blocks.FindRecord(::GetCurrentProcessId(), kSlotActive);
-    ASSERT_GE(ours, 0);
-    blocks.SetShared(LockCount(lock), 0, 0);
-    ::InterlockedDecrement(&blocks.shared().lockCount);
-    blocks.side().slots[ours].state = kSlotIdle;
+TEST_F(LastLeave, ReleaserHeldUpBeforeItsWakeUpIsNeverOvertaken) {
+    // The holder runs, so its record says it still has a step to make: the
+    // waiter must wait for that wake-up, however late, or a second one
+    // would let another thread in beside it.
+    EXPECT_FALSE(WaiterDone(2 * Optex::kUnownedQuietMs)) << "overtook a live releaser";
+    ::SetEvent(UniqueEvent(::OpenEventA(EVENT_MODIFY_STATE, FALSE,
+                                        (Optex::kEventPrefix + name).c_str())).get());
+    blocks->side().slots[holderRecord].state = kSlotIdle;
+    EXPECT_TRUE(WaiterDone(kRecoveryCapMs));
+    EXPECT_EQ(waiter.result, LockResult::kAcquired);
+    EXPECT_EQ(lock.Side()->takeovers, 0);
+    EXPECT_EQ(LockCount(lock), 0);
+}
 
-    ASSERT_EQ(::WaitForSingleObject(thread.get(), kRecoveryCapMs), WAIT_OBJECT_0);
+TEST_F(LastLeave, WakeUpLostByAReleaserThatDiedIsRecoveredByTheWaiter) {
+    ::TerminateThread(holderThread.get(), 1);
+    ::WaitForSingleObject(holderThread.get(), test::kSignalTimeoutMs);
+    EXPECT_TRUE(WaiterDone(kRecoveryCapMs));
     EXPECT_EQ(waiter.result, LockResult::kAcquired) << "nobody died holding it";
+    EXPECT_EQ(lock.Side()->takeovers, 1);
     EXPECT_EQ(LockCount(lock), 0);
 }
 
