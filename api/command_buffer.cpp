@@ -1,5 +1,7 @@
 #include "api/command_buffer.h"
 
+#include <windows.h>
+
 #include <cstring>
 
 namespace dlmgr {
@@ -18,6 +20,14 @@ void TextSpan::Assign(const char* text) noexcept {
     std::memset(data_, 0, limit_ + 1);
     length_ = 0;
     Append(text);
+}
+
+void TextSpan::Quote() noexcept {
+    char unquoted[CommandBuffer::kSize];
+    ::lstrcpynA(unquoted, data_, static_cast<int>(length_ + 1 < sizeof(unquoted) ? length_ + 1 : sizeof(unquoted)));
+    Assign("\"");
+    Append(unquoted);
+    Append("\"");
 }
 
 void TextSpan::Refresh() noexcept { length_ = ::strnlen(data_, limit_); }

@@ -17,6 +17,8 @@ public:
     void AppendAtMost(const char* text, size_t width) noexcept;
     // Replaces everything built so far.
     void Assign(const char* text) noexcept;
+    // Puts everything built so far in quotation marks, cut to the limit.
+    void Quote() noexcept;
     // Recounts after someone wrote into data() directly.
     void Refresh() noexcept;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "api/command_buffer.h"
+#include "api/command_line_text.h"
 #include "api/launch.h"
 #include "api/export_boundary.h"
 #include "api/field_text.h"
@@ -13,12 +14,19 @@
 #include "api/torrent_command.h"
 #include "dlmgr.h"
 #include "log/log.h"
+#include "log/log_text.h"
 #include "log/messages.h"
 #include "settings/settings_names.h"
 
 using namespace dlmgr;
 
 namespace {
+
+// True when the whole text names an existing file (not a folder).
+bool NamesFile(const char* text) {
+    const DWORD attributes = ::GetFileAttributesA(text);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
 
 // Runs action(table, index, launch) for the task with this id under
 // storeLock, then starts what it asked for; false when the id is in no record.
@@ -58,6 +66,10 @@ bool EngineCommand(const char* missingMessage, const char* before, const char* f
         Log(4, missingMessage);
         return false;
     }
+    // Unquoted, a program path with a space lets "C:\Program.exe" run in its
+    // place. Only a value that names a file as a whole is quoted: one already
+    // quoted, or holding arguments, stays as it is.
+    if (std::strchr(text.c_str(), ' ') != nullptr && NamesFile(text.c_str())) text.Quote();
     text.Append(before);
     text.AppendAtMost(field, width);
     text.Append(after);
@@ -70,6 +82,19 @@ bool TorrentClientCommand(const TaskRecord& record, const char* option, Launch& 
     if (!BuildTorrentCommand(record, option, command)) return false;
     launch.Command(command);
     return true;
+}
+
+// False, and logged, when the field would bend the command line it goes on.
+bool QuotedFieldIsSafe(const char* field, size_t width, const char* refusal) {
+    if (!HoldsQuote(field, width)) return true;
+    Log(4, refusal, LogText<DLMGR_FILE_PATH_SIZE>(field).c_str());
+    return false;
+}
+
+bool SourceIsSafe(const TaskRecord& record) {
+    if (IsOneWord(record.source, sizeof(record.source))) return true;
+    Log(4, messages::kUnsafeSource, LogText<DLMGR_SOURCE_SIZE>(record.source).c_str());
+    return false;
 }
 
 bool IsEngineTask(const TaskRecord& record) { return record.kind == DLMGR_KIND_ENGINE; }
@@ -87,7 +112,7 @@ void DeleteEngineWorkFiles(const TaskRecord& record) {
         TextSpan text(name, sizeof(name) - 1);
         text.AppendAtMost(record.filePath, sizeof(record.filePath));
         text.Append(suffix);
-        Log(1, messages::kDeleteFile, text.c_str());
+        Log(1, messages::kDeleteFile, LogText<sizeof(name)>(text.c_str()).c_str());
         ::DeleteFileA(text.c_str());
     }
 }
@@ -97,14 +122,14 @@ void DeleteEngineWorkFiles(const TaskRecord& record) {
 extern "C" DlmgrBool DLMGR_CALL DM_OpenTaskFile(const TaskId* id) {
     return RunTaskAction(id, [](TaskTable& table, int index, Launch& launch) {
         const TaskRecord& record = table.Record(index);
-        const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
-        Log(1, messages::kOpenFile, path.text);
+        const LogText<DLMGR_FILE_PATH_SIZE> shown(record.filePath);
+        Log(1, messages::kOpenFile, shown.c_str());
         if (record.status != DLMGR_STATUS_COMPLETED) {
-            Log(2, messages::kFileNotCompleted, path.text);
+            Log(2, messages::kFileNotCompleted, shown.c_str());
             return false;
         }
-        Log(0, messages::kFileOpened, path.text);
-        launch.OpenFile(path.text);
+        Log(0, messages::kFileOpened, shown.c_str());
+        launch.OpenFile(FieldText<DLMGR_FILE_PATH_SIZE>(record.filePath).text);
         return true;
     });
 }
@@ -112,16 +137,20 @@ extern "C" DlmgrBool DLMGR_CALL DM_OpenTaskFile(const TaskId* id) {
 extern "C" DlmgrBool DLMGR_CALL DM_ResumeTask(const TaskId* id) {
     return RunTaskAction(id, [](TaskTable& table, int index, Launch& launch) {
         const TaskRecord& record = table.Record(index);
-        const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
-        Log(1, messages::kResumeTask, path.text);
+        const LogText<DLMGR_FILE_PATH_SIZE> shown(record.filePath);
+        Log(1, messages::kResumeTask, shown.c_str());
         if (record.status == DLMGR_STATUS_PAUSED && IsEngineTask(record)) {
-            return EngineCommand(messages::kResumeNoEngine, " --restore \"", record.filePath,
+            return QuotedFieldIsSafe(record.filePath, sizeof(record.filePath),
+                                     messages::kQuoteInFilePath) &&
+                   EngineCommand(messages::kResumeNoEngine, " --restore \"", record.filePath,
                                  sizeof(record.filePath), ".$p4p$\"", launch);
         }
         if (record.status == DLMGR_STATUS_PAUSED && IsTorrentTask(record)) {
-            return TorrentClientCommand(record, " ", launch);
+            return QuotedFieldIsSafe(record.torrentName, sizeof(record.torrentName),
+                                     messages::kQuoteInTorrentName) &&
+                   TorrentClientCommand(record, " ", launch);
         }
-        Log(4, messages::kCannotResume, path.text);
+        Log(4, messages::kCannotResume, shown.c_str());
         return false;
     });
 }
@@ -129,16 +158,19 @@ extern "C" DlmgrBool DLMGR_CALL DM_ResumeTask(const TaskId* id) {
 extern "C" DlmgrBool DLMGR_CALL DM_DownloadAgain(const TaskId* id) {
     return RunTaskAction(id, [](TaskTable& table, int index, Launch& launch) {
         const TaskRecord& record = table.Record(index);
-        const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
-        Log(1, messages::kDownloadAgain, path.text);
+        const LogText<DLMGR_FILE_PATH_SIZE> shown(record.filePath);
+        Log(1, messages::kDownloadAgain, shown.c_str());
         if (CanDownloadAgain(record) && IsEngineTask(record)) {
-            return EngineCommand(messages::kAgainNoEngine, " 188 ", record.source,
+            return SourceIsSafe(record) &&
+                   EngineCommand(messages::kAgainNoEngine, " 188 ", record.source,
                                  sizeof(record.source), " better", launch);
         }
         if (CanDownloadAgain(record) && IsTorrentTask(record)) {
-            return TorrentClientCommand(record, " ", launch);
+            return QuotedFieldIsSafe(record.torrentName, sizeof(record.torrentName),
+                                     messages::kQuoteInTorrentName) &&
+                   TorrentClientCommand(record, " ", launch);
         }
-        Log(4, messages::kCannotDownloadAgain, path.text);
+        Log(4, messages::kCannotDownloadAgain, shown.c_str());
         return false;
     });
 }
@@ -147,20 +179,24 @@ extern "C" DlmgrBool DLMGR_CALL DM_DeleteTask(const TaskId* id) {
     return RunTaskAction(id, [](TaskTable& table, int index, Launch& launch) {
         const TaskRecord& record = table.Record(index);
         // Taken before the removal moves later records over this slot.
-        const FieldText<DLMGR_FILE_PATH_SIZE> path(record.filePath);
-        Log(1, messages::kDeleteTask, path.text);
+        const LogText<DLMGR_FILE_PATH_SIZE> shown(record.filePath);
+        Log(1, messages::kDeleteTask, shown.c_str());
         if (CategoryOfStatus(record.status) == kCategoryRunning) {
-            Log(2, messages::kTaskRunning, path.text);
+            Log(2, messages::kTaskRunning, shown.c_str());
             return false;
         }
         if (record.status == DLMGR_STATUS_PAUSED && IsEngineTask(record)) {
             DeleteEngineWorkFiles(record);
         } else if (record.status == DLMGR_STATUS_PAUSED && IsTorrentTask(record)) {
-            // Without the client the record is removed all the same.
-            TorrentClientCommand(record, " -delete ", launch);
+            // The user asked for the task to go: without a safe command line,
+            // or without the client, the record is removed all the same.
+            if (QuotedFieldIsSafe(record.torrentName, sizeof(record.torrentName),
+                                  messages::kDeleteWithoutClient)) {
+                TorrentClientCommand(record, " -delete ", launch);
+            }
         }
         Assert(table.RemoveTask(index), messages::kDeleteFailed);
-        Log(0, messages::kTaskDeleted, path.text);
+        Log(0, messages::kTaskDeleted, shown.c_str());
         return true;
     });
 }

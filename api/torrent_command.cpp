@@ -13,15 +13,6 @@ namespace {
 
 constexpr DWORD kSettingTextLimit = 255;
 
-void QuoteIfSpaced(TextSpan& text) {
-    if (std::strchr(text.c_str(), ' ') == nullptr) return;
-    char unquoted[CommandBuffer::kSize];
-    std::memcpy(unquoted, text.c_str(), text.length() + 1);
-    text.Assign("\"");
-    text.Append(unquoted);
-    text.Append("\"");
-}
-
 }  // namespace
 
 bool BuildTorrentClientCommand(TextSpan& text) {
@@ -32,7 +23,7 @@ bool BuildTorrentClientCommand(TextSpan& text) {
         return false;
     }
     text.Append("\\BTClient.exe");
-    QuoteIfSpaced(text);
+    if (std::strchr(text.c_str(), ' ') != nullptr) text.Quote();
     return true;
 }
 

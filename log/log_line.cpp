@@ -12,6 +12,19 @@ namespace {
 constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// The longest prefix of text, at most limit bytes, that ends on a whole
+// character: a GBK lead byte (0x81..0xFE) takes the byte after it along.
+size_t WholeCharacters(const char* text, size_t limit) {
+    size_t end = 0;
+    while (end < limit) {
+        const auto byte = static_cast<unsigned char>(text[end]);
+        const size_t width = byte >= 0x81 && byte <= 0xFE ? 2 : 1;
+        if (end + width > limit) break;
+        end += width;
+    }
+    return end;
+}
+
 }  // namespace
 
 void FormatLogStamp(const SYSTEMTIME& time, char* out) {
@@ -28,7 +41,12 @@ size_t FormatLogLine(char (&line)[kLogLineSize], const SYSTEMTIME& time, const c
     constexpr size_t kMessageRoom = kLogLineSize - kLogStampLength - 2;
     const int wanted = std::vsnprintf(line + kLogStampLength, kMessageRoom + 1, format, args);
     size_t length = kLogStampLength;
-    if (wanted > 0) length += static_cast<size_t>(wanted) < kMessageRoom ? wanted : kMessageRoom;
+    if (wanted > 0 && static_cast<size_t>(wanted) <= kMessageRoom) {
+        length += static_cast<size_t>(wanted);
+    } else if (wanted > 0) {
+        // Cut, but never inside a double-byte character.
+        length += WholeCharacters(line + kLogStampLength, kMessageRoom);
+    }
     line[length++] = '\r';
     line[length++] = '\n';
     return length;

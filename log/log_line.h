@@ -15,7 +15,8 @@ constexpr size_t kLogStampLength = 18;
 void FormatLogStamp(const SYSTEMTIME& time, char* out);
 
 // Builds the whole line into line; returns its length. A message too long for
-// the buffer is cut so that the line still ends with CR LF.
+// the buffer is cut, on a whole (GBK) character, so that the line still ends
+// with CR LF.
 size_t FormatLogLine(char (&line)[kLogLineSize], const SYSTEMTIME& time, const char* format,
                      va_list args);
 

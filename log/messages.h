@@ -30,6 +30,11 @@ constexpr char kDeleteFailed[] = "删除任务时意外失败!";               /
 constexpr char kTaskDeleted[] = "已经删除任务 %s.";                   // task deleted
 constexpr char kNoClientName[] = "默认键值不存在，不能获取BT客户端名字。";    // no install dir: no client
 constexpr char kNoTorrentFile[] = "默认键值不存在，不能获取Torrent文件名。";  // no install dir: no torrent
+// Task text that would bend a command line (level 4).
+constexpr char kQuoteInFilePath[] = "文件路径 %s 含有引号，不能启动程序。";       // file path holds a quotation mark: nothing started
+constexpr char kQuoteInTorrentName[] = "种子名 %s 含有引号，不能启动程序。";      // torrent name holds a quotation mark: nothing started
+constexpr char kUnsafeSource[] = "下载源 %s 含有引号、空白或控制字符，不能启动程序。";  // source holds a quote, white space or a control character: nothing started
+constexpr char kDeleteWithoutClient[] = "种子名 %s 含有引号，只删除任务，不启动BT客户端。";  // torrent name holds a quote: record deleted, client not started
 
 // Start-up.
 constexpr char kProcessAttached[] = "某进程绑定了dlmgr.dll";       // a process attached the module

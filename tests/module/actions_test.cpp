@@ -131,10 +131,92 @@ TEST_F(ActionsTest, DownloadAgainOfACompletedEngineTaskStartsTheEngineWithItsSou
     EXPECT_EQ(Started(engine), Lines({engine + " 188 x better"}));
 
     task.status = DLMGR_STATUS_STOPPED;
-    task.source = "http://host/file?a=1 b";
+    task.source = "http://host/file?a=1&b=2";
     EXPECT_EQ(Act("again", task), kChildTrue);
     WaitUntil([&] { return Started(engine).size() == 2; });
-    EXPECT_EQ(Started(engine).back(), engine + " 188 http://host/file?a=1 b better");
+    EXPECT_EQ(Started(engine).back(), engine + " 188 http://host/file?a=1&b=2 better");
+}
+
+// A quotation mark would end a quoted argument early, and a source is not
+// quoted at all: such text starts nothing, and the log says why.
+TEST_F(ActionsTest, TaskTextThatWouldBendACommandLineStartsNothing) {
+    struct Case {
+        const char* action;
+        Task task;
+        int result;
+        const char* refusal;
+        std::string field;
+    };
+    Task path, torrent, source, spaced, tabbed, control, again, deleted;
+    path.filePath = "C:\\d\\a\" -evil \"x.zip";
+    torrent.kind = DLMGR_KIND_TORRENT;
+    torrent.torrentName = "t\" -delete \"C:\\x";
+    again = torrent;
+    again.status = DLMGR_STATUS_COMPLETED;
+    deleted = torrent;
+    source.status = spaced.status = tabbed.status = control.status = DLMGR_STATUS_STOPPED;
+    source.source = "x\"y";
+    spaced.source = "x -evil";
+    tabbed.source = "x\ty";
+    control.source = "x\x01y";
+    const Case cases[] = {
+        {"resume", path, kChildFalse, messages::kQuoteInFilePath, path.filePath},
+        {"resume", torrent, kChildFalse, messages::kQuoteInTorrentName, torrent.torrentName},
+        {"again", again, kChildFalse, messages::kQuoteInTorrentName, torrent.torrentName},
+        {"again", source, kChildFalse, messages::kUnsafeSource, source.source},
+        {"again", spaced, kChildFalse, messages::kUnsafeSource, spaced.source},
+        {"again", tabbed, kChildFalse, messages::kUnsafeSource, "x\\ty"},
+        {"again", control, kChildFalse, messages::kUnsafeSource, "x\\x01y"},
+        // The user asked for the task to go: it goes, without the client.
+        {"delete", deleted, kChildTrue, messages::kDeleteWithoutClient, torrent.torrentName},
+    };
+    for (const Case& c : cases) {
+        ::DeleteFileA(log.c_str());
+        ::DeleteFileA(DataFile().c_str());
+        EXPECT_EQ(Act(c.action, c.task), c.result) << c.action << " " << c.field;
+        const auto messages = ReadLogMessages(log);
+        EXPECT_NE(std::find(messages.begin(), messages.end(), Format(c.refusal, c.field)),
+                  messages.end())
+            << c.action << " " << c.field;
+    }
+    EXPECT_EQ(Store()->header.taskCount, 0u) << "the deleted task is gone";
+    EXPECT_TRUE(NothingStarted(engine));
+    EXPECT_TRUE(NothingStarted(client));
+}
+
+TEST_F(ActionsTest, ControlCharactersOfATaskAreEscapedSoEveryLogLineHasItsStamp) {
+    Task forged;
+    forged.status = DLMGR_STATUS_COMPLETED;
+    forged.filePath = "C:\\d\\a\r\n[Jan 01 00:00:00] forged\x07.zip";
+    EXPECT_EQ(Act("open", forged), kChildTrue);
+    const std::string shown = "C:\\d\\a\\r\\n[Jan 01 00:00:00] forged\\x07.zip";
+    EXPECT_EQ(ActionLog(), Expected({Format(messages::kOpenFile, shown),
+                                     Format(messages::kFileOpened, shown)}));
+    for (const auto& line : ReadLogLines(log)) EXPECT_TRUE(IsLogStamp(line.stamp)) << line.message;
+}
+
+TEST_F(ActionsTest, EngineWithASpaceIsQuotedOnlyWhenTheWholeValueNamesAFile) {
+    const std::string spacedFolder = profile / "eng dir";
+    ::CreateDirectoryA(spacedFolder.c_str(), nullptr);
+    const std::string spacedEngine = spacedFolder + "\\engine.exe";
+    CopyFileTo(Recorder(), spacedEngine);
+    // What an unquoted "...\eng dir\engine.exe" would start in its place.
+    const std::string hijacker = profile / "eng.exe";
+    CopyFileTo(Recorder(), hijacker);
+    const std::string restore = " --restore \"C:\\d\\a.zip.$p4p$\"";
+    // Only the first names a file as a whole; the others go on verbatim.
+    // (An unquoted value with arguments cannot be shown here: Wine quotes the
+    // program it finds before the program sees its command line.)
+    const std::string quoted = "\"" + spacedEngine + "\"";
+    const std::string values[] = {spacedEngine, quoted, quoted + " -x"};
+    for (const std::string& value : values) {
+        SetRegistryString(HKEY_CURRENT_USER, kProductKey, kEngineCommandValue, value);
+        EXPECT_EQ(Act("resume", Task{}), kChildTrue) << value;
+    }
+    WaitUntil([&] { return Started(spacedEngine).size() == 3; });
+    EXPECT_EQ(Started(spacedEngine),
+              Lines({quoted + restore, quoted + restore, quoted + " -x" + restore}));
+    EXPECT_TRUE(NothingStarted(hijacker));
 }
 
 TEST_F(ActionsTest, TorrentTasksStartTheClientWithTheQuotedTorrentFile) {

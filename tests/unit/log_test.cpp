@@ -92,13 +92,25 @@ TEST_F(LogTest, EveryLineHasAStampAndEndsWithCrLf) {
     EXPECT_EQ(lines[1].message, "second line");
 }
 
-TEST_F(LogTest, OverlongLineIsCutToTheBufferAndStillEndsWithCrLf) {
+TEST_F(LogTest, OverlongLineIsCutToTheBufferOnAWholeCharacterAndStillEndsWithCrLf) {
     const std::string longText(3000, 'w');
     Log(8, "%s", longText.c_str());
-    const std::string content = test::ReadWholeFile(path);
+    std::string content = test::ReadWholeFile(path);
     ASSERT_EQ(content.size(), kLogLineSize);
     EXPECT_EQ(content.substr(content.size() - 2), "\r\n");
     EXPECT_EQ(content.substr(kLogStampLength, 10), std::string(10, 'w'));
+
+    // One byte, then double-byte characters: the last that fits whole ends a
+    // byte before the room does. Both its bytes also look like lead bytes.
+    std::string text = "w";
+    for (int i = 0; i < 600; ++i) text += "\xd6\xd0";
+    test::WriteWholeFile(path, "");
+    Log(8, "%s", text.c_str());
+    content = test::ReadWholeFile(path);
+    constexpr size_t kRoom = kLogLineSize - kLogStampLength - 2;
+    ASSERT_EQ(content.size(), kLogLineSize - 1);
+    EXPECT_EQ(content.substr(kLogStampLength, kRoom - 1), text.substr(0, kRoom - 1));
+    EXPECT_EQ(content.substr(content.size() - 2), "\r\n");
 }
 
 TEST_F(LogTest, ModuleMessagesAreWrittenInCodePage936) {
