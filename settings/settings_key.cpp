@@ -18,36 +18,46 @@ void SettingsKey::DeleteValue(const char* name) const noexcept {
     ::SHDeleteValueA(root_, subkey_, name);
 }
 
+// Removing a value that is not there changes nothing and costs calls (and,
+// under Wine, loads the COM libraries): only a value that exists but cannot
+// be read as asked is removed.
+void SettingsKey::DeleteUnusable(const char* name, LONG readStatus) const noexcept {
+    if (readStatus != ERROR_FILE_NOT_FOUND) DeleteValue(name);
+}
+
 DWORD SettingsKey::GetDword(const char* name, DWORD defaultValue) const {
     DWORD type = 0;
     DWORD value = 0;
     DWORD bytes = sizeof(value);
-    if (::SHGetValueA(root_, subkey_, name, &type, &value, &bytes) == ERROR_SUCCESS &&
-        type == REG_DWORD && bytes == sizeof(value)) {
-        return value;
-    }
-    DeleteValue(name);
+    const LONG status = static_cast<LONG>(::SHGetValueA(root_, subkey_, name, &type, &value, &bytes));
+    if (status == ERROR_SUCCESS && type == REG_DWORD && bytes == sizeof(value)) return value;
+    DeleteUnusable(name, status);
     return fallback_ ? fallback_->GetDword(name, defaultValue) : defaultValue;
 }
 
-bool SettingsKey::ReadStringHere(const char* name, char* buffer, DWORD size) const {
+LONG SettingsKey::ReadString(const char* name, char* buffer, DWORD size) const {
     // One spare byte so that text stored without its terminator can be ended
     // right after the bytes read.
     std::unique_ptr<char[]> scratch(new char[size + 1]());
     DWORD type = 0;
     DWORD bytes = size;
-    if (::SHGetValueA(root_, subkey_, name, &type, scratch.get(), &bytes) != ERROR_SUCCESS ||
-        type != REG_SZ) {
-        return false;
-    }
+    const LONG status =
+        static_cast<LONG>(::SHGetValueA(root_, subkey_, name, &type, scratch.get(), &bytes));
+    if (status != ERROR_SUCCESS) return status;
+    if (type != REG_SZ) return ERROR_INVALID_DATA;
     scratch[bytes < size ? bytes : size] = '\0';
     std::strncpy(buffer, scratch.get(), size);
-    return true;
+    return ERROR_SUCCESS;
+}
+
+bool SettingsKey::ReadStringHere(const char* name, char* buffer, DWORD size) const {
+    return ReadString(name, buffer, size) == ERROR_SUCCESS;
 }
 
 void SettingsKey::GetString(const char* name, char* buffer, DWORD size) const {
-    if (ReadStringHere(name, buffer, size)) return;
-    DeleteValue(name);
+    const LONG status = ReadString(name, buffer, size);
+    if (status == ERROR_SUCCESS) return;
+    DeleteUnusable(name, status);
     if (fallback_) fallback_->GetString(name, buffer, size);
 }
 

@@ -28,7 +28,10 @@ public:
     bool ReadStringHere(const char* name, char* buffer, DWORD size) const;
 
 private:
+    // ERROR_SUCCESS when buffer now holds the value; otherwise the reason.
+    LONG ReadString(const char* name, char* buffer, DWORD size) const;
     void DeleteValue(const char* name) const noexcept;
+    void DeleteUnusable(const char* name, LONG readStatus) const noexcept;
 
     HKEY root_;
     char subkey_[kSubkeySize];

@@ -150,6 +150,20 @@ TEST_F(ModuleTest, WithoutAUsableDataFileTheStoreLivesWhileMapped) {
     EXPECT_EQ(ReadWholeFile(DataFolder()), "in the way");
 }
 
+// Start-up reads settings that are usually absent; asking to delete an absent
+// value made Wine load the COM libraries into every host.
+DLMGR_CHILD_SCENARIO(LoadStaysLight) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    for (const char* heavy : {"ole32.dll", "combase.dll", "rpcrt4.dll"}) {
+        EXPECT_EQ(::GetModuleHandleA(heavy), nullptr) << heavy << " loaded with the module";
+    }
+}
+
+TEST_F(ModuleTest, LoadingWithNoSettingsPullsInNoComLibraries) {
+    EXPECT_EQ(Run("LoadStaysLight"), 0);
+}
+
 TEST_F(ModuleTest, LogSettingsRedirectTheLogAndLevelZeroShowsStartUp) {
     const std::string log = LogEverything();
     ASSERT_EQ(Run("Load"), 0);
