@@ -54,12 +54,24 @@ extern "C" DlmgrBool DLMGR_CALL DM_GetTaskInfo(TaskRecord* records) {
         if (records != nullptr) {
             // Never more than was counted, even if this thread added tasks of
             // the category in between.
+            // Each run of consecutive records of the category in one copy:
+            // every other host waits for this copy to end.
             const StoreBlock& store = SharedStore();
             const std::uint32_t inUse = TasksInUse(store.header);
             std::uint32_t copied = 0;
-            for (std::uint32_t i = 0; i < inUse && copied < state->counted; ++i) {
-                if (CategoryOfStatus(store.records[i].status) != state->category) continue;
-                std::memcpy(&records[copied++], &store.records[i], sizeof(TaskRecord));
+            std::uint32_t i = 0;
+            while (i < inUse && copied < state->counted) {
+                if (CategoryOfStatus(store.records[i].status) != state->category) {
+                    ++i;
+                    continue;
+                }
+                const std::uint32_t first = i;
+                while (i < inUse && copied + (i - first) < state->counted &&
+                       CategoryOfStatus(store.records[i].status) == state->category) {
+                    ++i;
+                }
+                std::memcpy(&records[copied], &store.records[first], (i - first) * sizeof(TaskRecord));
+                copied += i - first;
             }
         }
         // A null buffer still ends the listing, so a host bug cannot keep
