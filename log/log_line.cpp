@@ -1,7 +1,8 @@
 #include "log/log_line.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "log/bounded_format.h"
 
 namespace dlmgr {
 
@@ -29,24 +30,21 @@ size_t WholeCharacters(const char* text, size_t limit) {
 
 void FormatLogStamp(const SYSTEMTIME& time, char* out) {
     const WORD month = time.wMonth >= 1 && time.wMonth <= 12 ? time.wMonth : 1;
-    std::snprintf(out, kLogStampLength + 1, "[%s %02u %02u:%02u:%02u] ", kMonths[month - 1],
+    FormatBounded(out, kLogStampLength + 1, "[%s %02u %02u:%02u:%02u] ", kMonths[month - 1],
                   time.wDay % 100u, time.wHour % 100u, time.wMinute % 100u, time.wSecond % 100u);
 }
 
 size_t FormatLogLine(char (&line)[kLogLineSize], const SYSTEMTIME& time, const char* format,
                      va_list args) {
     FormatLogStamp(time, line);
-    // Room for the message: everything but the stamp and the CR LF. vsnprintf
-    // also wants a byte for its NUL, which the CR then overwrites.
+    // Room for the message: everything but the stamp and the CR LF. The
+    // formatter also wants a byte for its NUL, which the CR then overwrites.
     constexpr size_t kMessageRoom = kLogLineSize - kLogStampLength - 2;
-    const int wanted = std::vsnprintf(line + kLogStampLength, kMessageRoom + 1, format, args);
-    size_t length = kLogStampLength;
-    if (wanted > 0 && static_cast<size_t>(wanted) <= kMessageRoom) {
-        length += static_cast<size_t>(wanted);
-    } else if (wanted > 0) {
-        // Cut, but never inside a double-byte character.
-        length += WholeCharacters(line + kLogStampLength, kMessageRoom);
-    }
+    bool cut = false;
+    const size_t written =
+        FormatBoundedV(line + kLogStampLength, kMessageRoom + 1, cut, format, args);
+    // Cut, but never inside a double-byte character.
+    size_t length = kLogStampLength + (cut ? WholeCharacters(line + kLogStampLength, written) : written);
     line[length++] = '\r';
     line[length++] = '\n';
     return length;

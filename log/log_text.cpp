@@ -1,6 +1,6 @@
 #include "log/log_text.h"
 
-#include <cstdio>
+#include "log/bounded_format.h"
 
 namespace dlmgr {
 
@@ -18,7 +18,7 @@ void EscapeForLog(const char* text, size_t width, char* out) noexcept {
             case '\n': out[used++] = 'n'; break;
             case '\t': out[used++] = 't'; break;
             default:
-                std::snprintf(out + used, 4, "x%02x", byte);
+                FormatBounded(out + used, 4, "x%02x", byte);
                 used += 3;
                 break;
         }

@@ -1,5 +1,6 @@
 # Checks the built DLL: a PE32 DLL with a version resource, whose imports are Windows system DLLs only
-# and whose exports are exactly the ten DM_ functions, undecorated.
+# and whose exports are exactly the ten DM_ functions, undecorated; shipped stripped, at most 150 KiB,
+# with its debug information in dlmgr.dll.debug, named by a debug link.
 # Usage: cmake -DDLL=<path> -DOBJDUMP=<i686 objdump> -P check_dll_binary.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
@@ -12,6 +13,19 @@ endif()
 if(NOT dump MATCHES "Characteristics[^\n]*\n([^\n]*\n)*[^\n]*DLL")
   message(FATAL_ERROR "${DLL} is not marked as a DLL")
 endif()
+
+file(SIZE ${DLL} size)
+if(size GREATER 153600)
+  message(FATAL_ERROR "${DLL} is ${size} bytes, more than 150 KiB")
+endif()
+execute_process(COMMAND ${OBJDUMP} -h ${DLL} OUTPUT_VARIABLE sections)
+if(sections MATCHES "\\.debug_" OR NOT sections MATCHES "\\.gnu_debuglink")
+  message(FATAL_ERROR "${DLL} is not stripped with a debug link")
+endif()
+if(NOT EXISTS ${DLL}.debug)
+  message(FATAL_ERROR "${DLL}.debug, the debug information, is missing")
+endif()
+message(STATUS "${size} bytes, debug information in ${DLL}.debug")
 
 if(NOT dump MATCHES "Resource Directory \\[\\.rsrc\\]")
   message(FATAL_ERROR "${DLL} carries no resources (its version information)")
