@@ -1,105 +1,333 @@
-// Measures the lock and the cheapest export side by side in one run, so the
-// ratios hold on a noisy machine: an uncontended Optex against a critical
-// section and a named kernel mutex, two threads contending, and the cost of
-// polling DM_GetTimeStamp through the DLL.
+// The benchmark. Figures that are compared are measured side by side, taking
+// turns in every repetition (see side_by_side.h); each target of the
+// performance work is printed beside its figure. It runs its hosts with a
+// private profile, and refuses to run while any host has the task table open,
+// since the table's mapping name is shared by every process on the machine.
 #include <windows.h>
 
+#include <cmath>
 #include <cstdio>
-#include <functional>
+#include <cstring>
+#include <string>
+#include <vector>
 
-#include "dlmgr.h"
+#include "store/task_store.h"
 #include "sync/optex.h"
 #include "tests/support/legacy_optex.h"
+#include "tools/bench/bench_processes.h"
+#include "tools/bench/bench_report.h"
+#include "tools/bench/side_by_side.h"
 #include "win/unique_resource.h"
+
+namespace bench {
 
 namespace {
 
-constexpr int kRounds = 200000;
+constexpr int kRepetitions = 9;
 
-double NanosecondsPerCall(const std::function<void()>& call, int rounds = kRounds) {
-    LARGE_INTEGER frequency, start, stop;
-    ::QueryPerformanceFrequency(&frequency);
-    for (int i = 0; i < 1000; ++i) call();  // warm up
-    ::QueryPerformanceCounter(&start);
-    for (int i = 0; i < rounds; ++i) call();
-    ::QueryPerformanceCounter(&stop);
-    return 1e9 * static_cast<double>(stop.QuadPart - start.QuadPart) / frequency.QuadPart / rounds;
+std::string Unique(const std::string& base) {
+    return base + "-" + std::to_string(::GetCurrentProcessId()) + "-" +
+           std::to_string(::GetTickCount());
 }
 
-DWORD WINAPI RepeatQuarterRounds(void* work) {
-    const auto& call = *static_cast<const std::function<void()>*>(work);
-    for (int i = 0; i < kRounds / 4; ++i) call();
+void MeasureLocks(Report& report) {
+    const std::string suffix = std::to_string(::GetCurrentProcessId());
+    dlmgr::Optex optex;
+    optex.Init(("dlmgr-bench-optex-" + suffix).c_str(), false, 4000);
+    dlmgr::test::LegacyOptex earlier;
+    earlier.Init("dlmgr-bench-earlier-" + suffix);
+    CRITICAL_SECTION section;
+    ::InitializeCriticalSectionAndSpinCount(&section, 4000);
+    SRWLOCK srw = SRWLOCK_INIT;
+    dlmgr::UniqueMutex mutex(::CreateMutexA(nullptr, FALSE, ("dlmgr-bench-mutex-" + suffix).c_str()));
+    volatile LONG shared = 0;
+    auto optexPair = [&] { optex.Enter(); shared = shared + 1; optex.Leave(); };
+    auto earlierPair = [&] { earlier.Enter(); shared = shared + 1; earlier.Leave(); };
+    auto sectionPair = [&] { ::EnterCriticalSection(&section); shared = shared + 1; ::LeaveCriticalSection(&section); };
+    auto srwPair = [&] { ::AcquireSRWLockExclusive(&srw); shared = shared + 1; ::ReleaseSRWLockExclusive(&srw); };
+    auto mutexPair = [&] { ::WaitForSingleObject(mutex.get(), INFINITE); shared = shared + 1; ::ReleaseMutex(mutex.get()); };
+
+    SideBySide s({"Optex", "the earlier build's lock", "critical section", "SRW lock", "named mutex"});
+    for (int r = 0; r < kRepetitions; ++r) {
+        s.Add(0, NanosecondsPerCall(optexPair, 200000));
+        s.Add(1, NanosecondsPerCall(earlierPair, 200000));
+        s.Add(2, NanosecondsPerCall(sectionPair, 200000));
+        s.Add(3, NanosecondsPerCall(srwPair, 200000));
+        s.Add(4, NanosecondsPerCall(mutexPair, 2000));
+    }
+    report.Section("Uncontended enter + leave");
+    for (size_t i = 0; i < s.size(); ++i) report.Figure(s[i].name, "ns", s.Figure(i));
+    report.Ratio("Optex / the earlier build's lock", s.Ratio(0, 1), 1.2);
+    report.Ratio("Optex / critical section", s.Ratio(0, 2));
+    report.Ratio("named mutex / Optex", s.Ratio(4, 0));
+    ::DeleteCriticalSection(&section);
+}
+
+void MeasureTimeStamp(Report& report, const Exports& dll) {
+    CRITICAL_SECTION section;
+    ::InitializeCriticalSectionAndSpinCount(&section, 4000);
+    volatile LONG shared = 0;
+    auto poll = [&] { shared = shared + static_cast<LONG>(dll.GetTimeStamp(0)); };
+    auto sectionPair = [&] { ::EnterCriticalSection(&section); shared = shared + 1; ::LeaveCriticalSection(&section); };
+    SideBySide s({"DM_GetTimeStamp", "critical section enter + leave"});
+    for (int r = 0; r < kRepetitions; ++r) {
+        s.Add(0, NanosecondsPerCall(poll, 200000));
+        s.Add(1, NanosecondsPerCall(sectionPair, 200000));
+    }
+    report.Section("Polling the change counter");
+    for (size_t i = 0; i < s.size(); ++i) report.Figure(s[i].name, "ns", s.Figure(i));
+    report.Ratio("DM_GetTimeStamp / critical section", s.Ratio(0, 1), 1.2);
+    ::DeleteCriticalSection(&section);
+}
+
+// Fills the table with stopped tasks 1..count (it holds 1..added).
+void FillTo(const Exports& dll, unsigned& added, unsigned count) {
+    for (; added < count; ) {
+        const TaskRecord record = BenchTask(++added, DLMGR_STATUS_STOPPED);
+        dll.SetTaskInfo(&record);
+    }
+}
+
+void EmptyTable(const Exports& dll, unsigned& added) {
+    for (; added > 0; --added) {
+        const TaskRecord record = BenchTask(added, DLMGR_STATUS_STOPPED);
+        dll.DeleteTask(&record.id);
+    }
+}
+
+void MeasureListing(Report& report, const Exports& dll, unsigned& added) {
+    std::vector<TaskRecord> copied(dlmgr::kMaxTasks), source(dlmgr::kMaxTasks);
+    report.Section("Listing the stopped tasks (count + copy) beside memcpy of the same bytes");
+    for (unsigned count : {0u, 64u, 256u, 512u}) {
+        FillTo(dll, added, count);
+        auto list = [&] {
+            dll.GetTaskCount(DLMGR_CATEGORY_STOPPED);
+            dll.GetTaskInfo(copied.data());
+        };
+        auto copy = [&] { std::memcpy(copied.data(), source.data(), count * sizeof(TaskRecord)); };
+        const int calls = count == 0 ? 20000 : static_cast<int>(100000 / count);
+        SideBySide s({"listing", "memcpy"});
+        for (int r = 0; r < kRepetitions; ++r) {
+            s.Add(0, NanosecondsPerCall(list, calls));
+            s.Add(1, NanosecondsPerCall(copy, calls));
+        }
+        const std::string at = std::to_string(count) + " records";
+        report.Figure("listing, " + at, "us", Scaled(s.Figure(0), 1e-3));
+        report.Figure("memcpy, " + at, "us", Scaled(s.Figure(1), 1e-3));
+        if (count > 0) report.Ratio("listing / memcpy, " + at, s.Ratio(0, 1), count == 512 ? 1.3 : 0);
+    }
+}
+
+void MeasureRegistration(Report& report, const Exports& dll, unsigned& added) {
+    EmptyTable(dll, added);
+    report.Section("DM_SetTaskInfo (MaxTaskCount set nowhere: two registry reads per addition)");
+    for (unsigned count : {0u, 256u, 511u}) {
+        FillTo(dll, added, count == 0 ? 1 : count);
+        TaskRecord last = BenchTask(added, DLMGR_STATUS_STOPPED);
+        auto update = [&] { dll.SetTaskInfo(&last); };
+        if (count == 0) EmptyTable(dll, added);
+        SideBySide s({"add", "update"});
+        for (int r = 0; r < kRepetitions; ++r) {
+            double total = 0;
+            constexpr int kAdds = 20;
+            for (int i = 0; i < kAdds; ++i) {
+                const TaskRecord fresh = BenchTask(100000 + i, DLMGR_STATUS_STOPPED);
+                const LARGE_INTEGER start = Now();
+                dll.SetTaskInfo(&fresh);
+                total += Seconds(start, Now());
+                dll.DeleteTask(&fresh.id);
+            }
+            s.Add(0, 1e9 * total / kAdds);
+            if (count == 0) FillTo(dll, added, 1);
+            s.Add(1, NanosecondsPerCall(update, 200));
+            if (count == 0) EmptyTable(dll, added);
+        }
+        report.Figure("add to a table of " + std::to_string(count), "us", Scaled(s.Figure(0), 1e-3));
+        report.Figure("update the last of " + std::to_string(count == 0 ? 1 : count), "us",
+                      Scaled(s.Figure(1), 1e-3));
+    }
+    EmptyTable(dll, added);
+}
+
+// Two processes, loaded and ready before the clock starts, each make
+// iterations changes; nanoseconds per change.
+double ContendOnce(const std::string& mode, int iterations) {
+    const std::string name = Unique("dlmgr-bench-contend");
+    Event go(name + "-go");
+    Event ready[2] = {Event(name + "-ready-0"), Event(name + "-ready-1")};
+    Child children[2] = {Child::Start({"contend", mode, name, std::to_string(iterations), "0"}),
+                         Child::Start({"contend", mode, name, std::to_string(iterations), "1"})};
+    if (!ready[0].Wait() || !ready[1].Wait()) return NAN;
+    const LARGE_INTEGER start = Now();
+    go.Signal();
+    if (!children[0].Wait() || !children[1].Wait()) return NAN;
+    return 1e9 * Seconds(start, Now()) / (2.0 * iterations);
+}
+
+void MeasureContention(Report& report) {
+    // Each loop runs long (tens of milliseconds) beside the other, so that
+    // the two processes overlap for nearly all of it.
+    SideBySide s({"the store (DM_SetTaskInfo)", "a named mutex over shared memory"});
+    for (int r = 0; r < 7; ++r) {
+        s.Add(0, ContendOnce("store", 100000));
+        s.Add(1, ContendOnce("mutex", 2000));
+    }
+    report.Section("Two processes changing a record each, at once");
+    for (size_t i = 0; i < s.size(); ++i) report.Figure(s[i].name, "us", Scaled(s.Figure(i), 1e-3));
+    report.Ratio("the store / a named mutex", s.Ratio(0, 1));
+}
+
+struct Waiter {
+    const Exports* dll;
+    HANDLE started;
+    LARGE_INTEGER done;
+};
+
+DWORD WINAPI PollOnce(void* parameter) {
+    auto* waiter = static_cast<Waiter*>(parameter);
+    ::SetEvent(waiter->started);
+    waiter->dll->GetTimeStamp(0);
+    waiter->done = Now();
     return 0;
 }
 
-// Two threads each take and leave the lock a quarter of the rounds; ns per pair.
-double Contended(const std::function<void()>& enterLeave) {
-    void* job = const_cast<std::function<void()>*>(&enterLeave);
-    LARGE_INTEGER frequency, start, stop;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&start);
-    dlmgr::UniqueThread a(::CreateThread(nullptr, 0, RepeatQuarterRounds, job, 0, nullptr));
-    dlmgr::UniqueThread b(::CreateThread(nullptr, 0, RepeatQuarterRounds, job, 0, nullptr));
-    ::WaitForSingleObject(a.get(), INFINITE);
-    ::WaitForSingleObject(b.get(), INFINITE);
-    ::QueryPerformanceCounter(&stop);
-    return 1e9 * static_cast<double>(stop.QuadPart - start.QuadPart) / frequency.QuadPart /
-           (kRounds / 2);
+// Milliseconds from killing a host that holds the store to our next entry.
+double HolderDeathToEntry(const Exports& dll) {
+    const std::string name = Unique("dlmgr-bench-holder");
+    Child holder = Child::Start({"hold", name});
+    if (!Event(name + "-held").Wait()) return NAN;
+    dlmgr::UniqueEvent started(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    Waiter waiter = {&dll, started.get(), {}};
+    dlmgr::UniqueThread thread(::CreateThread(nullptr, 0, PollOnce, &waiter, 0, nullptr));
+    ::WaitForSingleObject(started.get(), kChildTimeoutMs);
+    ::Sleep(200);  // the poll is waiting by now
+    const LARGE_INTEGER death = Now();
+    holder.Kill();
+    if (::WaitForSingleObject(thread.get(), 10000) != WAIT_OBJECT_0) return NAN;
+    return 1e3 * Seconds(death, waiter.done);
+}
+
+// Milliseconds from killing a host that waits for the store (while we hold
+// it) to the free lock being taken by its compare-exchange alone again.
+double WaiterDeathToFastPath(const Exports& dll, const dlmgr::OptexShared& lock) {
+    const std::string name = Unique("dlmgr-bench-waiter");
+    Child waiter = Child::Start({"wait", name});
+    if (!Event(name + "-loaded").Wait()) return NAN;
+    dll.GetTaskCount(0);
+    Event(name + "-go").Signal();
+    for (int i = 0; i < 5000 && lock.lockCount < 2; ++i) ::Sleep(1);
+    const LARGE_INTEGER death = Now();
+    waiter.Kill();
+    TaskRecord spare[1];
+    dll.GetTaskInfo(spare);
+    for (int i = 0; i < 1000; ++i) {
+        dll.GetTimeStamp(0);
+        if (lock.lockCount == 0) return 1e3 * Seconds(death, Now());
+        ::Sleep(5);
+    }
+    return NAN;
+}
+
+void MeasureRecovery(Report& report, const Exports& dll) {
+    const std::string name = std::string(dlmgr::Optex::kMappingPrefix) + dlmgr::kStoreLockName;
+    dlmgr::UniqueMapping mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()));
+    dlmgr::UniqueView view(mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+    if (!view) return;
+    const auto& lock = *static_cast<const dlmgr::OptexShared*>(view.get());
+    SideBySide s({"a holder's death to the next entry", "a waiter's death to the fast path"});
+    for (int r = 0; r < 7; ++r) {
+        s.Add(0, HolderDeathToEntry(dll));
+        s.Add(1, WaiterDeathToFastPath(dll, lock));
+    }
+    report.Section("Recovery of the store from a host killed (targets: within 1 s)");
+    report.Figure(s[0].name, "ms", s.Figure(0), 1000);
+    report.Figure(s[1].name, "ms", s.Figure(1), 1000);
+}
+
+void DescribeModule(Report& report, const Exports& dll) {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(dll.module, path, sizeof(path));
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ::GetFileAttributesExA(path, GetFileExInfoStandard, &data);
+    const double kb = data.nFileSizeLow / 1024.0;
+    report.Section("The module");
+    report.Figure("dlmgr.dll as shipped", "KB", {kb, kb, kb}, 150);
+    bool heavy = false;
+    for (const char* module : {"ole32.dll", "combase.dll", "rpcrt4.dll"}) {
+        heavy = heavy || ::GetModuleHandleA(module) != nullptr;
+    }
+    report.Note(heavy ? "Loading the module loaded COM libraries (ole32, combase or rpcrt4)."
+                      : "Loading the module loaded no COM libraries (ole32, combase, rpcrt4).");
 }
 
 }  // namespace
 
-int main() {
-    dlmgr::Optex optex;
-    char name[64];
-    std::snprintf(name, sizeof(name), "dlmgr-bench-%lu", ::GetCurrentProcessId());
-    if (!optex.Init(name, false, 4000)) {
-        std::fprintf(stderr, "cannot create the Optex\n");
+int RunMeasurements(bool json) {
+    Exports dll;
+    if (!dll.Load()) {
+        std::fprintf(stderr, "dlmgr_bench: cannot load the dlmgr.dll beside the benchmark\n");
         return 1;
     }
-    dlmgr::test::LegacyOptex legacy;
-    std::snprintf(name, sizeof(name), "dlmgr-bench-legacy-%lu", ::GetCurrentProcessId());
-    if (!legacy.Init(name)) {
-        std::fprintf(stderr, "cannot create the earlier build's lock\n");
-        return 1;
-    }
-    CRITICAL_SECTION section;
-    ::InitializeCriticalSectionAndSpinCount(&section, 4000);
-    dlmgr::UniqueMutex mutex(::CreateMutexA(nullptr, FALSE, nullptr));
-    volatile long shared = 0;
-
-    auto optexPair = [&] { optex.Enter(); ++shared; optex.Leave(); };
-    auto legacyPair = [&] { legacy.Enter(); ++shared; legacy.Leave(); };
-    auto sectionPair = [&] { ::EnterCriticalSection(&section); ++shared; ::LeaveCriticalSection(&section); };
-    auto mutexPair = [&] { ::WaitForSingleObject(mutex.get(), INFINITE); ++shared; ::ReleaseMutex(mutex.get()); };
-
-    const double legacyNs = NanosecondsPerCall(legacyPair);
-    const double optexNs = NanosecondsPerCall(optexPair);
-    const double sectionNs = NanosecondsPerCall(sectionPair);
-    const double mutexNs = NanosecondsPerCall(mutexPair);
-    std::printf("uncontended enter+leave   Optex %8.1f ns   critical section %8.1f ns   "
-                "kernel mutex %8.1f ns\n", optexNs, sectionNs, mutexNs);
-    std::printf("  ratios                  Optex/section %.2f   mutex/Optex %.2f\n",
-                optexNs / sectionNs, mutexNs / optexNs);
-    std::printf("thread records' cost      Optex %8.1f ns   without records %8.1f ns   ratio %.2f"
-                " (target <= 1.2)\n", optexNs, legacyNs, optexNs / legacyNs);
-
-    const double optexContended = Contended(optexPair);
-    const double sectionContended = Contended(sectionPair);
-    std::printf("two threads contending    Optex %8.1f ns   critical section %8.1f ns   ratio %.2f\n",
-                optexContended, sectionContended, optexContended / sectionContended);
-
-    HMODULE dll = ::LoadLibraryA("dlmgr.dll");
-    auto getTimeStamp = dll ? reinterpret_cast<decltype(&DM_GetTimeStamp)>(
-                                  reinterpret_cast<void*>(::GetProcAddress(dll, "DM_GetTimeStamp")))
-                            : nullptr;
-    if (getTimeStamp != nullptr) {
-        const double pollNs = NanosecondsPerCall([&] { getTimeStamp(0); });
-        std::printf("DM_GetTimeStamp poll      %8.1f ns   (%.2f x an Optex pair)\n", pollNs,
-                    pollNs / optexNs);
-    } else {
-        std::printf("DM_GetTimeStamp poll      dlmgr.dll not found beside the benchmark\n");
-    }
-    ::DeleteCriticalSection(&section);
+    Report report;
+    DescribeModule(report, dll);
+    MeasureLocks(report);
+    MeasureTimeStamp(report, dll);
+    unsigned added = 0;
+    MeasureListing(report, dll, added);
+    MeasureRegistration(report, dll, added);
+    MeasureContention(report);
+    MeasureRecovery(report, dll);
+    report.Note("Figures: median (lowest .. highest) of the repetitions; ratios are taken within "
+                "each repetition, the alternatives taking turns.");
+    report.Print(json);
     return 0;
+}
+
+}  // namespace bench
+
+namespace {
+
+void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA entry;
+    HANDLE find = ::FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = entry.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string child = path + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                ::DeleteFileA(child.c_str());
+            }
+        } while (::FindNextFileA(find, &entry));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryA(path.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int exitCode = 0;
+    if (bench::RunChildRole(argc, argv, exitCode)) return exitCode;
+    const bool json = argc > 1 && std::strcmp(argv[1], "--json") == 0;
+    // The table's mapping is shared by every process on the machine: with a
+    // host running, the benchmark would register its tasks in that host's table.
+    if (dlmgr::UniqueMapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, dlmgr::kStoreMappingName))) {
+        std::fprintf(stderr, "dlmgr_bench: a host has the task table open; close it first, or the "
+                             "benchmark would change its table\n");
+        return 1;
+    }
+    char temp[MAX_PATH];
+    ::GetTempPathA(sizeof(temp), temp);
+    const std::string profile = std::string(temp) + "dlmgr-bench-" + std::to_string(::GetCurrentProcessId());
+    ::CreateDirectoryA(profile.c_str(), nullptr);
+    ::SetEnvironmentVariableA("USERPROFILE", profile.c_str());
+    bench::Child measuring = bench::Child::Start({"measure", json ? "--json" : "--text"});
+    const bool finished = measuring.Wait(15 * 60 * 1000);
+    DWORD code = 1;
+    if (finished) ::GetExitCodeProcess(measuring.handle(), &code);
+    RemoveTree(profile);
+    return finished ? static_cast<int>(code) : 1;
 }
