@@ -85,6 +85,7 @@ bool Optex::Init(const void* name, bool nameIsWide, DWORD spinCount, DWORD proce
     if (!BuildObjectName(eventName_, kEventPrefix, ansiName)) return false;
     event_.reset(::CreateEventA(nullptr, FALSE, FALSE, eventName_));
     if (!event_) return false;
+    wakeEvent_ = event_.get();
 
     char mappingName[kMaxObjectNameLength + 1];
     if (!BuildObjectName(mappingName, kMappingPrefix, ansiName)) return false;
@@ -124,6 +125,8 @@ void Optex::InitRecovery(const char* name) noexcept {
 
 void Optex::Destroy() noexcept {
     side_ = nullptr;
+    wakeEvent_ = nullptr;
+    reopened_.reset();
     slotOfThread_.reset();
     recoveryMutex_.reset();
     sideView_.reset();
@@ -185,13 +188,16 @@ int Optex::ClaimSlot(const ThreadIdentity& me) noexcept {
         if (slots[i].threadId == 0) index = i;
     }
     if (index < 0) {
-        // Full: records of threads that ended holding no level (idle, or
-        // killed while claiming a record) are reused; the others are freed by
-        // the recovery that withdraws their levels.
+        // Full: records of dead threads that surely hold no level are reused
+        // (what they may hold stays counted); those that surely hold levels
+        // are freed by the recovery that withdraws them.
         for (int i = 0; i < kOptexSlotCount; ++i) {
             const LONG state = slots[i].state;
-            if ((state == kSlotIdle || state == kSlotUnclaimed) &&
-                IsProvenDead(IdentityOf(slots[i]))) {
+            const bool named = slots[i].threadId == shared_->ownerThreadId;
+            const bool holdsNoLevel = state == kSlotIdle || state == kSlotUnclaimed ||
+                                      state == kSlotSpinning || state == kSlotAnnouncing ||
+                                      state == kSlotSignalling || (state == kSlotReleasing && !named);
+            if (holdsNoLevel && IsProvenDead(IdentityOf(slots[i]))) {
                 FreeSlot(i);
                 if (index < 0) index = i;
             }
@@ -270,12 +276,13 @@ DLMGR_FAST_PATH Optex::Attempt Optex::TryEnterAs(LONG threadId, OptexThreadSlot*
         return Attempt::kOwned;
     }
     auto budget = static_cast<DWORD>(shared_->spinCount);
-    if (slot) slot->state = kSlotTrying;
+    if (slot) slot->state = kSlotSpinning;
     for (;;) {
-        // Window: a death right after this compare-exchange, before the owner
-        // field names us, leaves a level nobody is named for; Trying tells a
+        // Window: a death right after a successful compare-exchange, before
+        // Claiming, leaves a level nobody is named for; Spinning tells a
         // recoverer it is 0 or 1.
         if (::InterlockedCompareExchange(&shared_->lockCount, 1, 0) == 0) {
+            if (slot) slot->state = kSlotClaiming;
             return ClaimOwnerField(threadId, slot) ? Attempt::kOwned : Attempt::kCountedOnly;
         }
         if (budget == 0) break;
@@ -292,7 +299,9 @@ bool Optex::TryEnter() noexcept {
         case Attempt::kOwned:
             return true;
         case Attempt::kCountedOnly:
-            // Someone else got the owner field: give our level back.
+            // Someone else got the owner field: give our level back (Spinning
+            // again while it may or may not be gone).
+            if (slot) slot->state = kSlotSpinning;
             ::InterlockedDecrement(&shared_->lockCount);
             if (slot) slot->state = kSlotIdle;
             return false;
@@ -357,7 +366,8 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
     bool reportedFailure = false;
     for (;;) {
         if (slot) slot->tick = Now();  // a waiter's sign of life
-        const DWORD wait = ::WaitForSingleObject(event_.get(), kWaitSliceMs);
+        const HANDLE event = wakeEvent_;
+        const DWORD wait = ::WaitForSingleObject(event, kWaitSliceMs);
         if (wait == WAIT_OBJECT_0) {
             if (ClaimOwnerField(threadId, slot)) {
                 if (slot && shared_->lockCount > 1 && NeedsSettling(slot)) {
@@ -370,10 +380,13 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
         if (wait != WAIT_TIMEOUT) {
             // A failed wait (a handle closed by a host's bug) is never taken
             // for a release: the event is opened again by name, and meanwhile
-            // we look at the lock every slice.
-            if (!reportedFailure && waitFailed_ != nullptr) waitFailed_(::GetLastError());
+            // we look at the lock every slice. A value reused for a mutex is
+            // given its mutex back.
+            const DWORD error = wait == WAIT_ABANDONED ? ERROR_INVALID_HANDLE : ::GetLastError();
+            if (wait == WAIT_ABANDONED) ::ReleaseMutex(event);
+            if (!reportedFailure && waitFailed_ != nullptr) waitFailed_(error);
             reportedFailure = true;
-            ReopenEvent();
+            ReopenEvent(event);
             ::Sleep(kWaitSliceMs);
         }
         const LONG count = shared_->lockCount;
@@ -406,18 +419,11 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
 
 // ---- Recovery ---------------------------------------------------------------
 
-void Optex::FinishSettling() noexcept {
-    // A recoverer died between freeing dead records and settling lockCount:
-    // whether it subtracted their levels is unknown.
-    const LONG settling = ::InterlockedExchange(&side_->settling, 0);
-    if (settling != 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, settling);
-}
-
 void Optex::Settle(const OptexCensus& census) noexcept {
-    ::InterlockedExchange(&side_->settling, census.deadSure);
+    // Records first: one still there was surely not withdrawn yet, should we
+    // die before lockCount is settled.
     for (int i = 0; i < census.deadCount; ++i) FreeSlot(census.dead[i].slot);
     if (census.deadSure != 0) ::InterlockedExchangeAdd(&shared_->lockCount, -census.deadSure);
-    ::InterlockedExchange(&side_->settling, 0);
     if (census.deadUncertain != 0) {
         ::InterlockedExchangeAdd(&side_->possiblePhantoms, census.deadUncertain);
     }
@@ -428,14 +434,13 @@ void Optex::OwnAfterRecovery(OptexThreadSlot* slot) noexcept {
     // No wake-up is meant for anyone while the lock has an owner: one left
     // pending (by a releaser that was late, or sent for a thread that died)
     // would let a waiter in beside us.
-    ::WaitForSingleObject(event_.get(), 0);
+    ::WaitForSingleObject(wakeEvent_, 0);
 }
 
 bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
                               LockResult& result) noexcept {
     MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
     if (!hold) return false;
-    FinishSettling();
     OptexCensus census;
     const CensusTaker taker = {threadId, IndexOf(slot), false};
     if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census) ||
@@ -459,17 +464,17 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
 }
 
 bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
-    // Nobody has owned the lock, or released it, for a while: its wake-up was
-    // lost, or a thread died between taking a level and naming itself owner.
-    // A running thread of ours between two such steps keeps a record that
-    // shows it; one of an earlier build is not held up that long.
+    // Nobody has owned the lock, or released it, for a while. That alone
+    // proves nothing: a thread of an earlier build, held up between two of
+    // its steps, keeps no record. Only a thread of ours that died handing the
+    // lock over, with every level accounted for, shows the hand-over lost.
     MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
     if (!hold) return false;
-    FinishSettling();
     OptexCensus census;
     const CensusTaker taker = {threadId, IndexOf(slot), false};
     if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census) ||
-        census.ownerThreadId != 0 || census.liveThreadMidStep) {
+        census.ownerThreadId != 0 || census.liveThreadMidStep || !census.deadInHandover ||
+        census.Unexplained() > 0) {
         return false;
     }
     // Our announcement becomes our level; lockCount keeps every other level.
@@ -482,7 +487,6 @@ bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
 }
 
 bool Optex::NeedsSettling(const OptexThreadSlot* self) const noexcept {
-    if (side_->possiblePhantoms != 0) return true;
     // Only waiters renew their records; a dead thread in another state left a
     // lock that nobody owns or an owner that is dead, which waiters recover.
     const auto now = static_cast<DWORD>(Now());
@@ -501,28 +505,22 @@ void Optex::SettleWhileOwning(LONG threadId, OptexThreadSlot* slot) noexcept {
     // waiters' announcements can be withdrawn without a wake-up going astray.
     MutexHold hold(recoveryMutex_.get(), 0);
     if (!hold) return;  // a recovery is under way; a later release looks again
-    FinishSettling();
     OptexCensus census;
     const CensusTaker taker = {threadId, IndexOf(slot), true};
-    if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census)) return;
-    Settle(census);
-    if (census.liveThreadMidStep || side_->possiblePhantoms == 0) return;
-    // Levels no running thread's record accounts for. Those of threads of an
-    // earlier build waiting now are among them, so no more than the possible
-    // phantoms are withdrawn; none left unexplained means there are none.
-    const LONG unexplained = census.lockCount - census.deadSure - census.recursionCount -
-                             census.liveWaiters;
-    const LONG phantoms = side_->possiblePhantoms;
-    const LONG withdrawn = unexplained < phantoms ? unexplained : phantoms;
-    if (withdrawn > 0) ::InterlockedExchangeAdd(&shared_->lockCount, -withdrawn);
-    ::InterlockedExchangeAdd(&side_->possiblePhantoms, withdrawn > 0 ? -withdrawn : -phantoms);
+    if (TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census)) Settle(census);
 }
 
-void Optex::ReopenEvent() noexcept {
-    // The value we held may now name another object of this process: it is
-    // let go, not closed.
+void Optex::ReopenEvent(HANDLE failed) noexcept {
+    // The event is opened again by name once, by one thread, and the new
+    // handle published for the others; the failed value may now name another
+    // object of this process, so it is let go, never closed.
+    if (side_ == nullptr || wakeEvent_ != failed || reopened_) return;
+    MutexHold hold(recoveryMutex_.get(), 0);
+    if (!hold || wakeEvent_ != failed || reopened_) return;
+    reopened_.reset(::CreateEventA(nullptr, FALSE, FALSE, eventName_));
+    if (!reopened_) return;
+    ::InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&wakeEvent_), reopened_.get());
     event_.release();
-    event_.reset(::CreateEventA(nullptr, FALSE, FALSE, eventName_));
 }
 
 void Optex::Leave() noexcept {
@@ -540,17 +538,22 @@ void Optex::Leave() noexcept {
     if (slot && shared_->lockCount > 1 && NeedsSettling(slot)) {
         SettleWhileOwning(static_cast<LONG>(::GetCurrentThreadId()), slot);
     }
-    // Window: Releasing, from here until the wake-up is sent, tells a
-    // recoverer that a running thread still has a step to make, and a dead
-    // one that its level is 1 while the owner field names it, then 0 or 1.
+    // Window: Releasing tells a recoverer that our level is 1 while the owner
+    // field names us, then 0 or 1 until the decrement; Signalling, that it is
+    // gone and a wake-up may still be owed. A running thread in either state
+    // has a step to make, so nobody takes the lock from it meanwhile.
     if (slot) slot->state = kSlotReleasing;
     shared_->recursionCount = 0;
     ::InterlockedExchange(&shared_->ownerThreadId, 0);
     const LONG remaining = ::InterlockedDecrement(&shared_->lockCount);
-    // Someone has announced itself; the auto-reset event releases exactly one.
-    if (remaining > 0 && !::SetEvent(event_.get())) {
-        ReopenEvent();
-        ::SetEvent(event_.get());
+    if (remaining > 0) {
+        // Someone has announced itself; the auto-reset event releases exactly one.
+        if (slot) slot->state = kSlotSignalling;
+        const HANDLE event = wakeEvent_;
+        if (!::SetEvent(event)) {
+            ReopenEvent(event);
+            ::SetEvent(wakeEvent_);
+        }
     }
     if (slot) slot->state = kSlotIdle;
 }

@@ -1,5 +1,6 @@
 // Optex: a named, re-entrant lock shared by the threads of every process that
-// opens the same name. Free lock: one compare-exchange and one exchange. Held
+// opens the same name. Free lock: two compare-exchanges (lockCount, then the
+// owner field), as an earlier build's compare-exchange and exchange. Held
 // lock: spin (multi-processor machines only), then announce and wait on a
 // named auto-reset event that each release with waiters sets once.
 //
@@ -9,8 +10,9 @@
 // Waiters wait in slices and look at the owner between slices. An owner
 // proven dead twice in a row is taken over by one waiter, under a recovery
 // mutex, and what the dead surely held is withdrawn from lockCount
-// (OptexCensus); a lock that nobody has owned or released for a second is
-// claimed by one waiter on its own level. An owner that sees a stale waiter's
+// (OptexCensus); a lock that nobody has owned or released for a second, left
+// by a thread of ours that died handing it over, is claimed by one waiter on
+// its own level. An owner that sees a stale waiter's
 // record withdraws dead waiters' announcements before it releases. Every
 // claim of the owner field is a compare-exchange from 0, so a late wake-up
 // never makes two owners. A thread of an earlier build keeps no record: it
@@ -121,20 +123,21 @@ private:
     LockResult EnterContended(LONG threadId, OptexThreadSlot* slot, bool counted) noexcept;
     // False when our announcement vanished and the caller must start over.
     bool WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept;
-    void ReopenEvent() noexcept;
+    void ReopenEvent(HANDLE failed) noexcept;
 
     bool TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
                            LockResult& result) noexcept;
     bool ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept;
     void OwnAfterRecovery(OptexThreadSlot* slot) noexcept;
     void Settle(const OptexCensus& census) noexcept;
-    void FinishSettling() noexcept;
     bool NeedsSettling(const OptexThreadSlot* self) const noexcept;
     void SettleWhileOwning(LONG threadId, OptexThreadSlot* slot) noexcept;
 
     bool singleProcessor_ = false;
     char eventName_[kMaxObjectNameLength + 1] = {};  // to open the event again after a failed wait
     UniqueEvent event_;
+    UniqueEvent reopened_;                 // the event opened again after a failed wait
+    HANDLE volatile wakeEvent_ = nullptr;  // the one of the two in use
     UniqueMapping mapping_;
     UniqueView view_;
     OptexShared* shared_ = nullptr;  // view_ as the shared block, only when all three exist

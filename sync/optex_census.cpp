@@ -15,6 +15,12 @@ SlotCopy Copy(const OptexThreadSlot& slot) {
             slot.state,    slot.tick,      slot.heldLevels};
 }
 
+using Slots = SlotCopy[kOptexSlotCount];
+
+void CopyAll(const OptexSideBlock& side, Slots& slots) {
+    for (int i = 0; i < kOptexSlotCount; ++i) slots[i] = Copy(side.slots[i]);
+}
+
 ThreadIdentity IdentityOf(const SlotCopy& slot) {
     ThreadIdentity identity;
     identity.processId = static_cast<DWORD>(slot.processId);
@@ -33,82 +39,80 @@ LONG AtLeastOne(LONG levels) { return levels > 0 ? levels : 1; }
 
 // Levels a dead thread that the owner field names surely holds, and may hold.
 DeadRecord OwnerShare(int slot, LONG state, LONG recursionCount) {
-    if (state == kSlotTrying || state == kSlotWaiting) return {slot, 1, 1};
-    const LONG sure = AtLeastOne(recursionCount);
-    const bool midStep = state == kSlotReentering || state == kSlotLeaving;
-    return {slot, sure, midStep ? sure + 1 : sure};
+    if (state == kSlotReentering || state == kSlotLeaving) {
+        return {slot, AtLeastOne(recursionCount), AtLeastOne(recursionCount) + 1};
+    }
+    if (state == kSlotOwning) return {slot, AtLeastOne(recursionCount), AtLeastOne(recursionCount)};
+    return {slot, 1, 1};  // claiming, woken, or releasing before the owner field was cleared
 }
 
-// Levels a dead thread that the owner field does not name may hold.
+// Levels a dead thread that the owner field does not name holds, and may hold.
 DeadRecord OtherShare(int slot, const SlotCopy& record) {
-    if (record.state == kSlotWaiting) return {slot, 1, 1};
-    // An owner taken over by a recoverer that died before settling lockCount:
-    // the note it left says how much that owner held.
-    const bool formerOwner = record.state == kSlotOwning || record.state == kSlotReentering ||
-                             record.state == kSlotLeaving;
-    if (formerOwner && record.heldLevels > 0) return {slot, 0, record.heldLevels + 1};
-    return {slot, 0, 1};  // between a write of its record and a locked step
+    switch (record.state) {
+        case kSlotWaiting:
+        case kSlotClaiming: return {slot, 1, 1};
+        case kSlotSignalling: return {slot, 0, 0};
+        case kSlotOwning:
+        case kSlotReentering:
+        case kSlotLeaving:
+            // An owner taken over by a recoverer that died before settling
+            // lockCount: records are freed before their levels are withdrawn,
+            // so the note it left is still owed.
+            return {slot, record.heldLevels, record.heldLevels};
+        default: return {slot, 0, 1};  // spinning, announcing, releasing: one step away
+    }
 }
 
-template <typename Slots>
-int FindRecord(const Slots& slots, int skip, LONG threadId, bool (*matches)(const SlotCopy&)) {
+bool Owns(const SlotCopy& slot) { return slot.threadId != 0 && MayOwn(slot.state); }
+
+int FindOwning(const Slots& slots, int skip, LONG threadId) {
     for (int i = 0; i < kOptexSlotCount; ++i) {
-        if (i != skip && slots[i].threadId == threadId && matches(slots[i])) return i;
+        if (i != skip && slots[i].threadId == threadId && Owns(slots[i])) return i;
     }
     return -1;
 }
 
-bool Owns(const SlotCopy& slot) { return slot.threadId != 0 && MayOwn(slot.state); }
+OwnerJudgement Judge(LONG owner, const Slots& slots, const CensusTaker& taker) {
+    OwnerJudgement judgement;
+    if (owner == 0) return judgement;
+    judgement.identity.threadId = static_cast<DWORD>(owner);
+    judgement.state = OwnerState::kAlive;
+    auto gone = [&](int record) {
+        judgement.state = OwnerState::kGone;
+        judgement.record = record;
+        if (record >= 0) judgement.identity = IdentityOf(slots[record]);
+        return judgement;
+    };
+    if (owner == taker.threadId) {
+        // Our own id while we wait: an earlier thread with our id left it.
+        return taker.owns ? judgement : gone(FindOwning(slots, taker.slot, owner));
+    }
+    ThreadIdentity running;
+    const ThreadLookup lookup = LookUpThread(static_cast<DWORD>(owner), running);
+    if (lookup == ThreadLookup::kNone) return gone(FindOwning(slots, taker.slot, owner));
+    if (lookup == ThreadLookup::kUnknown) return judgement;
+    for (int i = 0; i < kOptexSlotCount; ++i) {
+        const SlotCopy& slot = slots[i];
+        if (slot.threadId != owner || !SurelyOwned(slot.state)) continue;
+        const ThreadIdentity identity = IdentityOf(slot);
+        const bool sameProcess = identity.processId == running.processId;
+        const bool sameThread = sameProcess && (lookup == ThreadLookup::kFoundProcessOnly ||
+                                                identity.creationTime == running.creationTime);
+        if (sameThread) return judgement;  // the running thread's own record: it owns
+        // A thread with this id died owning; the one running now came later.
+        if (!sameProcess || lookup == ThreadLookup::kFound) return gone(i);
+    }
+    return judgement;
+}
 
 }  // namespace
 
 ThreadIdentity IdentityOf(const OptexThreadSlot& slot) { return IdentityOf(Copy(slot)); }
 
 OwnerJudgement JudgeOwner(LONG owner, const OptexSideBlock& side, const CensusTaker& taker) {
-    OwnerJudgement judgement;
-    if (owner == 0) return judgement;
-    SlotCopy slots[kOptexSlotCount];
-    for (int i = 0; i < kOptexSlotCount; ++i) slots[i] = Copy(side.slots[i]);
-    judgement.identity.threadId = static_cast<DWORD>(owner);
-    judgement.state = OwnerState::kAlive;
-    // The record of a thread that had the owner's id and may have owned.
-    auto gone = [&]() {
-        judgement.state = OwnerState::kGone;
-        judgement.record = FindRecord(slots, taker.slot, owner, Owns);
-        if (judgement.record >= 0) judgement.identity = IdentityOf(slots[judgement.record]);
-        return judgement;
-    };
-    if (owner == taker.threadId) {
-        // Our own id, while we wait: an earlier thread with our id left it.
-        return taker.owns ? judgement : gone();
-    }
-    ThreadIdentity running;
-    const ThreadLookup lookup = LookUpThread(static_cast<DWORD>(owner), running);
-    if (lookup == ThreadLookup::kNone) return gone();
-    if (lookup != ThreadLookup::kFound) return judgement;
-    // A running thread has the id: only its own record can show that it is
-    // not the owner. Without one (a thread of an earlier build) it may be.
-    for (int i = 0; i < kOptexSlotCount; ++i) {
-        const SlotCopy& slot = slots[i];
-        if (slot.threadId != owner || slot.state == kSlotUnclaimed) continue;
-        const ThreadIdentity identity = IdentityOf(slot);
-        if (identity.processId != running.processId ||
-            identity.creationTime != running.creationTime) {
-            continue;
-        }
-        if (MayOwn(slot.state)) return judgement;
-        // Not owning: the owner was an earlier thread with this id.
-        judgement.state = OwnerState::kGone;
-        for (int j = 0; j < kOptexSlotCount; ++j) {
-            if (j != i && j != taker.slot && Owns(slots[j]) && slots[j].threadId == owner) {
-                judgement.record = j;
-                judgement.identity = IdentityOf(slots[j]);
-                break;
-            }
-        }
-        return judgement;
-    }
-    return judgement;
+    Slots slots;
+    CopyAll(side, slots);
+    return Judge(owner, slots, taker);
 }
 
 bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const CensusTaker& taker,
@@ -117,13 +121,13 @@ bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const Cen
     census.lockCount = shared.lockCount;
     census.ownerThreadId = shared.ownerThreadId;
     census.recursionCount = shared.recursionCount;
-    SlotCopy slots[kOptexSlotCount];
-    for (int i = 0; i < kOptexSlotCount; ++i) slots[i] = Copy(side.slots[i]);
+    Slots slots;
+    CopyAll(side, slots);
     if (shared.lockCount != census.lockCount || shared.ownerThreadId != census.ownerThreadId) {
         return false;
     }
 
-    census.owner = JudgeOwner(census.ownerThreadId, side, taker);
+    census.owner = Judge(census.ownerThreadId, slots, taker);
     if (census.owner.state == OwnerState::kGone) {
         const int record = census.owner.record;
         const DeadRecord share =
@@ -138,6 +142,7 @@ bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const Cen
 
     const LONG owner = census.ownerThreadId;
     const DWORD now = TickCountNow();
+    census.liveLevels = taker.owns ? census.recursionCount : 1;
     for (int i = 0; i < kOptexSlotCount; ++i) {
         const SlotCopy& slot = slots[i];
         if (i == taker.slot || i == census.owner.record || !InUse(slot)) continue;
@@ -147,6 +152,7 @@ bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const Cen
             if (slot.threadId == owner && MayOwn(slot.state)) continue;  // the owner itself
             if (slot.state == kSlotWaiting) {
                 ++census.liveWaiters;
+                ++census.liveLevels;
             } else {
                 census.liveThreadMidStep = true;
             }
@@ -156,6 +162,10 @@ bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const Cen
         census.dead[census.deadCount++] = share;
         census.deadSure += share.sure;
         census.deadUncertain += share.atMost - share.sure;
+        census.deadInHandover = census.deadInHandover ||
+                                slot.state == kSlotSpinning || slot.state == kSlotClaiming ||
+                                slot.state == kSlotWaiting || slot.state == kSlotReleasing ||
+                                slot.state == kSlotSignalling || slot.state == kSlotAnnouncing;
     }
     return true;
 }

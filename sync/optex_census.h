@@ -6,9 +6,8 @@
 // A thread that died between writing its record and the locked step that
 // changes lockCount leaves its share known only within one level, and a
 // thread of an earlier build keeps no record at all. Recovery therefore only
-// ever withdraws what dead threads surely hold; what they may hold besides is
-// added to the side block's possible phantoms, which an owner withdraws once
-// it can account for every other level.
+// ever withdraws what dead threads surely hold; what they may hold besides
+// stays counted (the lock stays correct, only slower).
 #pragma once
 
 #include <windows.h>
@@ -38,8 +37,10 @@ struct OwnerJudgement {
     ThreadIdentity identity;  // who the gone owner was, as far as known
 };
 
-// Judges the thread the owner field names. A running thread with that id is
-// taken for the owner unless its own record says that it does not own.
+// Judges the thread the owner field names, from the records as read. Gone
+// when no thread runs with its id, when it is our own id while we wait, or
+// when a dead thread with its id died surely owning; a running thread with
+// its id is otherwise taken for the owner.
 OwnerJudgement JudgeOwner(LONG owner, const OptexSideBlock& side, const CensusTaker& taker);
 
 struct DeadRecord {
@@ -64,6 +65,15 @@ struct OptexCensus {
     int deadCount = 0;
     LONG deadSure = 0;       // what dead threads surely hold, the gone owner included
     LONG deadUncertain = 0;  // what they may hold besides
+    // A thread died between handing the lock over and its wake-up being
+    // used (announcing, waiting, claiming, releasing or signalling): the sign
+    // that a lock nobody owns was abandoned rather than held up.
+    bool deadInHandover = false;
+
+    // Levels neither a running thread's record nor a dead one's accounts
+    // for: a thread of an earlier build may hold them.
+    LONG Unexplained() const { return lockCount - liveLevels - deadSure - deadUncertain; }
+    LONG liveLevels = 0;  // the taker's and the recorded running waiters'
 };
 
 // Reads both blocks, then asks the kernel about each thread whose share

@@ -17,10 +17,11 @@ struct OptexShared {
     // waiter; 0 means free. Changed only by interlocked operations, so it is the
     // single point of truth for who may take the lock.
     volatile LONG lockCount;
-    // Owner's thread id, 0 when free. Written by interlocked exchange or, when
-    // a waiter claims a release or takes over a dead owner, compare-exchange;
-    // read plainly. A thread comparing it with its own id also checks its own
-    // record (OptexSideBlock): a dead thread with the same id may have left it.
+    // Owner's thread id, 0 when free. This build claims it by compare-exchange
+    // from 0 (or, taking over a dead owner, from that owner's id) and clears
+    // it by exchange; an earlier build writes it by exchange. Read plainly. A
+    // thread comparing it with its own id also checks its own record
+    // (OptexSideBlock): a dead thread with the same id may have left it.
     volatile LONG ownerThreadId;
     // Levels held by the owner. Read and written only by the owner.
     volatile LONG recursionCount;

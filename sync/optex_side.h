@@ -20,22 +20,23 @@ constexpr int kOptexSlotCount = 127;          // with the header, one 4 KiB page
 // What a thread is doing with the lock, as far as lockCount is concerned.
 // Written only by the thread itself, plainly (x86 keeps stores in order, and
 // every step that changes lockCount is a locked instruction), except that a
-// recoverer frees the record of a thread proven dead. Where a death between
-// two steps leaves a thread's share uncertain, the state says between which.
+// recoverer frees the record of a thread proven dead. Each locked step is
+// bracketed by two states, so a thread that dies leaves its share known to
+// within the one level that step may or may not have made.
 enum OptexSlotState : LONG {
-    kSlotUnclaimed = 0,  // free, or being claimed: the identity fields mean nothing yet
-    kSlotIdle = 1,       // no level, nothing under way
-    // Taking a free lock: no level until its compare-exchange of lockCount
-    // succeeds, then 1; surely 1 once the owner field names it.
-    kSlotTrying = 2,
-    kSlotOwning = 3,      // named owner: recursionCount levels
-    kSlotReentering = 4,  // owner adding a level: recursionCount, or one more
-    kSlotLeaving = 5,     // owner giving one of several levels back: recursionCount, or one more
-    // Giving its last level back, until its wake-up is sent: 1 level while the
-    // owner field names it, then 1 or none until lockCount is decremented.
-    kSlotReleasing = 6,
-    kSlotAnnouncing = 7,  // about to announce itself: no level, or 1
-    kSlotWaiting = 8,     // announced: exactly 1 level (also woken, until it owns)
+    kSlotUnclaimed = 0,   // free, or being claimed: the identity fields mean nothing yet
+    kSlotIdle = 1,        // no level, nothing under way
+    kSlotSpinning = 2,    // taking a free lock: no level, or 1 if its compare-exchange just succeeded
+    kSlotClaiming = 3,    // counted: 1 level; claiming the owner field
+    kSlotOwning = 4,      // named owner: recursionCount levels
+    kSlotReentering = 5,  // owner adding a level: recursionCount, or one more
+    kSlotLeaving = 6,     // owner giving one of several levels back: recursionCount, or one more
+    // Giving its last level back: 1 level while the owner field names it,
+    // then 1 or none until lockCount is decremented.
+    kSlotReleasing = 7,
+    kSlotSignalling = 8,  // released, no level; its wake-up not sent yet
+    kSlotAnnouncing = 9,  // about to announce itself: no level, or 1
+    kSlotWaiting = 10,    // announced: exactly 1 level (also woken, until it owns)
 };
 
 struct OptexThreadSlot {
@@ -60,14 +61,12 @@ struct OptexSideBlock {
     volatile LONG magic;      // kOptexSideMagic once set; any other non-zero value: not ours, unused
     volatile LONG slotCount;  // kOptexSlotCount, for readers
     volatile LONG takeovers;  // locks taken over from dead holders, for diagnostics
-    // Levels that deaths between two steps may have left in lockCount. An
-    // owner that can account for every other level withdraws them.
+    // Levels that threads which died between two steps may have left in
+    // lockCount, for diagnostics. They are never withdrawn: a level too many
+    // only makes every entry take the slow path, while withdrawing one that a
+    // waiter of an earlier build still holds would leave it waiting for good.
     volatile LONG possiblePhantoms;
-    // Levels a recoverer is withdrawing, noted before it frees the dead
-    // threads' records and cleared once lockCount is settled: should it die in
-    // between, the next recoverer counts them as possible phantoms.
-    volatile LONG settling;
-    volatile LONG reserved[3];
+    volatile LONG reserved[4];
     OptexThreadSlot slots[kOptexSlotCount];
 };
 
@@ -83,14 +82,20 @@ static_assert(offsetof(OptexSideBlock, magic) == 0, "side layout");
 static_assert(offsetof(OptexSideBlock, slotCount) == 4, "side layout");
 static_assert(offsetof(OptexSideBlock, takeovers) == 8, "side layout");
 static_assert(offsetof(OptexSideBlock, possiblePhantoms) == 12, "side layout");
-static_assert(offsetof(OptexSideBlock, settling) == 16, "side layout");
 static_assert(offsetof(OptexSideBlock, slots) == 32, "side layout");
 static_assert(sizeof(OptexSideBlock) == 4096, "side block is one page");
 
 // States in which a thread owns the lock when the owner field names it.
 inline bool MayOwn(LONG state) {
-    return state == kSlotTrying || state == kSlotOwning || state == kSlotReentering ||
+    return state == kSlotClaiming || state == kSlotOwning || state == kSlotReentering ||
            state == kSlotLeaving || state == kSlotReleasing || state == kSlotWaiting;
+}
+
+// States in which a thread surely owned the lock: one that died in them took
+// the lock with it, and the owner field cannot have moved on without a
+// recoverer freeing the record.
+inline bool SurelyOwned(LONG state) {
+    return state == kSlotOwning || state == kSlotReentering || state == kSlotLeaving;
 }
 
 }  // namespace dlmgr

@@ -17,8 +17,14 @@ bool CreationTimeOf(HANDLE thread, std::uint64_t& creationTime) {
 }
 
 // For a thread we may not open (another user's): the system's list of
-// threads still tells whether it exists and in which process.
+// threads still tells whether it exists and in which process. Listing every
+// thread is costly, so a process does it at most twice a second.
 ThreadLookup LookUpInSnapshot(DWORD threadId, ThreadIdentity& identity) {
+    static volatile LONG lastSnapshot = 0;
+    const auto now = static_cast<LONG>(::GetTickCount());
+    const LONG last = lastSnapshot;
+    if (now - last < 500 && last != 0) return ThreadLookup::kUnknown;
+    ::InterlockedExchange(&lastSnapshot, now);
     UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     if (!snapshot) return ThreadLookup::kUnknown;
     THREADENTRY32 entry = {};

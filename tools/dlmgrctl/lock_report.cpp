@@ -61,6 +61,7 @@ LockReport ReadStoreLockReport() {
     owner.threadId = report.ownerThreadId;
     if (report.recorded) {
         report.takeovers = side->takeovers;
+        report.possiblyLeft = side->possiblePhantoms;
         for (const dlmgr::OptexThreadSlot& slot : side->slots) {
             if (owner.threadId == 0 || slot.threadId != static_cast<LONG>(owner.threadId) ||
                 !dlmgr::MayOwn(slot.state)) {

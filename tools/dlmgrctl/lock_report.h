@@ -17,6 +17,7 @@ struct LockReport {
     long recursionCount = 0;
     long waiters = 0;  // announced threads besides the owner's levels
     long takeovers = 0;
+    long possiblyLeft = 0;  // levels threads that died mid-step may have left counted
     DWORD ownerThreadId = 0;  // 0: free
     DWORD ownerProcessId = 0;  // 0: unknown
     std::string program;       // the owner's executable, when it can be asked
