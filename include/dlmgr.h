@@ -44,7 +44,10 @@ typedef struct TaskId {
 #define DLMGR_STATUS_RUNNING_4 4
 #define DLMGR_STATUS_RUNNING_5 5
 #define DLMGR_STATUS_RUNNING_6 6
-#define DLMGR_STATUS_FINISHED  7 /* stopped; only listing and deletion apply */
+#define DLMGR_STATUS_CLOSED    7 /* stopped for good; only listing and deletion apply */
+
+/* The name status 7 had before version 1.1, for hosts written then. */
+#define DLMGR_STATUS_FINISHED DLMGR_STATUS_CLOSED
 
 /* Categories, as passed to DM_GetTimeStamp and DM_GetTaskCount. */
 #define DLMGR_CATEGORY_RUNNING 0

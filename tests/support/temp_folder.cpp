@@ -67,6 +67,14 @@ void WriteWholeFile(const std::string& path, const std::string& content) {
     ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
 }
 
+void AppendToFile(const std::string& path, const std::string& content) {
+    UniqueFile file(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw std::runtime_error("cannot append to " + path);
+    DWORD written = 0;
+    ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+}
+
 long long FileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;

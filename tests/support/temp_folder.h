@@ -23,6 +23,8 @@ void RemoveTree(const std::string& path);
 bool FileExists(const std::string& path);
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& content);
+// Appends as a logging process would: the file stays readable meanwhile.
+void AppendToFile(const std::string& path, const std::string& content);
 long long FileSize(const std::string& path);
 void CopyFileTo(const std::string& from, const std::string& to);
 // The folder of this test executable (where dlmgr.dll and helpers are built).

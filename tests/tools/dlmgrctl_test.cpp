@@ -6,6 +6,7 @@
 #include "tests/module/module_fixture.h"
 #include "tests/support/lock_blocks.h"
 #include "tests/support/registry_fixture.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/test_sync.h"
 
 namespace dlmgr::test {
@@ -53,17 +54,25 @@ TEST_F(DlmgrctlTest, RegistersListsAndActsOnTasks) {
     const auto all = Ctl({"list"});
     EXPECT_EQ(all.exitCode, 0) << all.output;
     EXPECT_TRUE(Contains(all, "change counters: running 1, stopped 1")) << all.output;
-    EXPECT_TRUE(Contains(all, kPausedId + "  engine   2 paused")) << all.output;
+    EXPECT_TRUE(Contains(all, "#    id ")) << all.output;
+    EXPECT_TRUE(Contains(all, kPausedId + "  engine        2 paused")) << all.output;
 
     const auto json = Ctl({"list", "running", "--json"});
     EXPECT_EQ(json.output,
-              "{\"timeStamps\":{\"running\":1,\"stopped\":1},\"tasks\":[{\"category\":\"running\","
+              "{\"changeCounters\":{\"running\":1,\"stopped\":1},\"tasks\":[{\"category\":\"running\","
               "\"index\":0,\"id\":\"" + kRunningId + "\",\"kind\":0,\"kindName\":\"engine\","
               "\"status\":0,\"statusName\":\"running\",\"filePath\":\"C:\\\\d\\\\" + kRunningId +
               ".zip\",\"torrentName\":\"\",\"source\":\"\"}]}\r\n");
 
-    EXPECT_EQ(Ctl({"delete", kRunningId}).exitCode, 1) << "a running task cannot be deleted";
-    EXPECT_EQ(Ctl({"resume", kPausedId}).exitCode, 1) << "no DLEngine is set";
+    // Refusals say why in the tool's own words, from the record and the settings.
+    const auto running = Ctl({"delete", kRunningId});
+    EXPECT_EQ(running.exitCode, 1);
+    EXPECT_TRUE(Contains(running, "task is running (status 0); a running task cannot be deleted"))
+        << running.output;
+    const auto noEngine = Ctl({"resume", kPausedId});
+    EXPECT_EQ(noEngine.exitCode, 1);
+    EXPECT_TRUE(Contains(noEngine, "no DLEngine setting in either key")) << noEngine.output;
+    EXPECT_TRUE(Contains(Ctl({"open", kRunningId}), "only a completed task's file can be opened"));
     EXPECT_EQ(Ctl({"delete", kPausedId}).exitCode, 0);
     EXPECT_TRUE(Contains(Ctl({"list", "stopped"}), "stopped tasks: 0"));
 }
@@ -82,6 +91,10 @@ TEST_F(DlmgrctlTest, BadInputIsRefusedWithExitTwoAndChangesNothing) {
         {"resume", "not-an-id"},
         {"watch", "--interval", "fast"},
         {"inspect", "C:\\no\\such\\file.dat"},
+        {"set", "--id", kPausedId, "--kind", "engine", "--status", "9", "--file", "f"},
+        {"config", "set", "MaxTaskCount", "many"},
+        {"list", "--json=yes"},
+        {"list", "--timeout", "soon"},
     };
     for (const auto& args : bad) {
         const auto result = Ctl(args);
@@ -89,9 +102,87 @@ TEST_F(DlmgrctlTest, BadInputIsRefusedWithExitTwoAndChangesNothing) {
         EXPECT_TRUE(Contains(result, "dlmgrctl")) << result.output;
     }
     EXPECT_TRUE(Contains(Ctl({"list"}), "change counters: running 0, stopped 0"));
-    const auto help = Ctl({"set", "--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(Contains(help, "usage: dlmgrctl set"));
+    const auto unreadable = Ctl({"inspect", "C:\\no\\such\\file.dat"});
+    EXPECT_TRUE(Contains(unreadable, "cannot read C:\\no\\such\\file.dat: ")) << unreadable.output;
+    EXPECT_TRUE(Contains(unreadable, "(error 3)")) << "the system's reason, with its number";
+}
+
+TEST_F(DlmgrctlTest, CommandLineFollowsTheUsualConventions) {
+    HoldStore();
+    const auto version = Ctl({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.output.rfind("dlmgrctl ", 0), 0u) << version.output;
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-h"}, {"set", "--help"},
+                                                                 {"help", "set"}}) {
+        const auto help = Ctl(args);
+        EXPECT_EQ(help.exitCode, 0) << help.output;
+        EXPECT_TRUE(Contains(help, "usage: dlmgrctl")) << help.output;
+    }
+    EXPECT_TRUE(Contains(Ctl({"lsit"}), "did you mean list?"));
+
+    EXPECT_EQ(Ctl({"set", "--id=" + kPausedId, "--kind=ENGINE", "--status=Stopped",
+                   "--file=C:\\d\\x.zip"}).exitCode, 0);
+    EXPECT_TRUE(Contains(Ctl({"list", "stopped"}), "3 stopped"));
+    EXPECT_EQ(Ctl({"set", "--id", kRunningId, "--kind", "engine", "--status", "9", "--file",
+                   "f", "--any-status"}).exitCode, 0);
+    EXPECT_TRUE(Contains(Ctl({"list", "stopped"}), "9 unknown"));
+}
+
+TEST_F(DlmgrctlTest, ConfigShowsEachSettingsKeyAndDefaultAndChangesOne) {
+    EXPECT_TRUE(Contains(Ctl({"config", "set", "DLEngine", "C:\\e.exe -x"}),
+                         "DLEngine set in the user key"));
+    EXPECT_EQ(Ctl({"config", "set", "--machine", "MaxTaskCount", "12"}).exitCode, 0);
+    SetRegistryString(HKEY_CURRENT_USER, kSettingsKeyPath, kMaxTaskCountValue, "40");
+    const auto listed = Ctl({"config"});
+    EXPECT_TRUE(Contains(listed, "DLEngine         user     C:\\e.exe -x")) << listed.output;
+    EXPECT_TRUE(Contains(listed, "MaxTaskCount     machine  12")) << listed.output;
+    EXPECT_TRUE(Contains(listed, "ignored, user key: not a 32-bit number")) << listed.output;
+    EXPECT_TRUE(Contains(listed, "TorrentsDir      not set")) << listed.output;
+    EXPECT_TRUE(Contains(listed, "when unset: 30")) << listed.output;
+    const auto json = Ctl({"config", "--json"});
+    EXPECT_TRUE(Contains(json, "{\"name\":\"(default)\",\"from\":\"not set\",\"value\":null,"))
+        << json.output;
+
+    EXPECT_EQ(Ctl({"config", "remove", "dlengine"}).exitCode, 0);
+    EXPECT_EQ(Ctl({"config", "remove", "DLEngine"}).exitCode, 0) << "already gone is done";
+    EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, kSettingsKeyPath, kEngineCommandValue));
+    EXPECT_EQ(Ctl({"config", "set", "Nonsense", "1"}).exitCode, 2);
+}
+
+TEST_F(DlmgrctlTest, LogIsShownInTheConsolesTextAndFollowed) {
+    const std::string path = LogEverything();
+    const auto none = Ctl({"log"});
+    EXPECT_TRUE(Contains(none, "log: " + path)) << none.output;
+    EXPECT_TRUE(Contains(none, "dlmgrctl config set DlmgrLogLevel 0")) << none.output;
+
+    // The module writes GBK; "\xc4\xe3\xba\xc3" is two Han characters.
+    AppendToFile(path, "first \xc4\xe3\xba\xc3\r\nhalf a li");
+    const auto shown = Ctl({"log", "--utf8"});
+    EXPECT_TRUE(Contains(shown, "first \xe4\xbd\xa0\xe5\xa5\xbd\r\n")) << shown.output;
+    EXPECT_FALSE(Contains(shown, "half")) << "a line still being written waits";
+
+    // Lines written while it follows are shown; it runs until stopped.
+    RunOnOtherThread([path] {
+        ::Sleep(1000);
+        AppendToFile(path, "ne\r\nlater\r\n");
+    }, 0);
+    const auto followed = RunProgram(ExecutableFolder() + "\\dlmgrctl.exe", {"log", "--follow"},
+                                     ChildEnvironment(), 3000);
+    EXPECT_EQ(followed.exitCode, -1);
+    EXPECT_TRUE(Contains(followed, "half a line\r\nlater\r\n")) << followed.output;
+}
+
+TEST_F(DlmgrctlTest, WaitingForAHeldStoreSaysWhoHoldsItAndGivesUpOnTimeout) {
+    ChildProcess lister = Start("HoldListing", {holdName});
+    ASSERT_TRUE(NamedEvent(holdName + "-loaded").WaitFor());
+    const auto waited = Ctl({"list", "--timeout", "2"});
+    EXPECT_EQ(waited.exitCode, 1);
+    EXPECT_TRUE(Contains(waited, "waiting for the task store, held by thread")) << waited.output;
+    EXPECT_TRUE(Contains(waited, "module_tests.exe")) << waited.output;
+    EXPECT_TRUE(Contains(waited, "gave up after 2 s")) << waited.output;
+    release.Signal();
+    EXPECT_EQ(lister.Wait(), 0);
+    EXPECT_TRUE(Contains(Ctl({"list", "--timeout=2"}), "change counters"));
 }
 
 TEST_F(DlmgrctlTest, InspectReadsTheFileWithoutLoadingTheModule) {

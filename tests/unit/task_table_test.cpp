@@ -86,7 +86,7 @@ TEST_F(TaskTableTest, MaximumZeroOrNegativeRemovesEveryCompletedTaskOnly) {
         Add(2, DLMGR_STATUS_PAUSED);
         Add(3, DLMGR_STATUS_COMPLETED);
         Add(4, DLMGR_STATUS_RUNNING);
-        Add(5, DLMGR_STATUS_FINISHED);
+        Add(5, DLMGR_STATUS_CLOSED);
         EXPECT_EQ(TableIds(), Ids({2, 4, 5})) << "maximum " << maximum;
     }
 }

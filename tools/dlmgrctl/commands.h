@@ -16,6 +16,9 @@ int RunSet(const Words& words);
 int RunAction(const std::string& action, const Words& words);
 int RunInspect(const Words& words);
 int RunLock(const Words& words);
+int RunLog(const Words& words);
+int RunConfig(const Words& words);
+int RunHold(const Words& words);
 
 // Help text of a command, or of the tool when command is empty.
 const char* HelpText(const std::string& command);

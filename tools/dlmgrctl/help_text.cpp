@@ -6,7 +6,7 @@ const char* HelpText(const std::string& command) {
     if (command == "list") {
         return "usage: dlmgrctl list [running|stopped|all] [--json]\n"
                "Prints the change counters, then each task of the list(s): index, id, kind,\n"
-               "status and file path. --json prints the same as one JSON object.\n";
+               "status number and name, file path. --json prints the same as one JSON object.\n";
     }
     if (command == "watch") {
         return "usage: dlmgrctl watch [--interval MS] [--count N]\n"
@@ -16,17 +16,18 @@ const char* HelpText(const std::string& command) {
     }
     if (command == "set") {
         return "usage: dlmgrctl set --id HEX --kind engine|torrent|N --status N|NAME\n"
-               "                    --file PATH [--torrent NAME] [--source TEXT]\n"
+               "                    --file PATH [--torrent NAME] [--source TEXT] [--any-status]\n"
                "Registers a task, or replaces the one with the same id. HEX is 32 hex digits,\n"
-               "as the log writes ids. Status names: running, completed, paused, stopped,\n"
-               "running-4, running-5, running-6, closed.\n";
+               "as the log writes ids. Status names (any case): running, completed, paused,\n"
+               "stopped, running-4, running-5, running-6, closed. A status outside 0..7 is\n"
+               "refused unless --any-status is given.\n";
     }
     if (command == "open" || command == "resume" || command == "again" || command == "delete") {
         return "usage: dlmgrctl open|resume|again|delete ID\n"
                "open: hands a completed task's file to its associated program.\n"
                "resume: restarts a paused task. again: downloads a completed or stopped task\n"
                "again. delete: removes a stopped task (and a paused engine task's work files).\n"
-               "Exit code 1 when the module refuses; its log says why.\n";
+               "Exit code 1 when the module refuses; dlmgrctl then says why.\n";
     }
     if (command == "inspect") {
         return "usage: dlmgrctl inspect [PATH] [--json]\n"
@@ -41,14 +42,42 @@ const char* HelpText(const std::string& command) {
                "levels held, waiters, and how often the lock was taken over from a thread\n"
                "that died holding it. For finding a host that holds the store.\n";
     }
-    return "usage: dlmgrctl COMMAND [ARGS]\n"
+    if (command == "log") {
+        return "usage: dlmgrctl log [--follow] [--utf8]\n"
+               "Prints the module's log (its path first), converted from the module's code\n"
+               "page 936 to the console's text, or to UTF-8 with --utf8. --follow keeps\n"
+               "printing new lines until Ctrl+C. By default the module logs only failures;\n"
+               "dlmgrctl config set DlmgrLogLevel 0 logs every step.\n";
+    }
+    if (command == "config") {
+        return "usage: dlmgrctl config [list] [--json]\n"
+               "       dlmgrctl config set NAME VALUE [--machine]\n"
+               "       dlmgrctl config remove NAME [--machine]\n"
+               "Lists every setting with the key it comes from (user, machine, or not set)\n"
+               "and what applies when it is unset; sets or removes one in the user key (or\n"
+               "the machine key with --machine). NAME \"default\" is the machine key's unnamed\n"
+               "value, the installation folder. Values the module cannot use are shown.\n";
+    }
+    if (command == "hold") {
+        return "usage: dlmgrctl hold [--seconds N]\n"
+               "Holds the task store for N seconds (default 10), as a host does between\n"
+               "counting and copying a list: to see how hosts and dlmgrctl wait.\n";
+    }
+    return "dlmgrctl " DLMGR_VERSION ": a console host of dlmgr.dll\n"
+           "usage: dlmgrctl COMMAND [ARGS] [--timeout SECONDS]\n"
            "  list [running|stopped|all] [--json]   the tasks and change counters\n"
            "  watch [--interval MS] [--count N]     print changes as they happen\n"
            "  set --id HEX --kind K --status S --file PATH [--torrent NAME] [--source TEXT]\n"
            "  open|resume|again|delete ID           act on a task\n"
            "  inspect [PATH] [--json]               check a data file offline\n"
            "  lock [--json]                         who holds the store lock\n"
-           "dlmgrctl COMMAND --help for more. Exit codes: 0 done, 1 refused, 2 bad usage.\n";
+           "  log [--follow]                        the module's log, readable\n"
+           "  config [set NAME VALUE | remove NAME] the settings and where they come from\n"
+           "  hold [--seconds N]                    hold the store, as a listing host does\n"
+           "dlmgrctl COMMAND --help for more; dlmgrctl --version. Options take \"--name value\"\n"
+           "or \"--name=value\". While the store is held, dlmgrctl says by whom after a\n"
+           "second; --timeout gives up after SECONDS. Exit codes: 0 done, 1 refused,\n"
+           "2 bad usage.\n";
 }
 
 }  // namespace dlmgrctl

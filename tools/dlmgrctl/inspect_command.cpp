@@ -7,6 +7,7 @@
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/options.h"
 #include "tools/dlmgrctl/store_inspection.h"
+#include "tools/dlmgrctl/system_error.h"
 #include "tools/dlmgrctl/task_text.h"
 #include "win/unique_resource.h"
 
@@ -38,14 +39,14 @@ void PrintJson(const std::string& path, const StoreReport& report) {
     std::string json = "{\"path\":" + JsonString(path) +
                        ",\"size\":" + std::to_string(report.fileSize) +
                        ",\"magic\":" + std::to_string(report.header.magic) +
-                       ",\"timeStamps\":{\"running\":" + std::to_string(report.header.timeStamp[0]) +
+                       ",\"changeCounters\":{\"running\":" + std::to_string(report.header.timeStamp[0]) +
                        ",\"stopped\":" + std::to_string(report.header.timeStamp[1]) +
                        "},\"taskCount\":" + std::to_string(report.header.taskCount) +
                        ",\"problems\":[";
     for (size_t i = 0; i < report.problems.size(); ++i) {
         json += (i ? "," : "") + JsonString(report.problems[i]);
     }
-    json += "],\"records\":[";
+    json += "],\"tasks\":[";
     for (size_t i = 0; i < report.records.size(); ++i) {
         json += std::string(i ? "," : "") + "{\"index\":" + std::to_string(i) + "," +
                 TaskJsonMembers(report.records[i]) + "}";
@@ -64,6 +65,7 @@ void PrintText(const std::string& path, const StoreReport& report) {
         std::printf("checks: %u problem(s)\n", static_cast<unsigned>(report.problems.size()));
         for (const auto& problem : report.problems) std::printf("  - %s\n", problem.c_str());
     }
+    if (!report.records.empty()) std::printf("%s\n", TaskTableHeader().c_str());
     for (size_t i = 0; i < report.records.size(); ++i) {
         std::printf("%s\n", TaskRow(i, report.records[i]).c_str());
     }
@@ -77,7 +79,9 @@ int RunInspect(const Words& words) {
     const std::string path =
         options.positionals().empty() ? DefaultDataFile() : options.positionals()[0];
     std::string bytes;
-    if (!ReadFileBytes(path, bytes)) throw UsageError("cannot read " + path);
+    if (!ReadFileBytes(path, bytes)) {
+        throw UsageError("cannot read " + path + ": " + SystemErrorText(::GetLastError()));
+    }
     const StoreReport report = InspectStore(bytes);
     if (options.Has("json")) {
         PrintJson(path, report);

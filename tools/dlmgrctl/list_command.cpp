@@ -12,7 +12,7 @@ namespace {
 void PrintTable(int category, const std::vector<TaskRecord>& tasks) {
     std::printf("%s tasks: %u\n", CategoryName(category), static_cast<unsigned>(tasks.size()));
     if (tasks.empty()) return;
-    std::printf("  %-4s %-32s  %-8s %-13s %s\n", "#", "id", "kind", "status", "file");
+    std::printf("%s\n", TaskTableHeader().c_str());
     for (size_t i = 0; i < tasks.size(); ++i) std::printf("%s\n", TaskRow(i, tasks[i]).c_str());
 }
 
@@ -36,7 +36,7 @@ int RunList(const Words& words) {
     const unsigned running = DM_GetTimeStamp(0);
     const unsigned stopped = DM_GetTimeStamp(1);
     if (options.Has("json")) {
-        std::string json = "{\"timeStamps\":{\"running\":" + std::to_string(running) +
+        std::string json = "{\"changeCounters\":{\"running\":" + std::to_string(running) +
                            ",\"stopped\":" + std::to_string(stopped) + "},\"tasks\":[";
         bool first = true;
         for (int category : categories) {

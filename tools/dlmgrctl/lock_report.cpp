@@ -79,15 +79,32 @@ LockReport ReadStoreLockReport() {
     return report;
 }
 
+bool ProcessWaitsForStore(DWORD processId) {
+    dlmgr::UniqueMapping mapping;
+    const dlmgr::UniqueView view =
+        MapForReading(mapping, dlmgr::Optex::kSidePrefix + std::string(dlmgr::kStoreLockName),
+                      sizeof(dlmgr::OptexSideBlock));
+    const auto* side = static_cast<const dlmgr::OptexSideBlock*>(view.get());
+    if (side == nullptr || side->magic != dlmgr::kOptexSideMagic) return false;
+    for (const dlmgr::OptexThreadSlot& slot : side->slots) {
+        if (slot.threadId != 0 && slot.processId == static_cast<LONG>(processId) &&
+            (slot.state == dlmgr::kSlotWaiting || slot.state == dlmgr::kSlotAnnouncing)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string DescribeHolder(const LockReport& report) {
     if (report.ownerThreadId == 0) return report.lockCount == 0 ? "free" : "being handed over";
     std::string text = "held by thread " + std::to_string(report.ownerThreadId);
     if (report.ownerProcessId != 0) text += " of process " + std::to_string(report.ownerProcessId);
     if (!report.program.empty()) text += " " + report.program;
     if (report.heldForMs >= 0) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof(seconds), " for %.1f s", report.heldForMs / 1000.0);
-        text += seconds;
+        // Whole tenths by hand: a float conversion may load code, which a
+        // thread inside the module's start-up (under the loader lock) blocks.
+        text += " for " + std::to_string(report.heldForMs / 1000) + "." +
+                std::to_string(report.heldForMs / 100 % 10) + " s";
     }
     if (!report.ownerRuns) {
         text += ", which has ended: the next process to use the store takes it over";

@@ -27,6 +27,9 @@ struct LockReport {
 
 LockReport ReadStoreLockReport();
 
+// True while a thread of that process waits for the store.
+bool ProcessWaitsForStore(DWORD processId);
+
 // "held by thread 56 of process 1234 C:\app.exe for 1.2 s", or "free".
 std::string DescribeHolder(const LockReport& report);
 

@@ -12,14 +12,22 @@ Options::Options(const std::vector<std::string>& words, const std::set<std::stri
             positionals_.push_back(word);
             continue;
         }
-        const std::string name = word.substr(2);
-        if (flags.count(name)) {
+        // "--name value" or "--name=value".
+        const size_t equals = word.find('=');
+        const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+        if (flags.count(name) && equals == std::string::npos) {
             values_[name] = "";
         } else if (valued.count(name)) {
-            if (i + 1 >= words.size()) throw UsageError("--" + name + " needs a value");
-            values_[name] = words[++i];
+            if (equals != std::string::npos) {
+                values_[name] = word.substr(equals + 1);
+            } else if (i + 1 >= words.size()) {
+                throw UsageError("--" + name + " needs a value");
+            } else {
+                values_[name] = words[++i];
+            }
         } else {
-            throw UsageError("unknown option " + word);
+            throw UsageError(flags.count(name) ? "--" + name + " takes no value"
+                                               : "unknown option " + word);
         }
     }
 }

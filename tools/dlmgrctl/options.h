@@ -1,5 +1,6 @@
-// Command-line words of one dlmgrctl command: positionals, "--name value"
-// options and "--flag" switches, each checked against what the command knows.
+// Command-line words of one dlmgrctl command: positionals, "--name value" (or
+// "--name=value") options and "--flag" switches, each checked against what
+// the command knows.
 #pragma once
 
 #include <map>

@@ -1,8 +1,12 @@
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/options.h"
+#include "tools/dlmgrctl/refusal_reason.h"
+#include "tools/dlmgrctl/settings_view.h"
+#include "tools/dlmgrctl/task_listing.h"
 #include "tools/dlmgrctl/task_text.h"
 
 namespace dlmgrctl {
@@ -20,10 +24,25 @@ void FillField(char (&field)[Width], const std::string& text, const char* option
     std::memcpy(field, text.c_str(), text.size() + 1);
 }
 
+// The module only logs why it refused; the record and the settings tell it.
+std::string RefusalOf(const std::string& action, const TaskId& id) {
+    std::optional<TaskRecord> task;
+    for (int category : {DLMGR_CATEGORY_RUNNING, DLMGR_CATEGORY_STOPPED}) {
+        for (const TaskRecord& record : CopyTasks(category)) {
+            if (std::memcmp(&record.id, &id, sizeof(id)) == 0) task = record;
+        }
+    }
+    ActionSettings settings;
+    settings.engineSet = ReadSetting(*FindSetting("DLEngine")).source != SettingSource::kNone;
+    settings.installSet = ReadSetting(*FindSetting("default")).source != SettingSource::kNone;
+    return WhyRefused(action, task ? &*task : nullptr, settings);
+}
+
 }  // namespace
 
 int RunSet(const Words& words) {
-    const Options options(words, {"id", "kind", "status", "file", "torrent", "source"}, {});
+    const Options options(words, {"id", "kind", "status", "file", "torrent", "source"},
+                          {"any-status"});
     options.AtMostPositionals(0);
     TaskRecord record;
     std::memset(&record, 0, sizeof(record));
@@ -38,6 +57,10 @@ int RunSet(const Words& words) {
     if (!status) {
         throw UsageError("--status takes a number or one of running, completed, paused, stopped, "
                          "running-4, running-5, running-6, closed");
+    }
+    if ((*status < 0 || *status > 7) && !options.Has("any-status")) {
+        throw UsageError("--status " + std::to_string(*status) +
+                         " is none of 0..7; add --any-status to register it anyway");
     }
     record.status = *status;
     FillField(record.filePath, options.Require("file"), "file");
@@ -65,10 +88,8 @@ int RunAction(const std::string& action, const Words& words) {
     else if (action == "again") done = DM_DownloadAgain(&*id);
     else done = DM_DeleteTask(&*id);
     if (!done) {
-        std::fprintf(stderr,
-                     "dlmgrctl: the module refused to %s %s (unknown id, wrong status or kind, or "
-                     "a setting is missing; its log says which)\n",
-                     action.c_str(), options.positionals()[0].c_str());
+        std::fprintf(stderr, "dlmgrctl: cannot %s %s: %s\n", action.c_str(),
+                     options.positionals()[0].c_str(), RefusalOf(action, *id).c_str());
         return kExitRefused;
     }
     std::printf("%s %s: done\n", action.c_str(), options.positionals()[0].c_str());

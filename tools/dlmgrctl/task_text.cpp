@@ -41,7 +41,7 @@ const char* KindName(int kind) {
 
 std::optional<int> ParseStatus(const std::string& text) {
     for (int status = 0; status < 8; ++status) {
-        if (text == kStatusNames[status]) return status;
+        if (::lstrcmpiA(text.c_str(), kStatusNames[status]) == 0) return status;
     }
     const auto number = ParseNumber(text);
     if (number && *number >= INT_MIN && *number <= INT_MAX) return static_cast<int>(*number);
@@ -49,8 +49,8 @@ std::optional<int> ParseStatus(const std::string& text) {
 }
 
 std::optional<int> ParseKind(const std::string& text) {
-    if (text == "engine") return DLMGR_KIND_ENGINE;
-    if (text == "torrent") return DLMGR_KIND_TORRENT;
+    if (::lstrcmpiA(text.c_str(), "engine") == 0) return DLMGR_KIND_ENGINE;
+    if (::lstrcmpiA(text.c_str(), "torrent") == 0) return DLMGR_KIND_TORRENT;
     const auto number = ParseNumber(text);
     if (number) return static_cast<int>(*number);
     return std::nullopt;
@@ -126,11 +126,18 @@ std::string JsonString(const std::string& ansiText) {
 
 std::string StatusText(int status) { return std::to_string(status) + " " + StatusName(status); }
 
+std::string TaskTableHeader() {
+    char row[128];
+    std::snprintf(row, sizeof(row), "  %-4s %-32s  %-8s %6s %-10s %s", "#", "id", "kind", "status",
+                  "", "file");
+    return row;
+}
+
 std::string TaskRow(size_t index, const TaskRecord& task) {
     char row[700];
-    std::snprintf(row, sizeof(row), "  %-4u %s  %-8s %-13s %s", static_cast<unsigned>(index),
-                  FormatId(task.id).c_str(), KindName(task.kind), StatusText(task.status).c_str(),
-                  FieldString(task.filePath, sizeof(task.filePath)).c_str());
+    std::snprintf(row, sizeof(row), "  %-4u %s  %-8s %6d %-10s %s", static_cast<unsigned>(index),
+                  FormatId(task.id).c_str(), KindName(task.kind), task.status,
+                  StatusName(task.status), FieldString(task.filePath, sizeof(task.filePath)).c_str());
     return row;
 }
 

@@ -9,14 +9,15 @@
 namespace dlmgrctl {
 
 // "running", "completed", "paused", "stopped", "running-4".."running-6",
-// "closed"; "unknown" outside 0..7.
+// "closed" (the names of dlmgr.h's DLMGR_STATUS_ constants); "unknown"
+// outside 0..7.
 const char* StatusName(int status);
 const char* CategoryName(int category);
 const char* KindName(int kind);
 
-// A status number, or one of the names above.
+// A status number, or one of the names above in any case.
 std::optional<int> ParseStatus(const std::string& text);
-// "engine", "torrent" or a number.
+// "engine", "torrent" (in any case) or a number.
 std::optional<int> ParseKind(const std::string& text);
 // 32 hex digits, as the module's log writes an id (four little-endian words).
 std::optional<TaskId> ParseTaskId(const std::string& text);
@@ -32,7 +33,9 @@ std::string JsonString(const std::string& ansiText);
 
 // "2 paused": the number and its name.
 std::string StatusText(int status);
-// One table row: index, id, kind, status and file path.
+// The header row of task tables, and one row: index, id, kind, status
+// number and name, file path.
+std::string TaskTableHeader();
 std::string TaskRow(size_t index, const TaskRecord& task);
 // The task's fields as JSON members, without the enclosing braces.
 std::string TaskJsonMembers(const TaskRecord& task);

@@ -1,0 +1,84 @@
+#include <cstdio>
+#include <string>
+
+#include "tools/dlmgrctl/commands.h"
+#include "tools/dlmgrctl/options.h"
+#include "tools/dlmgrctl/settings_view.h"
+#include "tools/dlmgrctl/task_text.h"
+
+namespace dlmgrctl {
+
+namespace {
+
+const SettingSpec& SettingNamed(const std::string& name) {
+    const SettingSpec* spec = FindSetting(name);
+    if (spec == nullptr) throw UsageError("no setting is called " + name + " (dlmgrctl config lists them)");
+    return *spec;
+}
+
+void List(bool json) {
+    std::string out = json ? "{\"settings\":[" : "";
+    bool first = true;
+    for (const SettingSpec& spec : SettingSpecs()) {
+        const SettingValue value = ReadSetting(spec);
+        if (json) {
+            out += std::string(first ? "" : ",") + "{\"name\":" + JsonString(spec.shownName) +
+                   ",\"from\":\"" + SourceName(value.source) + "\",\"value\":" +
+                   (value.source == SettingSource::kNone ? "null" : JsonString(value.text)) +
+                   ",\"whenUnset\":" + JsonString(spec.whenUnset) + ",\"unusable\":[";
+            for (size_t i = 0; i < value.unusable.size(); ++i) {
+                out += (i ? "," : "") + JsonString(value.unusable[i]);
+            }
+            out += "]}";
+            first = false;
+            continue;
+        }
+        std::printf("%-16s %-8s %s\n", spec.shownName, SourceName(value.source),
+                    value.source == SettingSource::kNone ? "" : value.text.c_str());
+        std::printf("  %s; when unset: %s\n", spec.use, spec.whenUnset);
+        for (const auto& note : value.unusable) {
+            std::printf("  ignored, %s (the module removes it when it next reads it)\n", note.c_str());
+        }
+    }
+    if (json) std::printf("%s]}\n", out.c_str());
+}
+
+}  // namespace
+
+int RunConfig(const Words& words) {
+    const Options options(words, {}, {"json", "machine"});
+    const auto& words_ = options.positionals();
+    if (words_.empty() || words_[0] == "list") {
+        options.AtMostPositionals(1);
+        List(options.Has("json"));
+        return kExitDone;
+    }
+    const bool machine = options.Has("machine");
+    if (words_[0] == "set") {
+        if (words_.size() != 3) throw UsageError("config set takes a setting's name and its value");
+        const SettingSpec& spec = SettingNamed(words_[1]);
+        const LONG status = WriteSetting(spec, machine, words_[2]);
+        if (status != ERROR_SUCCESS) {
+            std::fprintf(stderr, "dlmgrctl: cannot write %s (error %ld)\n", spec.shownName, status);
+            return kExitRefused;
+        }
+        std::printf("%s set in the %s key\n", spec.shownName,
+                    machine || spec.machineOnly ? "machine" : "user");
+        return kExitDone;
+    }
+    if (words_[0] == "remove") {
+        if (words_.size() != 2) throw UsageError("config remove takes a setting's name");
+        const SettingSpec& spec = SettingNamed(words_[1]);
+        const LONG status = RemoveSetting(spec, machine);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+            std::fprintf(stderr, "dlmgrctl: cannot remove %s (error %ld)\n", spec.shownName, status);
+            return kExitRefused;
+        }
+        std::printf("%s removed from the %s key\n", spec.shownName,
+                    machine || spec.machineOnly ? "machine" : "user");
+        return kExitDone;
+    }
+    throw UsageError("config takes list, set or remove, not " + words_[0]);
+}
+
+}  // namespace dlmgrctl

@@ -1,0 +1,126 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "dlmgr.h"
+#include "module/data_directory.h"
+#include "tools/dlmgrctl/commands.h"
+#include "tools/dlmgrctl/options.h"
+#include "tools/dlmgrctl/settings_view.h"
+#include "win/unique_resource.h"
+
+namespace dlmgrctl {
+
+namespace {
+
+constexpr UINT kLogCodePage = 936;  // the module writes its log in GBK
+
+volatile LONG stopRequested = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+    ::InterlockedExchange(&stopRequested, 1);
+    return TRUE;
+}
+
+std::string LogPath() {
+    const SettingValue setting = ReadSetting(*FindSetting("DlmgrLogFileName"));
+    if (setting.source != SettingSource::kNone) return setting.text;
+    char directory[dlmgr::kPathBufferSize];
+    dlmgr::FindDataDirectory(directory);
+    return std::string(directory) + "\\dlmgr.log";
+}
+
+// The log's text as the console shows it: wide characters to a console,
+// bytes in the console's code page (or UTF-8, when asked) otherwise.
+void Print(const std::string& gbk, bool utf8) {
+    if (gbk.empty()) return;
+    const int wideLength = ::MultiByteToWideChar(kLogCodePage, 0, gbk.data(),
+                                                 static_cast<int>(gbk.size()), nullptr, 0);
+    std::vector<wchar_t> wide(wideLength);
+    ::MultiByteToWideChar(kLogCodePage, 0, gbk.data(), static_cast<int>(gbk.size()), wide.data(),
+                          wideLength);
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    std::fflush(stdout);
+    if (!utf8 && ::GetConsoleMode(output, &mode)) {
+        DWORD written = 0;
+        ::WriteConsoleW(output, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    const UINT codePage = utf8 || ::GetConsoleOutputCP() == 0 ? CP_UTF8 : ::GetConsoleOutputCP();
+    const int length = ::WideCharToMultiByte(codePage, 0, wide.data(), wideLength, nullptr, 0,
+                                             nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(length), '\0');
+    ::WideCharToMultiByte(codePage, 0, wide.data(), wideLength, &bytes[0], length, nullptr, nullptr);
+    // As they are: the log's lines already end in CR LF, which stdout's text
+    // mode would turn into CR CR LF.
+    DWORD written = 0;
+    ::WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+// Appends what the file holds beyond offset, up to its last whole line.
+bool ReadFrom(const std::string& path, long long& offset, std::string& text) {
+    dlmgr::UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    LARGE_INTEGER position;
+    position.QuadPart = offset;
+    ::SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN);
+    char chunk[65536];
+    DWORD read = 0;
+    std::string bytes;
+    while (::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        bytes.append(chunk, read);
+    }
+    const size_t end = bytes.rfind('\n');
+    if (end == std::string::npos) return true;
+    text = bytes.substr(0, end + 1);
+    offset += static_cast<long long>(end + 1);
+    return true;
+}
+
+}  // namespace
+
+int RunLog(const Words& words) {
+    const Options options(words, {}, {"follow", "utf8"});
+    options.AtMostPositionals(0);
+    const bool utf8 = options.Has("utf8");
+    const std::string path = LogPath();
+    std::printf("log: %s\n", path.c_str());
+    long long offset = 0;
+    std::string text;
+    if (!ReadFrom(path, offset, text) && !options.Has("follow")) {
+        std::printf("no log yet: by default the module logs only failed assertions, takeovers "
+                    "and repairs; for every step: dlmgrctl config set DlmgrLogLevel 0\n");
+        return kExitDone;
+    }
+    Print(text, utf8);
+    if (!options.Has("follow")) return kExitDone;
+    ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    while (!stopRequested) {
+        ::Sleep(250);
+        text.clear();
+        if (ReadFrom(path, offset, text)) Print(text, utf8);
+    }
+    return kExitDone;
+}
+
+int RunHold(const Words& words) {
+    const Options options(words, {"seconds"}, {});
+    options.AtMostPositionals(0);
+    const long seconds = options.Number("seconds", 10, 0, 3600);
+    // Counted, not yet copied: the store stays held, as by a host that lists.
+    const unsigned count = DM_GetTaskCount(DLMGR_CATEGORY_RUNNING);
+    std::printf("holding the task store for %ld s\n", seconds);
+    std::fflush(stdout);
+    ::Sleep(static_cast<DWORD>(seconds) * 1000);
+    std::vector<TaskRecord> copy(count + 1);
+    DM_GetTaskInfo(copy.data());
+    std::printf("released\n");
+    return kExitDone;
+}
+
+}  // namespace dlmgrctl

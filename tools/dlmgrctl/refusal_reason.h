@@ -1,0 +1,22 @@
+// Why the module refused an action, said in dlmgrctl's own words from the
+// task's record and the settings: the module itself only logs it.
+#pragma once
+
+#include <string>
+
+#include "dlmgr.h"
+
+namespace dlmgrctl {
+
+// What the settings allow, as dlmgrctl reads them.
+struct ActionSettings {
+    bool engineSet = false;   // DLEngine, in either key
+    bool installSet = false;  // the machine key's default value
+};
+
+// action: "open", "resume", "again" or "delete"; task: the record with the
+// id, or null when there is none.
+std::string WhyRefused(const std::string& action, const TaskRecord* task,
+                       const ActionSettings& settings);
+
+}  // namespace dlmgrctl
