@@ -14,7 +14,9 @@ namespace {
 
 // The value of slotOfThread_ for a thread that could not get a record: it
 // then works as a thread of an earlier build would, and tries again the
-// next time it has to wait.
+// next time it has to wait. Above it, kNoSlot + n: such a thread holding n
+// levels, so that it re-enters on what it holds, never on its id alone (a
+// dead thread that had its id may have left it in the owner field).
 constexpr std::uintptr_t kNoSlot = kOptexSlotCount + 1;
 constexpr DWORD kClaimTimeoutMs = 1000;
 constexpr size_t kRecoveryNameSize = 128;
@@ -98,6 +100,7 @@ bool Optex::Init(const void* name, bool nameIsWide, DWORD spinCount, DWORD proce
     shared_ = static_cast<OptexShared*>(view_.get());
 
     SetSpinCount(spinCount);
+    handles_.Resolve();
     InitRecovery(ansiName);
     return true;
 }
@@ -113,14 +116,32 @@ void Optex::InitRecovery(const char* name) noexcept {
     if (!BuildObjectName(objectName, kRecoveryPrefix, name)) return;
     recoveryMutex_.reset(::CreateMutexA(nullptr, FALSE, objectName));
     slotOfThread_.reset(::TlsAlloc());
-    if (!sideView_ || !recoveryMutex_ || !slotOfThread_) return;
+    if (sideView_ && recoveryMutex_ && slotOfThread_) {
+        auto* side = static_cast<OptexSideBlock*>(sideView_.get());
+        const LONG magic = ::InterlockedCompareExchange(&side->magic, kOptexSideMagic, 0);
+        // Another layout under our name (a later build): run without records.
+        if (magic == 0 || magic == kOptexSideMagic) {
+            ::InterlockedExchange(&side->slotCount, kOptexSlotCount);
+            side_ = side;
+        }
+    }
+    // Only an Optex that keeps records holds the mutex open, opened after the
+    // shared block and closed before it: its handle count is how many of the
+    // lock's users keep records (OnlyRecordingPeers).
+    if (side_ == nullptr) recoveryMutex_.reset();
+}
 
-    auto* side = static_cast<OptexSideBlock*>(sideView_.get());
-    const LONG magic = ::InterlockedCompareExchange(&side->magic, kOptexSideMagic, 0);
-    // Another layout under our name (a later build): run without records.
-    if (magic != 0 && magic != kOptexSideMagic) return;
-    ::InterlockedExchange(&side->slotCount, kOptexSlotCount);
-    side_ = side;
+bool Optex::OnlyRecordingPeers() const noexcept {
+    // A handle to the shared block without one to the mutex is a process of
+    // an earlier build (or one that only reads the lock's state, which just
+    // makes us more careful). Its threads keep no record and take the owner
+    // field without a compare-exchange, so one of them held up between two
+    // steps looks like a lock nobody owns, or like a namesake of a dead owner.
+    ULONG blockHandles = 0;
+    ULONG recordingHandles = 0;
+    return side_ != nullptr && handles_.Count(mapping_.get(), blockHandles) &&
+           handles_.Count(recoveryMutex_.get(), recordingHandles) &&
+           blockHandles <= recordingHandles;
 }
 
 void Optex::Destroy() noexcept {
@@ -149,13 +170,26 @@ void Optex::SetSpinCount(DWORD spinCount) noexcept {
 DLMGR_FAST_PATH OptexThreadSlot* Optex::RegisteredSlot() const noexcept {
     if (side_ == nullptr) return nullptr;
     const auto value = reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get()));
-    return value != 0 && value != kNoSlot ? &side_->slots[value - 1] : nullptr;
+    return value != 0 && value < kNoSlot ? &side_->slots[value - 1] : nullptr;
+}
+
+bool Optex::HoldsWithoutRecord() const noexcept {
+    // Without records at all, only the id can be trusted, as in earlier builds.
+    return side_ == nullptr ||
+           reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get())) > kNoSlot;
+}
+
+void Optex::CountLevelWithoutRecord(bool taken) noexcept {
+    if (side_ == nullptr) return;
+    const auto value = reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get()));
+    if (value < kNoSlot || (!taken && value == kNoSlot)) return;
+    ::TlsSetValue(slotOfThread_.get(), reinterpret_cast<void*>(taken ? value + 1 : value - 1));
 }
 
 DLMGR_FAST_PATH OptexThreadSlot* Optex::SlotForEnter() noexcept {
     if (side_ == nullptr) return nullptr;
     const auto value = reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get()));
-    if (value == kNoSlot) return nullptr;
+    if (value >= kNoSlot) return nullptr;
     if (value != 0) return &side_->slots[value - 1];
     return ClaimSlotForThread();
 }
@@ -268,10 +302,11 @@ DLMGR_FAST_PATH bool Optex::ClaimOwnerField(LONG threadId, OptexThreadSlot* slot
 }
 
 DLMGR_FAST_PATH Optex::Attempt Optex::TryEnterAs(LONG threadId, OptexThreadSlot* slot) noexcept {
-    // Our id in the owner field is our hold only if our record says we own: a
-    // dead thread that had our id before us may have left it there. Without a
-    // record only the id can be trusted, as in earlier builds.
-    if (shared_->ownerThreadId == threadId && (slot == nullptr || slot->state == kSlotOwning)) {
+    // Our id in the owner field is our hold only if our record (or, without
+    // one, our count of levels) says we own: a dead thread that had our id
+    // before us may have left it there.
+    if (shared_->ownerThreadId == threadId &&
+        (slot ? slot->state == kSlotOwning : HoldsWithoutRecord())) {
         Reenter(slot);
         return Attempt::kOwned;
     }
@@ -297,6 +332,7 @@ bool Optex::TryEnter() noexcept {
     OptexThreadSlot* slot = SlotForEnter();
     switch (TryEnterAs(static_cast<LONG>(::GetCurrentThreadId()), slot)) {
         case Attempt::kOwned:
+            if (slot == nullptr) CountLevelWithoutRecord(true);
             return true;
         case Attempt::kCountedOnly:
             // Someone else got the owner field: give our level back (Spinning
@@ -316,14 +352,21 @@ LockResult Optex::Enter() noexcept {
     const auto threadId = static_cast<LONG>(::GetCurrentThreadId());
     OptexThreadSlot* slot = SlotForEnter();
     const Attempt attempt = TryEnterAs(threadId, slot);
-    if (attempt == Attempt::kOwned) return LockResult::kAcquired;
-    return EnterContended(threadId, slot, attempt == Attempt::kCountedOnly);
+    if (attempt == Attempt::kOwned) {
+        if (slot == nullptr) CountLevelWithoutRecord(true);
+        return LockResult::kAcquired;
+    }
+    const LockResult result = EnterContended(threadId, slot, attempt == Attempt::kCountedOnly);
+    // It may have got a record meanwhile.
+    if (result != LockResult::kUnusable && RegisteredSlot() == nullptr) {
+        CountLevelWithoutRecord(true);
+    }
+    return result;
 }
 
 LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool counted) noexcept {
     if (slot == nullptr && !counted && side_ != nullptr &&
-        reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get())) == kNoSlot &&
-        shared_->ownerThreadId != threadId) {
+        reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get())) == kNoSlot) {
         slot = ClaimSlotForThread();  // a record makes this thread's death recoverable
     }
     for (;;) {
@@ -344,7 +387,7 @@ LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool coun
             if (slot) slot->state = kSlotWaiting;
             // Freed meanwhile: our announcement is our level.
             if (count == 1 && ClaimOwnerField(threadId, slot)) return LockResult::kAcquired;
-            if (slot == nullptr && shared_->ownerThreadId == threadId) {
+            if (slot == nullptr && shared_->ownerThreadId == threadId && HoldsWithoutRecord()) {
                 // Without a record: our announcement stands for one more level.
                 ++shared_->recursionCount;
                 return LockResult::kAcquired;
@@ -397,7 +440,7 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
         if (owner != 0) {
             unowned.Reset();
             const CensusTaker taker = {threadId, IndexOf(slot), false};
-            if (JudgeOwner(owner, *side_, taker).state != OwnerState::kGone) {
+            if (!ActsOn(JudgeOwner(owner, *side_, taker))) {
                 suspected = 0;
                 continue;
             }
@@ -437,6 +480,14 @@ void Optex::OwnAfterRecovery(OptexThreadSlot* slot) noexcept {
     ::WaitForSingleObject(wakeEvent_, 0);
 }
 
+bool Optex::ActsOn(const OwnerJudgement& judgement) const noexcept {
+    // A running thread with a dead owner's id is a stranger to the lock only
+    // if no thread keeps levels unrecorded: one of an earlier build would
+    // take the field for its own on the id alone.
+    return judgement.state == OwnerState::kGone &&
+           (!judgement.namesakeRuns || OnlyRecordingPeers());
+}
+
 bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
                               LockResult& result) noexcept {
     MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
@@ -444,7 +495,7 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
     OptexCensus census;
     const CensusTaker taker = {threadId, IndexOf(slot), false};
     if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census) ||
-        census.ownerThreadId != ownerSeen || census.owner.state != OwnerState::kGone) {
+        census.ownerThreadId != ownerSeen || !ActsOn(census.owner)) {
         return false;
     }
     // Noted before the owner field changes: should we die before lockCount
@@ -474,7 +525,7 @@ bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
     const CensusTaker taker = {threadId, IndexOf(slot), false};
     if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census) ||
         census.ownerThreadId != 0 || census.liveThreadMidStep || !census.deadInHandover ||
-        census.Unexplained() > 0) {
+        census.Unexplained() > 0 || !OnlyRecordingPeers()) {
         return false;
     }
     // Our announcement becomes our level; lockCount keeps every other level.
@@ -526,6 +577,7 @@ void Optex::ReopenEvent(HANDLE failed) noexcept {
 void Optex::Leave() noexcept {
     if (shared_ == nullptr) return;
     OptexThreadSlot* slot = RegisteredSlot();
+    if (slot == nullptr) CountLevelWithoutRecord(false);
     if (shared_->recursionCount > 1) {
         // Window: between these two steps lockCount is one above
         // recursionCount; Leaving tells a recoverer so.

@@ -23,12 +23,14 @@
 
 #include "sync/optex_shared.h"
 #include "sync/optex_side.h"
+#include "sync/thread_identity.h"
+#include "win/handle_count.h"
+#include "win/unique_resource.h"
 
 namespace dlmgr {
 struct OptexCensus;
-}
-#include "sync/thread_identity.h"
-#include "win/unique_resource.h"
+struct OwnerJudgement;
+}  // namespace dlmgr
 
 namespace dlmgr {
 
@@ -108,7 +110,11 @@ private:
     enum class Attempt { kOwned, kBusy, kCountedOnly };
 
     void InitRecovery(const char* name) noexcept;
+    // True when every process with the lock open keeps thread records.
+    bool OnlyRecordingPeers() const noexcept;
     OptexThreadSlot* RegisteredSlot() const noexcept;
+    bool HoldsWithoutRecord() const noexcept;
+    void CountLevelWithoutRecord(bool taken) noexcept;
     OptexThreadSlot* SlotForEnter() noexcept;
     OptexThreadSlot* ClaimSlotForThread() noexcept;
     int ClaimSlot(const ThreadIdentity& me) noexcept;
@@ -125,6 +131,8 @@ private:
     bool WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept;
     void ReopenEvent(HANDLE failed) noexcept;
 
+    // Whether a judgement of gone is sure enough to take the lock on.
+    bool ActsOn(const OwnerJudgement& judgement) const noexcept;
     bool TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
                            LockResult& result) noexcept;
     bool ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept;
@@ -145,6 +153,7 @@ private:
     UniqueMapping sideMapping_;
     UniqueView sideView_;
     UniqueMutex recoveryMutex_;  // serialises takeovers, recounts and record claims
+    HandleCounter handles_;
     UniqueTlsSlot slotOfThread_;  // per thread: index + 1 of its record; kNoSlot when it has none
     OptexSideBlock* side_ = nullptr;  // only when all of the above exist
     ThreadIdentity abandonedBy_;

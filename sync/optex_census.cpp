@@ -91,6 +91,7 @@ OwnerJudgement Judge(LONG owner, const Slots& slots, const CensusTaker& taker) {
     const ThreadLookup lookup = LookUpThread(static_cast<DWORD>(owner), running);
     if (lookup == ThreadLookup::kNone) return gone(FindOwning(slots, taker.slot, owner));
     if (lookup == ThreadLookup::kUnknown) return judgement;
+    int deadNamesake = -1;
     for (int i = 0; i < kOptexSlotCount; ++i) {
         const SlotCopy& slot = slots[i];
         if (slot.threadId != owner || !SurelyOwned(slot.state)) continue;
@@ -98,11 +99,14 @@ OwnerJudgement Judge(LONG owner, const Slots& slots, const CensusTaker& taker) {
         const bool sameProcess = identity.processId == running.processId;
         const bool sameThread = sameProcess && (lookup == ThreadLookup::kFoundProcessOnly ||
                                                 identity.creationTime == running.creationTime);
-        if (sameThread) return judgement;  // the running thread's own record: it owns
+        // The running thread's own record says it owns, wherever it stands.
+        if (sameThread) return judgement;
         // A thread with this id died owning; the one running now came later.
-        if (!sameProcess || lookup == ThreadLookup::kFound) return gone(i);
+        if (deadNamesake < 0 && (!sameProcess || lookup == ThreadLookup::kFound)) deadNamesake = i;
     }
-    return judgement;
+    if (deadNamesake < 0) return judgement;
+    judgement.namesakeRuns = true;
+    return gone(deadNamesake);
 }
 
 }  // namespace

@@ -35,12 +35,16 @@ struct OwnerJudgement {
     OwnerState state = OwnerState::kNone;
     int record = -1;          // the gone owner's record, when it kept one
     ThreadIdentity identity;  // who the gone owner was, as far as known
+    // Gone, though a thread with its id runs: sure only when no thread
+    // keeps levels without a record.
+    bool namesakeRuns = false;
 };
 
 // Judges the thread the owner field names, from the records as read. Gone
 // when no thread runs with its id, when it is our own id while we wait, or
-// when a dead thread with its id died surely owning; a running thread with
-// its id is otherwise taken for the owner.
+// when a dead thread with its id died surely owning (and the running one has
+// no record saying it owns); a running thread with its id is otherwise taken
+// for the owner.
 OwnerJudgement JudgeOwner(LONG owner, const OptexSideBlock& side, const CensusTaker& taker);
 
 struct DeadRecord {

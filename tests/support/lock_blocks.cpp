@@ -22,7 +22,10 @@ DWORD WINAPI RecordIdentity(void* identity) {
 
 LockBlocks::LockBlocks(const std::string& lockName)
     : sharedView_(MapByName(sharedMapping_, Optex::kMappingPrefix + lockName)),
-      sideView_(MapByName(sideMapping_, Optex::kSidePrefix + lockName)) {}
+      sideView_(MapByName(sideMapping_, Optex::kSidePrefix + lockName)) {
+    recoveryMutex_.reset(
+        ::OpenMutexA(SYNCHRONIZE, FALSE, (Optex::kRecoveryPrefix + lockName).c_str()));
+}
 
 void LockBlocks::SetShared(LONG lockCount, LONG ownerThreadId, LONG recursionCount) {
     shared().lockCount = lockCount;
@@ -30,8 +33,8 @@ void LockBlocks::SetShared(LONG lockCount, LONG ownerThreadId, LONG recursionCou
     shared().recursionCount = recursionCount;
 }
 
-void LockBlocks::PlantRecord(const ThreadIdentity& identity, LONG state, DWORD ageMs) {
-    OptexThreadSlot& slot = side().slots[kPlantedSlot];
+void LockBlocks::PlantRecord(const ThreadIdentity& identity, LONG state, DWORD ageMs, int index) {
+    OptexThreadSlot& slot = side().slots[index];
     slot.processId = static_cast<LONG>(identity.processId);
     slot.creationLow = static_cast<LONG>(identity.creationTime & 0xFFFFFFFFu);
     slot.creationHigh = static_cast<LONG>(identity.creationTime >> 32);

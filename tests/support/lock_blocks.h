@@ -17,6 +17,8 @@ public:
     static constexpr int kPlantedSlot = kOptexSlotCount - 1;
 
     // The lock must already exist (an Optex of that name is initialised).
+    // Its recovery mutex is held open too, as a process of this build holds
+    // it beside the shared block.
     explicit LockBlocks(const std::string& lockName);
 
     OptexShared& shared() { return *static_cast<OptexShared*>(sharedView_.get()); }
@@ -24,12 +26,14 @@ public:
 
     void SetShared(LONG lockCount, LONG ownerThreadId, LONG recursionCount);
     // A record for identity in state, last renewed ageMs ago.
-    void PlantRecord(const ThreadIdentity& identity, LONG state, DWORD ageMs = 60000);
+    void PlantRecord(const ThreadIdentity& identity, LONG state, DWORD ageMs = 60000,
+                     int index = kPlantedSlot);
     // The index of the first record of a thread of process processId in state, or -1.
     int FindRecord(DWORD processId, LONG state);
 
 private:
     UniqueMapping sharedMapping_, sideMapping_;
+    UniqueMutex recoveryMutex_;
     UniqueView sharedView_, sideView_;
 };
 

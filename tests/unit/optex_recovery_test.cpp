@@ -178,6 +178,8 @@ TEST(OptexRecovery, LiveHolderKeepingTheLockThreeSecondsIsNotRobbed) {
     EXPECT_EQ(lock.Side()->takeovers, 0);
 }
 
+DWORD WINAPI DoNothing(void*) { return 0; }
+
 struct TryAs {
     Optex* lock;
     HANDLE go;
@@ -386,6 +388,76 @@ TEST_F(LastLeave, WakeUpLostByAReleaserThatDiedIsRecoveredByTheWaiter) {
     EXPECT_EQ(waiter.result, LockResult::kAcquired) << "nobody died holding it";
     EXPECT_EQ(lock.Side()->takeovers, 1);
     EXPECT_EQ(LockCount(lock), 0);
+}
+
+TEST_F(LastLeave, LostWakeUpIsLeftAloneWhileAPeerOfAnEarlierBuildMayBeHandingOver) {
+    // Such a peer's releaser, held up before its wake-up, keeps no record:
+    // while one has the lock open, a death proves no hand-over lost.
+    auto earlier = std::make_unique<test::LegacyOptex>();
+    ASSERT_TRUE(earlier->Init(name));
+    ::TerminateThread(holderThread.get(), 1);
+    ::WaitForSingleObject(holderThread.get(), test::kSignalTimeoutMs);
+    EXPECT_FALSE(WaiterDone(2 * Optex::kUnownedQuietMs)) << "claimed beside a possible hand-over";
+    earlier.reset();
+    EXPECT_TRUE(WaiterDone(kRecoveryCapMs));
+    EXPECT_EQ(lock.Side()->takeovers, 1);
+}
+
+TEST(OptexRecovery, DeadOwnersNamesakeIsTakenForTheOwnerWhileAnEarlierBuildMightBeIt) {
+    const std::string name = UniqueName("optex-namesake-earlier");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    LockBlocks blocks(name);
+    DWORD namesakeId = 0;
+    UniqueThread namesake(::CreateThread(nullptr, 0, DoNothing, nullptr, CREATE_SUSPENDED,
+                                         &namesakeId));
+    ThreadIdentity dead = test::EndedThreadIdentity();
+    dead.threadId = namesakeId;
+    blocks.SetShared(1, static_cast<LONG>(namesakeId), 1);
+    blocks.PlantRecord(dead, kSlotOwning);
+
+    // A thread of an earlier build re-enters on its id alone: the running
+    // namesake may own the lock, so it is not taken from it.
+    auto earlier = std::make_unique<test::LegacyOptex>();
+    ASSERT_TRUE(earlier->Init(name));
+    Waiter waiter{&lock, LockResult::kUnusable};
+    UniqueThread waiterThread(::CreateThread(nullptr, 0, EnterAndLeave, &waiter, 0, nullptr));
+    EXPECT_NE(::WaitForSingleObject(waiterThread.get(), 10 * Optex::kWaitSliceMs), WAIT_OBJECT_0);
+    earlier.reset();
+    EXPECT_EQ(::WaitForSingleObject(waiterThread.get(), kRecoveryCapMs), WAIT_OBJECT_0);
+    EXPECT_EQ(waiter.result, LockResult::kAbandoned);
+    ::TerminateThread(namesake.get(), 0);
+}
+
+TEST(OptexRecovery, ThreadWithoutARecordReentersOnTheLevelsItHoldsNeverOnItsId) {
+    const std::string name = UniqueName("optex-no-record");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    LockBlocks blocks(name);
+    // Every record taken by a running thread: this thread gets none.
+    UniqueThread filler(::CreateThread(nullptr, 0, DoNothing, nullptr, CREATE_SUSPENDED,
+                                       nullptr));
+    ThreadIdentity running;
+    ASSERT_EQ(LookUpThread(::GetThreadId(filler.get()), running), ThreadLookup::kFound);
+    for (int i = 0; i < kOptexSlotCount; ++i) blocks.PlantRecord(running, kSlotIdle, 0, i);
+
+    EXPECT_EQ(lock.Enter(), LockResult::kAcquired);
+    EXPECT_TRUE(lock.TryEnter());
+    EXPECT_EQ(LockCount(lock), 2);
+    lock.Leave();
+    lock.Leave();
+    EXPECT_EQ(LockCount(lock), 0);
+
+    // A dead thread that had our id left it in the owner field.
+    ThreadIdentity dead = test::EndedThreadIdentity();
+    dead.threadId = ::GetCurrentThreadId();
+    blocks.PlantRecord(dead, kSlotOwning);
+    blocks.SetShared(1, static_cast<LONG>(::GetCurrentThreadId()), 1);
+    EXPECT_FALSE(lock.TryEnter()) << "re-entered on the id alone";
+    EXPECT_EQ(lock.Enter(), LockResult::kAbandoned);
+    lock.Leave();
+    EXPECT_EQ(LockCount(lock), 0);
+    ::TerminateThread(filler.get(), 0);
 }
 
 DWORD failedWaitError = 0;
