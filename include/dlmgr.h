@@ -53,6 +53,9 @@ typedef struct TaskId {
 #define DLMGR_CATEGORY_RUNNING 0
 #define DLMGR_CATEGORY_STOPPED 1
 
+/* The table's capacity: a listing never holds more records than this. */
+#define DLMGR_MAX_TASKS 512
+
 #define DLMGR_TORRENT_NAME_SIZE 256
 #define DLMGR_FILE_PATH_SIZE    512
 #define DLMGR_SOURCE_SIZE       300
