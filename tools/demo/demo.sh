@@ -1,29 +1,40 @@
 #!/usr/bin/env bash
 # The library at work between processes under Wine: a watcher host, hosts
-# that register and act on tasks, a recorder standing in for the download
-# engine, and an offline look at the data file. Run through ./dev run.
+# that register and act on tasks, recorders standing in for the download
+# engine and the torrent client, a host holding the store, the log, and the
+# purge when the last host has ended. Run through ./dev run.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 bin="$root/build/win32/bin"
 demo="$root/build/demo"
-key='Software\Velquor R&D\Download'
 
-ctl() { wine "$bin/dlmgrctl.exe" "$@" | tr -d '\r'; }
-section() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+ctl() { wine "$bin/dlmgrctl.exe" "$@" 2>&1 | tr -d '\r'; }
+if [ -t 1 ]; then
+  section() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+else
+  section() { printf '\n== %s\n' "$*"; }
+fi
 windows_path() { winepath -w "$1" 2>/dev/null; }
+# Waits up to ten seconds for a file to have content.
+await_file() { for _ in $(seq 100); do [ -s "$1" ] && return 0; sleep 0.1; done; }
+last_line() { tail -n 1 "$1" | tr -d '\r'; }
 
 profile="$(wine cmd.exe /c echo %USERPROFILE% 2>/dev/null | tr -d '\r')"
 data_folder="$(winepath -u "$profile\\Application Data\\p4p" 2>/dev/null)"
 
-# A fresh table and stand-in programs for this run.
+# A fresh table, log and stand-in programs for this run.
 rm -rf "$demo"
 mkdir -p "$demo/install"
-rm -f "$data_folder/dlmgr.dat"
+rm -f "$data_folder/dlmgr.dat" "$data_folder/dlmgr.intent" "$data_folder/dlmgr.log"
 cp "$bin/recorder.exe" "$demo/engine.exe"
 cp "$bin/recorder.exe" "$demo/install/BTClient.exe"
-wine reg add "HKCU\\$key" /v DLEngine /d "$(windows_path "$demo/engine.exe")" /f >/dev/null 2>&1
-wine reg add "HKLM\\$key" /ve /d "$(windows_path "$demo/install")" /f >/dev/null 2>&1
+
+section "Settings: the download engine, the installation folder, and a log of every step"
+ctl config set DLEngine "$(windows_path "$demo/engine.exe")"
+ctl config set default "$(windows_path "$demo/install")"
+ctl config set DlmgrLogLevel 0
+ctl config | grep -v '^  '
 
 section "A host process watches the change counters (it keeps the shared table mapped)"
 wine "$bin/dlmgrctl.exe" watch --interval 100 >"$demo/watch.txt" 2>&1 &
@@ -32,7 +43,7 @@ trap 'kill "$watcher" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do grep -q watching "$demo/watch.txt" 2>/dev/null && break; sleep 0.1; done
 tr -d '\r' <"$demo/watch.txt"
 
-section "Other host processes register five tasks"
+section "Other host processes register five tasks, one of them a torrent"
 ctl set --id 00000001000000000000000000000000 --kind engine --status running --file 'C:\Downloads\debian.iso'
 ctl set --id 00000002000000000000000000000000 --kind engine --status paused --file 'C:\Downloads\movie.mkv'
 ctl set --id 00000003000000000000000000000000 --kind engine --status completed --file 'C:\Downloads\report.pdf' --source 'http://example.test/report.pdf'
@@ -44,8 +55,30 @@ ctl list all
 
 section "The paused engine task is resumed: the module starts the download engine"
 ctl resume 00000002000000000000000000000000
-for _ in $(seq 100); do [ -s "$demo/engine.exe.log" ] && break; sleep 0.1; done
-printf 'the engine (a recorder here) was started as:\n  %s\n' "$(tr -d '\r' <"$demo/engine.exe.log")"
+await_file "$demo/engine.exe.log"
+printf 'the engine (a recorder here) was started as:\n  %s\n' "$(last_line "$demo/engine.exe.log")"
+
+section "The paused torrent task is resumed: the module starts the torrent client"
+ctl resume 00000004000000000000000000000000
+await_file "$demo/install/BTClient.exe.log"
+printf 'the client (a recorder here) was started as:\n  %s\n' "$(last_line "$demo/install/BTClient.exe.log")"
+
+section "The stopped task is downloaded again from its source"
+ctl again 00000005000000000000000000000000
+for _ in $(seq 100); do [ "$(wc -l <"$demo/engine.exe.log")" -ge 2 ] && break; sleep 0.1; done
+printf 'the engine was started as:\n  %s\n' "$(last_line "$demo/engine.exe.log")"
+
+section "A refusal says why"
+ctl open 00000002000000000000000000000000 || true
+
+section "A host holds the store (between counting and copying a list) for three seconds"
+wine "$bin/dlmgrctl.exe" hold --seconds 3 >"$demo/hold.txt" 2>&1 &
+holder=$!
+await_file "$demo/hold.txt"
+ctl lock
+echo "meanwhile another host lists; after a second it says whom it waits for:"
+ctl list stopped
+wait "$holder" 2>/dev/null || true
 
 section "The running task completes; the completed report is deleted"
 ctl set --id 00000001000000000000000000000000 --kind engine --status completed --file 'C:\Downloads\debian.iso'
@@ -58,11 +91,18 @@ kill "$watcher" 2>/dev/null || true
 wait "$watcher" 2>/dev/null || true
 tr -d '\r' <"$demo/watch.txt"
 
-section "The data file, inspected offline (without loading the module)"
+section "The module's log of the actions (its code page 936 converted to UTF-8)"
+ctl log --utf8 | grep -F 'C:\Downloads' | grep -v ID | tail -n 8
+
+section "Every host has ended; the data file, inspected offline (without loading the module)"
 ctl inspect || true
+
+section "A host starts again: the first to map the table keeps only paused tasks"
+ctl list all
 
 section "Where things are"
 printf '  DLL:        %s\n' "$bin/dlmgr.dll"
 printf '  header:     %s\n' "$root/include/dlmgr.h"
 printf '  data file:  %s\n' "$data_folder/dlmgr.dat"
-printf '  tool:       %s (run it as: cmake/wine-run %s list)\n' "$bin/dlmgrctl.exe" "build/win32/bin/dlmgrctl.exe"
+printf '  the table, read without loading the library:  ./dev ctl inspect\n'
+printf '  (a command that loads it, such as ./dev ctl list, purges again when no host runs)\n'
