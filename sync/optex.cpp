@@ -35,7 +35,10 @@ LONG Now() { return static_cast<LONG>(TickCountNow()); }
 // lockCount never went down meanwhile (a release would lower it).
 class UnownedWatch {
 public:
-    void Reset() noexcept { watching_ = false; }
+    void Reset() noexcept {
+        watching_ = false;
+        provenBefore = false;
+    }
     // True once the lock has looked that way for at least quietMs.
     bool QuietFor(LONG lockCount, DWORD quietMs) noexcept {
         const auto now = static_cast<DWORD>(Now());
@@ -46,6 +49,9 @@ public:
         lastCount_ = lockCount;
         return now - since_ >= quietMs;
     }
+
+    // Every user kept records at the previous look (OnlyRecordingPeers).
+    bool provenBefore = false;
 
 private:
     bool watching_ = false;
@@ -100,7 +106,7 @@ bool Optex::Init(const void* name, bool nameIsWide, DWORD spinCount, DWORD proce
     shared_ = static_cast<OptexShared*>(view_.get());
 
     SetSpinCount(spinCount);
-    handles_.Resolve();
+    handles_.Resolve(mapping_.get());
     InitRecovery(ansiName);
     return true;
 }
@@ -137,11 +143,18 @@ bool Optex::OnlyRecordingPeers() const noexcept {
     // makes us more careful). Its threads keep no record and take the owner
     // field without a compare-exchange, so one of them held up between two
     // steps looks like a lock nobody owns, or like a namesake of a dead owner.
+    // Each of our instances holds one handle of each, so the counts are
+    // equal; the block is counted again after the mutex, so that a process
+    // opening both between the two reads cannot hide such a peer. A dying
+    // process's handles close in no set order: callers look twice, a slice
+    // apart, before they act.
     ULONG blockHandles = 0;
     ULONG recordingHandles = 0;
+    ULONG blockHandlesAgain = 0;
     return side_ != nullptr && handles_.Count(mapping_.get(), blockHandles) &&
            handles_.Count(recoveryMutex_.get(), recordingHandles) &&
-           blockHandles <= recordingHandles;
+           handles_.Count(mapping_.get(), blockHandlesAgain) &&
+           blockHandles == recordingHandles && blockHandlesAgain == blockHandles;
 }
 
 void Optex::Destroy() noexcept {
@@ -173,10 +186,27 @@ DLMGR_FAST_PATH OptexThreadSlot* Optex::RegisteredSlot() const noexcept {
     return value != 0 && value < kNoSlot ? &side_->slots[value - 1] : nullptr;
 }
 
-bool Optex::HoldsWithoutRecord() const noexcept {
+bool Optex::HoldsWithoutRecord(LONG threadId) const noexcept {
     // Without records at all, only the id can be trusted, as in earlier builds.
-    return side_ == nullptr ||
-           reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get())) > kNoSlot;
+    if (side_ == nullptr ||
+        reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get())) > kNoSlot) {
+        return true;
+    }
+    // Levels taken through another Optex of this name in this process are
+    // not counted here: the id is ours unless a record shows that a thread
+    // that had it before us died owning.
+    ThreadIdentity me;
+    bool known = false;
+    for (const OptexThreadSlot& record : side_->slots) {
+        if (record.threadId != threadId || !SurelyOwned(record.state)) continue;
+        if (!known) {
+            me = CurrentThreadIdentity();
+            known = true;
+        }
+        const ThreadIdentity holder = IdentityOf(record);
+        if (holder.processId != me.processId || holder.creationTime != me.creationTime) return false;
+    }
+    return true;
 }
 
 void Optex::CountLevelWithoutRecord(bool taken) noexcept {
@@ -306,7 +336,7 @@ DLMGR_FAST_PATH Optex::Attempt Optex::TryEnterAs(LONG threadId, OptexThreadSlot*
     // one, our count of levels) says we own: a dead thread that had our id
     // before us may have left it there.
     if (shared_->ownerThreadId == threadId &&
-        (slot ? slot->state == kSlotOwning : HoldsWithoutRecord())) {
+        (slot ? slot->state == kSlotOwning : HoldsWithoutRecord(threadId))) {
         Reenter(slot);
         return Attempt::kOwned;
     }
@@ -387,7 +417,8 @@ LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool coun
             if (slot) slot->state = kSlotWaiting;
             // Freed meanwhile: our announcement is our level.
             if (count == 1 && ClaimOwnerField(threadId, slot)) return LockResult::kAcquired;
-            if (slot == nullptr && shared_->ownerThreadId == threadId && HoldsWithoutRecord()) {
+            if (slot == nullptr && shared_->ownerThreadId == threadId &&
+                HoldsWithoutRecord(threadId)) {
                 // Without a record: our announcement stands for one more level.
                 ++shared_->recursionCount;
                 return LockResult::kAcquired;
@@ -453,10 +484,13 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
             continue;
         }
         suspected = 0;
-        if (unowned.QuietFor(count, kUnownedQuietMs) && ClaimUnowned(threadId, slot)) {
+        // The handle counts too are read on two looks a slice apart.
+        const bool proven = unowned.QuietFor(count, kUnownedQuietMs) && OnlyRecordingPeers();
+        if (proven && unowned.provenBefore && ClaimUnowned(threadId, slot)) {
             result = LockResult::kAcquired;
             return true;
         }
+        unowned.provenBefore = proven;
     }
 }
 

@@ -113,7 +113,8 @@ private:
     // True when every process with the lock open keeps thread records.
     bool OnlyRecordingPeers() const noexcept;
     OptexThreadSlot* RegisteredSlot() const noexcept;
-    bool HoldsWithoutRecord() const noexcept;
+    // Whether the owner field's id, which is ours, stands for our hold.
+    bool HoldsWithoutRecord(LONG threadId) const noexcept;
     void CountLevelWithoutRecord(bool taken) noexcept;
     OptexThreadSlot* SlotForEnter() noexcept;
     OptexThreadSlot* ClaimSlotForThread() noexcept;

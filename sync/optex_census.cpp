@@ -94,15 +94,18 @@ OwnerJudgement Judge(LONG owner, const Slots& slots, const CensusTaker& taker) {
     int deadNamesake = -1;
     for (int i = 0; i < kOptexSlotCount; ++i) {
         const SlotCopy& slot = slots[i];
-        if (slot.threadId != owner || !SurelyOwned(slot.state)) continue;
+        if (slot.threadId != owner || !Owns(slot)) continue;
         const ThreadIdentity identity = IdentityOf(slot);
         const bool sameProcess = identity.processId == running.processId;
         const bool sameThread = sameProcess && (lookup == ThreadLookup::kFoundProcessOnly ||
                                                 identity.creationTime == running.creationTime);
-        // The running thread's own record says it owns, wherever it stands.
+        // The running thread's own record says it may own, wherever it stands.
         if (sameThread) return judgement;
         // A thread with this id died owning; the one running now came later.
-        if (deadNamesake < 0 && (!sameProcess || lookup == ThreadLookup::kFound)) deadNamesake = i;
+        if (deadNamesake < 0 && SurelyOwned(slot.state) &&
+            (!sameProcess || lookup == ThreadLookup::kFound)) {
+            deadNamesake = i;
+        }
     }
     if (deadNamesake < 0) return judgement;
     judgement.namesakeRuns = true;

@@ -6,15 +6,34 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include "win/unique_resource.h"
+
 namespace dlmgr {
 
 class HandleCounter {
 public:
-    void Resolve() noexcept {
+    // Resolves the query, then checks on sample (a mapping) that a second handle is
+    // counted: a system that reported a fixed figure would prove anything.
+    // Others opening or closing the object meanwhile spoil a check, so it is
+    // tried a few times; without a pass, counts stay unknown.
+    void Resolve(HANDLE sample) noexcept {
         const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
         query_ = ntdll ? reinterpret_cast<QueryObject>(
                              reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQueryObject")))
                        : nullptr;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            ULONG before = 0;
+            ULONG during = 0;
+            HANDLE copy = nullptr;
+            if (!Count(sample, before) ||
+                !::DuplicateHandle(::GetCurrentProcess(), sample, ::GetCurrentProcess(), &copy, 0,
+                                   FALSE, DUPLICATE_SAME_ACCESS)) {
+                break;
+            }
+            const UniqueMapping second(copy);  // sample is a mapping
+            if (Count(sample, during) && during == before + 1) return;
+        }
+        query_ = nullptr;
     }
 
     // False when the system does not tell.

@@ -441,12 +441,19 @@ TEST(OptexRecovery, ThreadWithoutARecordReentersOnTheLevelsItHoldsNeverOnItsId) 
     ASSERT_EQ(LookUpThread(::GetThreadId(filler.get()), running), ThreadLookup::kFound);
     for (int i = 0; i < kOptexSlotCount; ++i) blocks.PlantRecord(running, kSlotIdle, 0, i);
 
+    // Nested, also through a second Optex of the name (a second copy of the
+    // module in one host): its own levels, never a dead thread's.
+    Optex sameName;
+    ASSERT_TRUE(InitLock(sameName, name));
     EXPECT_EQ(lock.Enter(), LockResult::kAcquired);
     EXPECT_TRUE(lock.TryEnter());
-    EXPECT_EQ(LockCount(lock), 2);
+    EXPECT_EQ(sameName.Enter(), LockResult::kAcquired);
+    EXPECT_EQ(LockCount(lock), 3);
+    sameName.Leave();
     lock.Leave();
     lock.Leave();
     EXPECT_EQ(LockCount(lock), 0);
+    EXPECT_EQ(lock.Side()->takeovers, 0);
 
     // A dead thread that had our id left it in the owner field.
     ThreadIdentity dead = test::EndedThreadIdentity();
