@@ -106,7 +106,8 @@ bool Optex::Init(const void* name, bool nameIsWide, DWORD spinCount, DWORD proce
     shared_ = static_cast<OptexShared*>(view_.get());
 
     SetSpinCount(spinCount);
-    handles_.Resolve(mapping_.get());
+    handles_.Resolve();
+    handles_.Verify(mapping_.get());
     InitRecovery(ansiName);
     return true;
 }

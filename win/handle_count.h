@@ -1,6 +1,6 @@
 // The kernel's count of the handles, in all processes, to the object behind a
 // handle (NtQueryObject's basic information). Resolved once, where taking the
-// loader lock is safe; counting never takes it.
+// loader lock is safe; counting and verifying never take it.
 #pragma once
 
 #include <windows.h>
@@ -12,15 +12,20 @@ namespace dlmgr {
 
 class HandleCounter {
 public:
-    // Resolves the query, then checks on sample (a mapping) that a second handle is
-    // counted: a system that reported a fixed figure would prove anything.
-    // Others opening or closing the object meanwhile spoil a check, so it is
-    // tried a few times; without a pass, counts stay unknown.
-    void Resolve(HANDLE sample) noexcept {
+    // Finds the query in ntdll; this takes the loader lock, so a program
+    // does it before it has threads that may hold that lock.
+    void Resolve() noexcept {
         const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
         query_ = ntdll ? reinterpret_cast<QueryObject>(
                              reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQueryObject")))
                        : nullptr;
+    }
+
+    // Checks on sample (a mapping) that a second handle is counted: a system
+    // that reported a fixed figure would prove anything. Others opening or
+    // closing the object meanwhile spoil a check, so it is tried a few times;
+    // without a pass, counts stay unknown.
+    void Verify(HANDLE sample) noexcept {
         for (int attempt = 0; attempt < 3; ++attempt) {
             ULONG before = 0;
             ULONG during = 0;
@@ -30,7 +35,7 @@ public:
                                    FALSE, DUPLICATE_SAME_ACCESS)) {
                 break;
             }
-            const UniqueMapping second(copy);  // sample is a mapping
+            const UniqueMapping second(copy);
             if (Count(sample, during) && during == before + 1) return;
         }
         query_ = nullptr;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "settings/settings_names.h"
+#include "sync/optex.h"
 #include "tests/module/host_calls.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/lock_blocks.h"
@@ -231,12 +232,19 @@ TEST_F(DlmgrctlTest, LockNamesTheHolderItsWaitersAndTakeoversFromDeadHolders) {
     EXPECT_TRUE(Contains(json, "\"held\":true,\"ownerThreadId\":" + tid + ",\"ownerProcessId\":" +
                                    pid)) << json.output;
     EXPECT_TRUE(Contains(json, "\"levels\":1,\"waiters\":1,")) << json.output;
+    EXPECT_TRUE(Contains(json, "\"usersWithoutRecords\":0}")) << json.output;
+    {
+        // A host of an earlier build opens the lock's block, and nothing else of ours.
+        const UniqueMapping earlier(::OpenFileMappingA(
+            FILE_MAP_READ, FALSE, (std::string(Optex::kMappingPrefix) + kStoreLockName).c_str()));
+        EXPECT_TRUE(Contains(Ctl({"lock"}), "1 handle(s) to the lock without thread records"));
+    }
 
     ::TerminateProcess(lister.handle(), 1);
     EXPECT_EQ(waiter.Wait(5000), 0) << "the waiting load took the store over";
     const auto after = Ctl({"lock", "--json"});
     EXPECT_TRUE(Contains(after, "\"held\":false")) << after.output;
-    EXPECT_TRUE(Contains(after, "\"takeovers\":1}")) << after.output;
+    EXPECT_TRUE(Contains(after, "\"takeovers\":1,")) << after.output;
 }
 
 // Registers task 7 and keeps changing its status every 50 ms until

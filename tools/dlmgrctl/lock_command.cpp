@@ -18,12 +18,13 @@ void PrintJson(const LockReport& report) {
         std::printf(",\"held\":%s,\"ownerThreadId\":%lu,\"ownerProcessId\":%lu,\"program\":%s,"
                     "\"ownerRuns\":%s,\"heldForMs\":%ld,\"levels\":%ld,\"waiters\":%ld,"
                     "\"lockCount\":%ld,\"spinCount\":%ld,\"possiblyLeftLevels\":%ld,"
-                    "\"takeovers\":%ld",
+                    "\"takeovers\":%ld,\"usersWithoutRecords\":%ld",
                     report.ownerThreadId != 0 ? "true" : "false", report.ownerThreadId,
                     report.ownerProcessId, JsonString(report.program).c_str(),
                     report.ownerRuns ? "true" : "false", report.heldForMs,
                     report.ownerThreadId != 0 ? report.recursionCount : 0, report.waiters,
-                    report.lockCount, report.spinCount, report.possiblyLeft, report.takeovers);
+                    report.lockCount, report.spinCount, report.possiblyLeft, report.takeovers,
+                    report.usersWithoutRecords);
     }
     std::printf("}\n");
 }
@@ -52,6 +53,12 @@ int RunLock(const Words& words) {
                     "  the lock stays correct, but every entry waits on its event until all hosts "
                     "restart\n",
                     report.possiblyLeft);
+    }
+    if (report.usersWithoutRecords > 0) {
+        std::printf("  %ld handle(s) to the lock without thread records (a host of an earlier\n"
+                    "  build): a lost hand-over or a dead holder's reused thread id is recovered\n"
+                    "  only once they are gone\n",
+                    report.usersWithoutRecords);
     }
     return kExitDone;
 }

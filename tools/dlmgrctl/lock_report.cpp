@@ -6,6 +6,7 @@
 #include "sync/optex.h"
 #include "sync/optex_census.h"
 #include "sync/thread_identity.h"
+#include "win/handle_count.h"
 #include "win/tick_count.h"
 #include "win/unique_resource.h"
 
@@ -34,6 +35,14 @@ DWORD ProcessOfThread(DWORD threadId) {
     return thread ? ::GetProcessIdOfThread(thread.get()) : 0;
 }
 
+// Resolved before main: the thread that watches a waiting command must never
+// take the loader lock, which the command's thread holds while the module's
+// start-up waits for the store.
+struct ResolvedCounter {
+    ResolvedCounter() { counter.Resolve(); }
+    dlmgr::HandleCounter counter;
+} resolvedCounter;
+
 }  // namespace
 
 LockReport ReadStoreLockReport() {
@@ -52,6 +61,19 @@ LockReport ReadStoreLockReport() {
     if (report.lockCount == 0) report.ownerThreadId = 0;
     const long levels = report.ownerThreadId != 0 ? report.recursionCount : 0;
     report.waiters = report.lockCount > levels ? report.lockCount - levels : 0;
+
+    // Our own handle to the block is matched by one to the mutex.
+    const dlmgr::UniqueMutex recoveryMutex(
+        ::OpenMutexA(SYNCHRONIZE, FALSE, (dlmgr::Optex::kRecoveryPrefix + name).c_str()));
+    dlmgr::HandleCounter counter = resolvedCounter.counter;
+    counter.Verify(sharedMapping.get());
+    ULONG blockHandles = 0;
+    ULONG recordingHandles = 0;
+    if (recoveryMutex && counter.Count(sharedMapping.get(), blockHandles) &&
+        counter.Count(recoveryMutex.get(), recordingHandles)) {
+        report.usersWithoutRecords =
+            static_cast<long>(blockHandles) - static_cast<long>(recordingHandles);
+    }
 
     const dlmgr::UniqueView sideView = MapForReading(
         sideMapping, dlmgr::Optex::kSidePrefix + name, sizeof(dlmgr::OptexSideBlock));

@@ -23,6 +23,11 @@ struct LockReport {
     std::string program;       // the owner's executable, when it can be asked
     bool ownerRuns = true;     // false: the owner thread is gone (the next waiter takes over)
     long heldForMs = -1;       // -1: unknown (no record names the owner)
+    // Handles to the lock's block without one to its recovery mutex: users
+    // of an earlier build, which keep no thread records, or readers like this
+    // tool. While there are any, the recoveries that need every user's
+    // records wait. -1: unknown.
+    long usersWithoutRecords = -1;
 };
 
 LockReport ReadStoreLockReport();
