@@ -181,18 +181,19 @@ void Optex::SetSpinCount(DWORD spinCount) noexcept {
 
 // ---- Thread records ---------------------------------------------------------
 
+DLMGR_FAST_PATH std::uintptr_t Optex::SlotValue() const noexcept {
+    return reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get()));
+}
+
 DLMGR_FAST_PATH OptexThreadSlot* Optex::RegisteredSlot() const noexcept {
     if (side_ == nullptr) return nullptr;
-    const auto value = reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get()));
+    const auto value = SlotValue();
     return value != 0 && value < kNoSlot ? &side_->slots[value - 1] : nullptr;
 }
 
 bool Optex::HoldsWithoutRecord(LONG threadId) const noexcept {
     // Without records at all, only the id can be trusted, as in earlier builds.
-    if (side_ == nullptr ||
-        reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get())) > kNoSlot) {
-        return true;
-    }
+    if (side_ == nullptr || SlotValue() > kNoSlot) return true;
     // Levels taken through another Optex of this name in this process are
     // not counted here: the id is ours unless a record shows that a thread
     // that had it before us died owning.
@@ -212,14 +213,14 @@ bool Optex::HoldsWithoutRecord(LONG threadId) const noexcept {
 
 void Optex::CountLevelWithoutRecord(bool taken) noexcept {
     if (side_ == nullptr) return;
-    const auto value = reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get()));
+    const auto value = SlotValue();
     if (value < kNoSlot || (!taken && value == kNoSlot)) return;
     ::TlsSetValue(slotOfThread_.get(), reinterpret_cast<void*>(taken ? value + 1 : value - 1));
 }
 
 DLMGR_FAST_PATH OptexThreadSlot* Optex::SlotForEnter() noexcept {
     if (side_ == nullptr) return nullptr;
-    const auto value = reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get()));
+    const auto value = SlotValue();
     if (value >= kNoSlot) return nullptr;
     if (value != 0) return &side_->slots[value - 1];
     return ClaimSlotForThread();
@@ -397,7 +398,7 @@ LockResult Optex::Enter() noexcept {
 
 LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool counted) noexcept {
     if (slot == nullptr && !counted && side_ != nullptr &&
-        reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get())) == kNoSlot) {
+        SlotValue() == kNoSlot) {
         slot = ClaimSlotForThread();  // a record makes this thread's death recoverable
     }
     for (;;) {

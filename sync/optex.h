@@ -21,6 +21,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "sync/optex_shared.h"
 #include "sync/optex_side.h"
 #include "sync/thread_identity.h"
@@ -112,6 +114,8 @@ private:
     void InitRecovery(const char* name) noexcept;
     // True when every process with the lock open keeps thread records.
     bool OnlyRecordingPeers() const noexcept;
+    // This thread's value of slotOfThread_ (see kNoSlot).
+    std::uintptr_t SlotValue() const noexcept;
     OptexThreadSlot* RegisteredSlot() const noexcept;
     // Whether the owner field's id, which is ours, stands for our hold.
     bool HoldsWithoutRecord(LONG threadId) const noexcept;
