@@ -134,11 +134,15 @@ TEST_F(DlmgrctlTest, ConfigShowsEachSettingsKeyAndDefaultAndChangesOne) {
                          "DLEngine set in the user key"));
     EXPECT_EQ(Ctl({"config", "set", "--machine", "MaxTaskCount", "12"}).exitCode, 0);
     SetRegistryString(HKEY_CURRENT_USER, kSettingsKeyPath, kMaxTaskCountValue, "40");
+    // The module reads 255 bytes of TorrentsDir, its terminator included.
+    SetRegistryString(HKEY_CURRENT_USER, kSettingsKeyPath, kTorrentsDirValue, std::string(255, 'u'));
+    SetRegistryString(HKEY_LOCAL_MACHINE, kSettingsKeyPath, kTorrentsDirValue, std::string(254, 'm'));
     const auto listed = Ctl({"config"});
     EXPECT_TRUE(Contains(listed, "DLEngine         user     C:\\e.exe -x")) << listed.output;
     EXPECT_TRUE(Contains(listed, "MaxTaskCount     machine  12")) << listed.output;
     EXPECT_TRUE(Contains(listed, "ignored, user key: not a 32-bit number")) << listed.output;
-    EXPECT_TRUE(Contains(listed, "TorrentsDir      not set")) << listed.output;
+    EXPECT_TRUE(Contains(listed, "TorrentsDir      machine  " + std::string(254, 'm'))) << listed.output;
+    EXPECT_TRUE(Contains(listed, "ignored, user key: 256 bytes, more than the 255")) << listed.output;
     EXPECT_TRUE(Contains(listed, "when unset: 30")) << listed.output;
     const auto json = Ctl({"config", "--json"});
     EXPECT_TRUE(Contains(json, "{\"name\":\"(default)\",\"from\":\"not set\",\"value\":null,"))

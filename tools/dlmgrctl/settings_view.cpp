@@ -39,9 +39,9 @@ bool ReadOne(HKEY root, const SettingSpec& spec, std::string& text, std::vector<
         notes.push_back(where + ": not a string (REG_SZ)");
         return false;
     }
-    if (bytes >= spec.limit) {
+    if (bytes > spec.limit) {
         notes.push_back(where + ": " + std::to_string(bytes) + " bytes, more than the " +
-                        std::to_string(spec.limit - 1) + " the module reads");
+                        std::to_string(spec.limit) + " the module reads");
         return false;
     }
     text.assign(data, ::strnlen(data, bytes));

@@ -14,7 +14,7 @@ struct SettingSpec {
     const char* name;       // nullptr: the key's default (unnamed) value
     const char* shownName;  // "(default)" for the unnamed value
     bool number;            // a REG_DWORD, else a REG_SZ
-    DWORD limit;            // bytes a text may take, its terminator included
+    DWORD limit;            // bytes of text the module reads, a terminator included
     bool machineOnly;
     const char* whenUnset;  // what applies when it is set nowhere
     const char* use;
