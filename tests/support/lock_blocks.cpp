@@ -20,6 +20,12 @@ DWORD WINAPI RecordIdentity(void* identity) {
 
 }  // namespace
 
+bool InitLock(Optex& lock, const std::string& name, DWORD processors) {
+    return lock.Init(name.c_str(), false, 4000, processors);
+}
+
+LONG LockCount(const Optex& lock) { return lock.Shared()->lockCount; }
+
 LockBlocks::LockBlocks(const std::string& lockName)
     : sharedView_(MapByName(sharedMapping_, Optex::kMappingPrefix + lockName)),
       sideView_(MapByName(sideMapping_, Optex::kSidePrefix + lockName)) {

@@ -9,7 +9,16 @@
 #include "sync/thread_identity.h"
 #include "win/unique_resource.h"
 
+namespace dlmgr {
+class Optex;
+}
+
 namespace dlmgr::test {
+
+// A lock of that name as the tests use it: spin count 4000, on a machine of
+// that many processors.
+bool InitLock(Optex& lock, const std::string& name, DWORD processors = 2);
+LONG LockCount(const Optex& lock);
 
 class LockBlocks {
 public:

@@ -16,6 +16,8 @@ namespace dlmgr {
 namespace {
 
 using test::ChildProcess;
+using test::InitLock;
+using test::LockCount;
 using test::LockBlocks;
 using test::NamedEvent;
 using test::UniqueName;
@@ -23,8 +25,6 @@ using test::UniqueName;
 constexpr int kAcquired = 10;
 constexpr int kAbandoned = 12;
 constexpr DWORD kRecoveryCapMs = 5000;
-
-bool InitLock(Optex& lock, const std::string& name) { return lock.Init(name.c_str(), false, 4000, 2); }
 
 int ExitCodeOf(LockResult result) {
     return result == LockResult::kAbandoned ? kAbandoned
@@ -61,8 +61,6 @@ DLMGR_CHILD_SCENARIO(OptexHoldFor) {
     NamedEvent(args.at(1) + "-done").Signal();
     lock.Leave();
 }
-
-LONG LockCount(const Optex& lock) { return lock.Shared()->lockCount; }
 
 void KillAndReap(ChildProcess& child) {
     ::TerminateProcess(child.handle(), 1);

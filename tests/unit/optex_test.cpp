@@ -6,22 +6,21 @@
 
 #include "sync/optex.h"
 #include "tests/support/child_process.h"
+#include "tests/support/lock_blocks.h"
 #include "tests/support/test_sync.h"
 
 namespace dlmgr {
 namespace {
 
 using test::ChildProcess;
+using test::InitLock;
+using test::LockCount;
 using test::NamedEvent;
 using test::RunChild;
 using test::UniqueName;
 
 constexpr int kAcquired = 10;
 constexpr int kRefused = 11;
-
-bool InitLock(Optex& lock, const std::string& name, DWORD processors = 2) {
-    return lock.Init(name.c_str(), false, 4000, processors);
-}
 
 // Exit code kAcquired when TryEnter took the lock (and left it), else kRefused.
 DLMGR_CHILD_SCENARIO(OptexTryEnterOnce) {
@@ -48,8 +47,6 @@ DLMGR_CHILD_SCENARIO(OptexEnterAndHold) {
 int TryFromOtherProcess(const std::string& lockName) {
     return RunChild("OptexTryEnterOnce", {lockName});
 }
-
-LONG LockCount(const Optex& lock) { return lock.Shared()->lockCount; }
 
 TEST(Optex, ProcessesSharingANameExcludeEachOtherAndOtherNamesDoNot) {
     const std::string name = UniqueName("optex-exclude");
