@@ -11,6 +11,7 @@
 #include "api/export_boundary.h"
 #include "api/field_text.h"
 #include "api/store_access.h"
+#include "api/task_rules.h"
 #include "api/torrent_command.h"
 #include "dlmgr.h"
 #include "log/log.h"
@@ -97,12 +98,6 @@ bool SourceIsSafe(const TaskRecord& record) {
     return false;
 }
 
-bool IsEngineTask(const TaskRecord& record) { return record.kind == DLMGR_KIND_ENGINE; }
-bool IsTorrentTask(const TaskRecord& record) { return record.kind == DLMGR_KIND_TORRENT; }
-bool CanDownloadAgain(const TaskRecord& record) {
-    return record.status == DLMGR_STATUS_COMPLETED || record.status == DLMGR_STATUS_STOPPED;
-}
-
 void DeleteEngineWorkFiles(const TaskRecord& record) {
     static constexpr const char* kSuffixes[] = {".$p4p$", ".$fmap$", ".$finfo$"};
     for (const char* suffix : kSuffixes) {
@@ -124,7 +119,7 @@ extern "C" DlmgrBool DLMGR_CALL DM_OpenTaskFile(const TaskId* id) {
         const TaskRecord& record = table.Record(index);
         const LogText<DLMGR_FILE_PATH_SIZE> shown(record.filePath);
         Log(1, messages::kOpenFile, shown.c_str());
-        if (record.status != DLMGR_STATUS_COMPLETED) {
+        if (!CanOpen(record)) {
             Log(2, messages::kFileNotCompleted, shown.c_str());
             return false;
         }
@@ -139,13 +134,13 @@ extern "C" DlmgrBool DLMGR_CALL DM_ResumeTask(const TaskId* id) {
         const TaskRecord& record = table.Record(index);
         const LogText<DLMGR_FILE_PATH_SIZE> shown(record.filePath);
         Log(1, messages::kResumeTask, shown.c_str());
-        if (record.status == DLMGR_STATUS_PAUSED && IsEngineTask(record)) {
+        if (CanResume(record) && IsEngineTask(record)) {
             return QuotedFieldIsSafe(record.filePath, sizeof(record.filePath),
                                      messages::kQuoteInFilePath) &&
                    EngineCommand(messages::kResumeNoEngine, " --restore \"", record.filePath,
                                  sizeof(record.filePath), ".$p4p$\"", launch);
         }
-        if (record.status == DLMGR_STATUS_PAUSED && IsTorrentTask(record)) {
+        if (CanResume(record) && IsTorrentTask(record)) {
             return QuotedFieldIsSafe(record.torrentName, sizeof(record.torrentName),
                                      messages::kQuoteInTorrentName) &&
                    TorrentClientCommand(record, " ", launch);
@@ -181,7 +176,7 @@ extern "C" DlmgrBool DLMGR_CALL DM_DeleteTask(const TaskId* id) {
         // Taken before the removal moves later records over this slot.
         const LogText<DLMGR_FILE_PATH_SIZE> shown(record.filePath);
         Log(1, messages::kDeleteTask, shown.c_str());
-        if (CategoryOfStatus(record.status) == kCategoryRunning) {
+        if (!CanDelete(record)) {
             Log(2, messages::kTaskRunning, shown.c_str());
             return false;
         }

@@ -1,7 +1,7 @@
 #include "tools/dlmgrctl/refusal_reason.h"
 
 #include "api/command_line_text.h"
-#include "store/task_store.h"
+#include "api/task_rules.h"
 #include "tools/dlmgrctl/task_text.h"
 
 namespace dlmgrctl {
@@ -16,7 +16,7 @@ std::string TaskIs(const TaskRecord& task) {
 // Reasons an engine or torrent task's program cannot be started.
 std::string WhyNoProgram(const std::string& action, const TaskRecord& task,
                          const ActionSettings& settings) {
-    if (task.kind == DLMGR_KIND_ENGINE) {
+    if (dlmgr::IsEngineTask(task)) {
         if (!settings.engineSet) {
             return "no DLEngine setting in either key (dlmgrctl config set DLEngine COMMAND)";
         }
@@ -27,7 +27,7 @@ std::string WhyNoProgram(const std::string& action, const TaskRecord& task,
             return "its source holds a quotation mark, space, tab or control character, which "
                    "would add options to the engine's command line";
         }
-    } else if (task.kind == DLMGR_KIND_TORRENT) {
+    } else if (dlmgr::IsTorrentTask(task)) {
         if (!settings.installSet) {
             return "no installation folder: the machine key's default value is not set "
                    "(dlmgrctl config set default FOLDER)";
@@ -49,14 +49,13 @@ std::string WhyRefused(const std::string& action, const TaskRecord* task,
                        const ActionSettings& settings) {
     if (task == nullptr) return "no task has this id";
     std::string reason;
-    if (action == "open" && task->status != DLMGR_STATUS_COMPLETED) {
+    if (action == "open" && !dlmgr::CanOpen(*task)) {
         reason = TaskIs(*task) + "only a completed task's file can be opened";
-    } else if (action == "resume" && task->status != DLMGR_STATUS_PAUSED) {
+    } else if (action == "resume" && !dlmgr::CanResume(*task)) {
         reason = TaskIs(*task) + "only a paused task can be resumed";
-    } else if (action == "again" && task->status != DLMGR_STATUS_COMPLETED &&
-               task->status != DLMGR_STATUS_STOPPED) {
+    } else if (action == "again" && !dlmgr::CanDownloadAgain(*task)) {
         reason = TaskIs(*task) + "only a completed or stopped task can be downloaded again";
-    } else if (action == "delete" && dlmgr::CategoryOfStatus(task->status) == 0) {
+    } else if (action == "delete" && !dlmgr::CanDelete(*task)) {
         reason = TaskIs(*task) + "a running task cannot be deleted";
     } else if (action == "resume" || action == "again") {
         reason = WhyNoProgram(action, *task, settings);
