@@ -51,14 +51,13 @@ bool IsHelp(const std::string& word) { return word == "--help" || word == "-h"; 
 // Takes "--timeout N" or "--timeout=N" out of the words; -1 when absent.
 long TakeTimeout(std::vector<std::string>& words) {
     for (size_t i = 0; i < words.size(); ++i) {
-        if (words[i] != "--timeout" && words[i].rfind("--timeout=", 0) != 0) continue;
-        std::vector<std::string> option(words.begin() + static_cast<long>(i),
-                                        words.begin() + static_cast<long>(std::min(i + 2, words.size())));
-        if (words[i] != "--timeout") option.resize(1);
-        const long seconds = Options(option, {"timeout"}, {}).Number("timeout", -1, 0, 86400);
-        words.erase(words.begin() + static_cast<long>(i),
-                    words.begin() + static_cast<long>(i + option.size()));
-        return seconds;
+        const bool joined = words[i].rfind("--timeout=", 0) == 0;
+        if (words[i] != "--timeout" && !joined) continue;
+        const auto first = words.begin() + static_cast<long>(i);
+        const auto end = first + static_cast<long>(joined ? 1 : std::min<size_t>(2, words.size() - i));
+        const Options option(std::vector<std::string>(first, end), {"timeout"}, {});
+        words.erase(first, end);
+        return option.Number("timeout", -1, 0, 86400);
     }
     return -1;
 }
