@@ -35,6 +35,8 @@ TEST(DlmgrctlText, StatusesAndKindsByNameOrNumber) {
     EXPECT_EQ(ParseStatus("12"), 12);
     EXPECT_FALSE(ParseStatus("bogus").has_value());
     EXPECT_FALSE(ParseStatus("3x").has_value());
+    EXPECT_FALSE(ParseStatus("4294967298").has_value()) << "beyond an int";
+    EXPECT_FALSE(ParseKind("-4294967297").has_value());
     EXPECT_EQ(ParseKind("torrent"), 1);
     EXPECT_EQ(ParseKind("-4"), -4);
     EXPECT_FALSE(ParseKind("").has_value());

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -15,12 +16,13 @@ namespace {
 constexpr const char* kStatusNames[8] = {"running",   "completed", "paused",    "stopped",
                                          "running-4", "running-5", "running-6", "closed"};
 
-std::optional<long> ParseNumber(const std::string& text) {
+// A whole number that fits an int (the record's fields); nothing otherwise.
+std::optional<int> ParseNumber(const std::string& text) {
     if (text.empty()) return std::nullopt;
     char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0') return std::nullopt;
-    return value;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (*end != '\0' || value < INT_MIN || value > INT_MAX) return std::nullopt;
+    return static_cast<int>(value);
 }
 
 }  // namespace
@@ -43,17 +45,13 @@ std::optional<int> ParseStatus(const std::string& text) {
     for (int status = 0; status < 8; ++status) {
         if (::lstrcmpiA(text.c_str(), kStatusNames[status]) == 0) return status;
     }
-    const auto number = ParseNumber(text);
-    if (number && *number >= INT_MIN && *number <= INT_MAX) return static_cast<int>(*number);
-    return std::nullopt;
+    return ParseNumber(text);
 }
 
 std::optional<int> ParseKind(const std::string& text) {
     if (::lstrcmpiA(text.c_str(), "engine") == 0) return DLMGR_KIND_ENGINE;
     if (::lstrcmpiA(text.c_str(), "torrent") == 0) return DLMGR_KIND_TORRENT;
-    const auto number = ParseNumber(text);
-    if (number) return static_cast<int>(*number);
-    return std::nullopt;
+    return ParseNumber(text);
 }
 
 std::optional<TaskId> ParseTaskId(const std::string& text) {
