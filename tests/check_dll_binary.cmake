@@ -1,14 +1,19 @@
-# Checks the built DLL: a PE32 DLL with a version resource, whose imports are Windows system DLLs only
+# Checks the built DLL: a PE32 (ARCH=x86) or PE32+ (ARCH=x64) DLL with a version resource, whose imports are Windows system DLLs only
 # and whose exports are exactly the ten DM_ functions, undecorated; shipped stripped, at most 150 KiB,
 # with its debug information in dlmgr.dll.debug, named by a debug link.
-# Usage: cmake -DDLL=<path> -DOBJDUMP=<i686 objdump> -P check_dll_binary.cmake
+# Usage: cmake -DDLL=<path> -DOBJDUMP=<objdump of the target> -DARCH=x86|x64 -P check_dll_binary.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
 
-if(NOT dump MATCHES "file format pei-i386")
-  message(FATAL_ERROR "${DLL} is not a PE32 (i386) image")
+if(ARCH STREQUAL "x64")
+  set(format pei-x86-64)
+else()
+  set(format pei-i386)
+endif()
+if(NOT dump MATCHES "file format ${format}\n")
+  message(FATAL_ERROR "${DLL} is not a ${format} image")
 endif()
 if(NOT dump MATCHES "Characteristics[^\n]*\n([^\n]*\n)*[^\n]*DLL")
   message(FATAL_ERROR "${DLL} is not marked as a DLL")

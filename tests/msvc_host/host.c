@@ -1,6 +1,6 @@
 /* A host with the Microsoft ABI and no C runtime (kernel32 and dlmgr.lib
- * only), linked with /SAFESEH as new 32-bit Visual Studio projects are:
- * registers a paused task, finds it in the listing and deletes it. */
+ * only), 32-bit linked with /SAFESEH as new Visual Studio projects are, or
+ * 64-bit: registers a paused task, finds it in the listing and deletes it. */
 #include <dlmgr.h>
 
 typedef void* Handle;
