@@ -1,9 +1,9 @@
 #include "settings/settings_key.h"
 
-#include <shlwapi.h>
-
 #include <cstring>
 #include <memory>
+
+#include "settings/settings_registry.h"
 
 namespace dlmgr {
 
@@ -15,12 +15,11 @@ SettingsKey::SettingsKey(HKEY root, const char* subkey, const SettingsKey* fallb
 void SettingsKey::DeleteValue(const char* name) const noexcept {
     // A user without rights to the machine key fails here; the fallback is
     // asked all the same.
-    ::SHDeleteValueA(root_, subkey_, name);
+    DeleteSettingsValue(root_, subkey_, name);
 }
 
-// Removing a value that is not there changes nothing and costs calls (and,
-// under Wine, loads the COM libraries): only a value that exists but cannot
-// be read as asked is removed.
+// Removing a value that is not there changes nothing and costs calls: only a
+// value that exists but cannot be read as asked is removed.
 void SettingsKey::DeleteUnusable(const char* name, LONG readStatus) const noexcept {
     if (readStatus != ERROR_FILE_NOT_FOUND) DeleteValue(name);
 }
@@ -29,7 +28,7 @@ DWORD SettingsKey::GetDword(const char* name, DWORD defaultValue) const {
     DWORD type = 0;
     DWORD value = 0;
     DWORD bytes = sizeof(value);
-    const LONG status = static_cast<LONG>(::SHGetValueA(root_, subkey_, name, &type, &value, &bytes));
+    const LONG status = QuerySettingsValue(root_, subkey_, name, &type, &value, &bytes);
     if (status == ERROR_SUCCESS && type == REG_DWORD && bytes == sizeof(value)) return value;
     DeleteUnusable(name, status);
     return fallback_ ? fallback_->GetDword(name, defaultValue) : defaultValue;
@@ -41,8 +40,7 @@ LONG SettingsKey::ReadString(const char* name, char* buffer, DWORD size) const {
     std::unique_ptr<char[]> scratch(new char[size + 1]());
     DWORD type = 0;
     DWORD bytes = size;
-    const LONG status =
-        static_cast<LONG>(::SHGetValueA(root_, subkey_, name, &type, scratch.get(), &bytes));
+    const LONG status = QuerySettingsValue(root_, subkey_, name, &type, scratch.get(), &bytes);
     if (status != ERROR_SUCCESS) return status;
     if (type != REG_SZ) return ERROR_INVALID_DATA;
     scratch[bytes < size ? bytes : size] = '\0';
@@ -62,13 +60,11 @@ void SettingsKey::GetString(const char* name, char* buffer, DWORD size) const {
 }
 
 LONG SettingsKey::SetDword(const char* name, const DWORD* value) const {
-    return static_cast<LONG>(
-        ::SHSetValueA(root_, subkey_, name, REG_DWORD, value, sizeof(*value)));
+    return SetSettingsValue(root_, subkey_, name, REG_DWORD, value, sizeof(*value));
 }
 
 LONG SettingsKey::SetString(const char* name, const char* text) const {
-    return static_cast<LONG>(::SHSetValueA(root_, subkey_, name, REG_SZ, text,
-                                           static_cast<DWORD>(std::strlen(text))));
+    return SetSettingsValue(root_, subkey_, name, REG_SZ, text, static_cast<DWORD>(std::strlen(text)));
 }
 
 }  // namespace dlmgr

@@ -57,6 +57,11 @@ struct ViewTraits {
     static Type Empty() noexcept { return nullptr; }
     static void Release(Type view) noexcept { ::UnmapViewOfFile(view); }
 };
+struct RegistryKeyTraits {
+    using Type = HKEY;
+    static Type Empty() noexcept { return nullptr; }
+    static void Release(Type key) noexcept { ::RegCloseKey(key); }
+};
 struct TlsSlotTraits {
     using Type = DWORD;
     static Type Empty() noexcept { return TLS_OUT_OF_INDEXES; }
@@ -72,5 +77,6 @@ using UniqueProcess = UniqueResource<KernelHandleTraits>;
 using UniqueThread = UniqueResource<KernelHandleTraits>;
 using UniqueView = UniqueResource<ViewTraits>;
 using UniqueTlsSlot = UniqueResource<TlsSlotTraits>;
+using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
 
 }  // namespace dlmgr

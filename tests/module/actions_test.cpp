@@ -402,9 +402,9 @@ TEST_F(ActionsTest, OpeningACompletedTaskHandsItsFileToTheAssociatedProgram) {
     const std::string opener = profile / "opener.exe";
     CopyFileTo(Recorder(), opener);
     const std::string classes = "Software\\Classes";
-    SetRegistryString(HKEY_LOCAL_MACHINE, classes + "\\.dlmgrtest", nullptr, "dlmgrtest.file");
-    SetRegistryString(HKEY_LOCAL_MACHINE, classes + "\\dlmgrtest.file\\shell\\open\\command",
-                      nullptr, "\"" + opener + "\" \"%1\"");
+    SetSystemRegistryString(HKEY_LOCAL_MACHINE, classes + "\\.dlmgrtest", "dlmgrtest.file");
+    SetSystemRegistryString(HKEY_LOCAL_MACHINE, classes + "\\dlmgrtest.file\\shell\\open\\command",
+                            "\"" + opener + "\" \"%1\"");
     Task task;
     task.kind = DLMGR_KIND_TORRENT;  // opening does not depend on the kind
     task.status = DLMGR_STATUS_COMPLETED;
@@ -412,8 +412,8 @@ TEST_F(ActionsTest, OpeningACompletedTaskHandsItsFileToTheAssociatedProgram) {
     WriteWholeFile(task.filePath, "data");
     EXPECT_EQ(Act("open", task), kChildTrue);
     const auto started = Started(opener);
-    DeleteRegistryKey(HKEY_LOCAL_MACHINE, classes + "\\.dlmgrtest");
-    DeleteRegistryKey(HKEY_LOCAL_MACHINE, classes + "\\dlmgrtest.file");
+    DeleteSystemRegistryKey(HKEY_LOCAL_MACHINE, classes + "\\.dlmgrtest");
+    DeleteSystemRegistryKey(HKEY_LOCAL_MACHINE, classes + "\\dlmgrtest.file");
     ASSERT_EQ(started.size(), 1u);
     EXPECT_NE(started[0].find("finished.dlmgrtest"), std::string::npos) << started[0];
     EXPECT_EQ(ActionLog(), Expected({Format(messages::kOpenFile, task.filePath),

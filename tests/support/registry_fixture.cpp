@@ -2,25 +2,33 @@
 
 #include <shlwapi.h>
 
+#include "settings/settings_registry.h"
+
 namespace dlmgr::test {
 
 void SetRegistryString(HKEY root, const std::string& key, const char* name,
                        const std::string& text, DWORD type, bool withTerminator) {
-    ::SHSetValueA(root, key.c_str(), name, type, text.c_str(),
-                  static_cast<DWORD>(text.size() + (withTerminator ? 1 : 0)));
+    SetSettingsValue(root, key.c_str(), name, type, text.c_str(),
+                     static_cast<DWORD>(text.size() + (withTerminator ? 1 : 0)));
 }
 
 void SetRegistryDword(HKEY root, const std::string& key, const char* name, DWORD value) {
-    ::SHSetValueA(root, key.c_str(), name, REG_DWORD, &value, sizeof(value));
+    SetSettingsValue(root, key.c_str(), name, REG_DWORD, &value, sizeof(value));
 }
 
 bool RegistryValueExists(HKEY root, const std::string& key, const char* name) {
     DWORD type = 0;
     DWORD size = 0;
-    return ::SHGetValueA(root, key.c_str(), name, &type, nullptr, &size) == ERROR_SUCCESS;
+    return QuerySettingsValue(root, key.c_str(), name, &type, nullptr, &size) == ERROR_SUCCESS;
 }
 
-void DeleteRegistryKey(HKEY root, const std::string& key) { ::SHDeleteKeyA(root, key.c_str()); }
+void DeleteRegistryKey(HKEY root, const std::string& key) { DeleteSettingsKey(root, key.c_str()); }
+
+void SetSystemRegistryString(HKEY root, const std::string& key, const std::string& text) {
+    ::SHSetValueA(root, key.c_str(), nullptr, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+void DeleteSystemRegistryKey(HKEY root, const std::string& key) { ::SHDeleteKeyA(root, key.c_str()); }
 
 ScratchSettingsKey::ScratchSettingsKey()
     : path_("Software\\dlmgr-tests\\key-" + std::to_string(::GetCurrentProcessId()) + "-" +

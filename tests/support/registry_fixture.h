@@ -8,11 +8,15 @@
 
 namespace dlmgr::test {
 
+// These act on the view the module's settings use (the 32-bit one).
 void SetRegistryString(HKEY root, const std::string& key, const char* name,
                        const std::string& text, DWORD type = REG_SZ, bool withTerminator = true);
 void SetRegistryDword(HKEY root, const std::string& key, const char* name, DWORD value);
 bool RegistryValueExists(HKEY root, const std::string& key, const char* name);
 void DeleteRegistryKey(HKEY root, const std::string& key);
+// A key of the system's, such as a file association, in this process's own view.
+void SetSystemRegistryString(HKEY root, const std::string& key, const std::string& text);
+void DeleteSystemRegistryKey(HKEY root, const std::string& key);
 
 // A key path unique to this process, removed from both hives when done.
 class ScratchSettingsKey {

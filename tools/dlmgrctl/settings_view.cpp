@@ -1,10 +1,9 @@
 #include "tools/dlmgrctl/settings_view.h"
 
-#include <shlwapi.h>
-
 #include <cstdlib>
 
 #include "settings/settings_names.h"
+#include "settings/settings_registry.h"
 #include "tools/dlmgrctl/options.h"
 
 namespace dlmgrctl {
@@ -19,8 +18,7 @@ bool ReadOne(HKEY root, const SettingSpec& spec, std::string& text, std::vector<
     char data[4096];
     DWORD type = 0;
     DWORD bytes = sizeof(data);
-    const LONG status = static_cast<LONG>(
-        ::SHGetValueA(root, dlmgr::kSettingsKeyPath, spec.name, &type, data, &bytes));
+    const LONG status = dlmgr::QuerySettingsValue(root, dlmgr::kSettingsKeyPath, spec.name, &type, data, &bytes);
     if (status == ERROR_FILE_NOT_FOUND) return false;
     const std::string where = RootName(root);
     if (status != ERROR_SUCCESS) {
@@ -102,20 +100,20 @@ LONG WriteSetting(const SettingSpec& spec, bool machine, const std::string& valu
             throw UsageError(std::string(spec.shownName) + " takes a 32-bit whole number, not " + value);
         }
         const DWORD bits = static_cast<DWORD>(number);
-        return static_cast<LONG>(::SHSetValueA(root, dlmgr::kSettingsKeyPath, spec.name, REG_DWORD,
-                                               &bits, sizeof(bits)));
+        return dlmgr::SetSettingsValue(root, dlmgr::kSettingsKeyPath, spec.name, REG_DWORD, &bits,
+                                       sizeof(bits));
     }
     if (value.size() + 1 > spec.limit) {
         throw UsageError(std::string(spec.shownName) + " takes at most " +
                          std::to_string(spec.limit - 1) + " characters");
     }
-    return static_cast<LONG>(::SHSetValueA(root, dlmgr::kSettingsKeyPath, spec.name, REG_SZ,
-                                           value.c_str(), static_cast<DWORD>(value.size() + 1)));
+    return dlmgr::SetSettingsValue(root, dlmgr::kSettingsKeyPath, spec.name, REG_SZ, value.c_str(),
+                                   static_cast<DWORD>(value.size() + 1));
 }
 
 LONG RemoveSetting(const SettingSpec& spec, bool machine) {
     const HKEY root = machine || spec.machineOnly ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-    return static_cast<LONG>(::SHDeleteValueA(root, dlmgr::kSettingsKeyPath, spec.name));
+    return dlmgr::DeleteSettingsValue(root, dlmgr::kSettingsKeyPath, spec.name);
 }
 
 const char* SourceName(SettingSource source) {
