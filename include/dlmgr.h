@@ -4,6 +4,10 @@
  *
  * C89, C99 and C++ compatible. All functions use the cdecl convention and
  * return a one-byte boolean (1 true, 0 false) unless stated otherwise.
+ *
+ * The same header serves 32- and 64-bit hosts: the record has no pointer or
+ * pointer-sized field, so it is the same 1,112 bytes in both, and hosts of
+ * both sizes share one task table through their own build of the DLL.
  */
 #ifndef DLMGR_H
 #define DLMGR_H

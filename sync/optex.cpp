@@ -606,6 +606,9 @@ void Optex::ReopenEvent(HANDLE failed) noexcept {
     if (!hold || wakeEvent_ != failed || reopened_) return;
     reopened_.reset(::CreateEventA(nullptr, FALSE, FALSE, eventName_));
     if (!reopened_) return;
+    // The one pointer-sized exchange: on this process's own handle, never on
+    // a shared field (those are 32-bit in both builds).
+    static_assert(sizeof(wakeEvent_) == sizeof(PVOID));
     ::InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&wakeEvent_), reopened_.get());
     event_.release();
 }

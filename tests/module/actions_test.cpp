@@ -380,6 +380,62 @@ TEST_F(ActionsTest, DeletingACompletedTaskKeepsItsFile) {
     EXPECT_TRUE(NothingStarted(engine));
 }
 
+// A paused torrent task named "t" with id byte id.
+TaskRecord TorrentRecord(unsigned char id) {
+    TaskRecord record = MakeTaskRecord(id, DLMGR_STATUS_PAUSED, DLMGR_KIND_TORRENT);
+    std::strcpy(record.torrentName, "t");
+    return record;
+}
+
+// A host's steps, from the arguments: "register ID" (TorrentRecord), "resume
+// ID", "delete ID", "keep NAME" (signals NAME-ready, then waits for
+// NAME-release). Exits kChildTrue or kChildFalse with the last action's result.
+DLMGR_CHILD_SCENARIO(HostSteps) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    DlmgrBool result = 1;
+    for (size_t i = 0; i + 1 < args.size(); i += 2) {
+        const std::string& step = args[i];
+        if (step == "keep") {
+            NamedEvent(args[i + 1] + "-ready").Signal();
+            EXPECT_TRUE(NamedEvent(args[i + 1] + "-release").WaitFor());
+            continue;
+        }
+        const TaskRecord record = TorrentRecord(static_cast<unsigned char>(std::stoi(args[i + 1])));
+        if (step == "register") result = lib.SetTaskInfo(&record);
+        if (step == "resume") result = lib.ResumeTask(&record.id);
+        if (step == "delete") result = lib.DeleteTask(&record.id);
+    }
+    ::ExitProcess(testing::UnitTest::GetInstance()->ad_hoc_test_result().Failed()
+                      ? 1
+                      : (result ? kChildTrue : kChildFalse));
+}
+
+// Hosts of both pointer sizes register, list and act on one table with one
+// set of settings (the installation folder comes from the machine key).
+TEST_F(ActionsTest, HostsOfBothPointerSizesShareTheTasksAndTheSettings) {
+    DLMGR_REQUIRE_OTHER_BUILD();
+    const std::string name = UniqueName("both-sizes");
+    ChildProcess keeper = StartOther("HostSteps", {"register", "96", "keep", name});
+    ASSERT_TRUE(NamedEvent(name + "-ready").WaitFor());
+    const TaskRecord expected = TorrentRecord(96);
+    const auto store = Store();
+    ASSERT_EQ(store->header.taskCount, 1u);
+    EXPECT_EQ(std::memcmp(&store->records[0], &expected, sizeof(expected)), 0)
+        << "the other build's record differs from this build's";
+    EXPECT_EQ(Run("ExpectTasks", {"1"}), 0);
+
+    const std::string command = "\"" + installFolder + "\\Torrents\\t.torrent\"";
+    EXPECT_EQ(RunOther("HostSteps", {"resume", "96"}), kChildTrue);
+    EXPECT_EQ(Started(client), Lines({client + " " + command}));
+    EXPECT_EQ(Run("HostSteps", {"delete", "96"}), kChildTrue);
+    WaitUntil([&] { return Started(client).size() == 2; });
+    EXPECT_EQ(Started(client), Lines({client + " " + command, client + " -delete " + command}));
+    EXPECT_EQ(RunOther("ExpectTasks", {"0"}), 0);
+    NamedEvent(name + "-release").Signal();
+    EXPECT_EQ(keeper.Wait(), kChildTrue);
+}
+
 TEST_F(ActionsTest, DeletingAPausedTorrentTaskStartsTheClientsDeleteCommand) {
     Task task;
     task.kind = DLMGR_KIND_TORRENT;

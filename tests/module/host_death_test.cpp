@@ -22,32 +22,49 @@ DLMGR_CHILD_SCENARIO(CountAndHang) {
     ::Sleep(kChildTimeoutMs);
 }
 
-TEST_F(ModuleTest, HostKilledBetweenCountAndCopyStopsNeitherOtherHostsNorNewLoads) {
-    constexpr DWORD kCapMs = 5000;
-    const std::string name = UniqueName("killed-lister");
-    ChildProcess keeper = Start("HoldStore", {name + "-keeper"});  // keeps the table mapped
-    ASSERT_TRUE(NamedEvent(name + "-keeper-loaded").WaitFor());
-    ChildProcess other = Start("SetOneTask", {name});
-    ASSERT_TRUE(NamedEvent(name + "-loaded").WaitFor());
-    ChildProcess lister = Start("CountAndHang", {name});
-    ASSERT_TRUE(NamedEvent(name + "-counted").WaitFor());
+class HostDeath : public ModuleTest {
+protected:
+    // A host killed between its count and its copy: a host waiting to
+    // register takes the store over within seconds, and a new load succeeds.
+    void ExpectKilledListerTakenOver(bool listerOfTheOtherBuild) {
+        constexpr DWORD kCapMs = 5000;
+        const std::string name = UniqueName("killed-lister");
+        ChildProcess keeper = Start("HoldStore", {name + "-keeper"});  // keeps the table mapped
+        ASSERT_TRUE(NamedEvent(name + "-keeper-loaded").WaitFor());
+        ChildProcess other = Start("SetOneTask", {name});
+        ASSERT_TRUE(NamedEvent(name + "-loaded").WaitFor());
+        ChildProcess lister = listerOfTheOtherBuild ? StartOther("CountAndHang", {name})
+                                                    : Start("CountAndHang", {name});
+        ASSERT_TRUE(NamedEvent(name + "-counted").WaitFor());
 
-    ::TerminateProcess(lister.handle(), 1);
-    ::WaitForSingleObject(lister.handle(), kSignalTimeoutMs);
-    ChildProcess newcomer = Start("Load");
-    NamedEvent(name + "-go").Signal();
-    EXPECT_TRUE(NamedEvent(name + "-after-set").WaitFor(kCapMs)) << "another host's export";
-    EXPECT_EQ(newcomer.Wait(kCapMs), 0) << "a new load";
-    EXPECT_EQ(other.Wait(), 0);
-    EXPECT_EQ(Run("ExpectTasks", {"2"}), 0);
-    NamedEvent(name + "-keeper-release").Signal();
-    EXPECT_EQ(keeper.Wait(), 0);
+        ::TerminateProcess(lister.handle(), 1);
+        ::WaitForSingleObject(lister.handle(), kSignalTimeoutMs);
+        ChildProcess newcomer = Start("Load");
+        NamedEvent(name + "-go").Signal();
+        EXPECT_TRUE(NamedEvent(name + "-after-set").WaitFor(kCapMs)) << "another host's export";
+        EXPECT_EQ(newcomer.Wait(kCapMs), 0) << "a new load";
+        EXPECT_EQ(other.Wait(), 0);
+        EXPECT_EQ(Run("ExpectTasks", {"2"}), 0);
+        NamedEvent(name + "-keeper-release").Signal();
+        EXPECT_EQ(keeper.Wait(), 0);
 
-    char expected[128];
-    std::snprintf(expected, sizeof(expected), messages::kStoreLockTakenOver,
-                  ::GetProcessId(lister.handle()), ::GetThreadId(lister.mainThread()));
-    EXPECT_EQ(ReadLogMessages(DefaultLog()), std::vector<std::string>({expected}))
-        << "one level-8 line for the one takeover";
+        char expected[128];
+        std::snprintf(expected, sizeof(expected), messages::kStoreLockTakenOver,
+                      ::GetProcessId(lister.handle()), ::GetThreadId(lister.mainThread()));
+        EXPECT_EQ(ReadLogMessages(DefaultLog()), std::vector<std::string>({expected}))
+            << "one level-8 line for the one takeover";
+    }
+};
+
+TEST_F(HostDeath, HostKilledBetweenCountAndCopyStopsNeitherOtherHostsNorNewLoads) {
+    ExpectKilledListerTakenOver(false);
+}
+
+// Run from each build, this covers both directions: a 32-bit host takes over
+// from a 64-bit one and the reverse.
+TEST_F(HostDeath, HostOfTheOtherPointerSizeKilledHoldingTheStoreIsTakenOver) {
+    DLMGR_REQUIRE_OTHER_BUILD();
+    ExpectKilledListerTakenOver(true);
 }
 
 LONG WINAPI DieOfTheFault(EXCEPTION_POINTERS* exception) {

@@ -112,25 +112,40 @@ DLMGR_CHILD_SCENARIO(SetOneTask) {
     NamedEvent(args.at(0) + "-after-set").Signal();
 }
 
-TEST_F(ModuleTest, RegistrationInAnotherProcessWaitsWhileAListIsBeingCopied) {
-    const std::string name = UniqueName("listing");
-    NamedEvent counted(name + "-counted"), copy(name + "-copy"), copied(name + "-copied"),
-        finish(name + "-finish"), loaded(name + "-loaded"), go(name + "-go"),
-        beforeSet(name + "-before-set"), afterSet(name + "-after-set");
-    // Loading waits for the store too, so the setter loads before the count.
-    ChildProcess setter = Start("SetOneTask", {name});
-    ASSERT_TRUE(loaded.WaitFor());
-    ChildProcess lister = Start("CountThenWait", {name});
-    ASSERT_TRUE(counted.WaitFor());
-    go.Signal();
-    ASSERT_TRUE(beforeSet.WaitFor());
-    EXPECT_FALSE(afterSet.WaitFor(kQuietPeriodMs)) << "registered while a listing held the store";
-    copy.Signal();
-    ASSERT_TRUE(copied.WaitFor());
-    EXPECT_TRUE(afterSet.WaitFor());
-    EXPECT_EQ(setter.Wait(), 0);
-    finish.Signal();
-    EXPECT_EQ(lister.Wait(), 0);
+class ListingContention : public ModuleTest {
+protected:
+    // A registration waits while another process copies a listing, and is
+    // served after it.
+    void ExpectRegistrationWaitsForListing(bool listerOfTheOtherBuild) {
+        const std::string name = UniqueName("listing");
+        NamedEvent counted(name + "-counted"), copy(name + "-copy"), copied(name + "-copied"),
+            finish(name + "-finish"), loaded(name + "-loaded"), go(name + "-go"),
+            beforeSet(name + "-before-set"), afterSet(name + "-after-set");
+        // Loading waits for the store too, so the setter loads before the count.
+        ChildProcess setter = Start("SetOneTask", {name});
+        ASSERT_TRUE(loaded.WaitFor());
+        ChildProcess lister = listerOfTheOtherBuild ? StartOther("CountThenWait", {name})
+                                                    : Start("CountThenWait", {name});
+        ASSERT_TRUE(counted.WaitFor());
+        go.Signal();
+        ASSERT_TRUE(beforeSet.WaitFor());
+        EXPECT_FALSE(afterSet.WaitFor(kQuietPeriodMs)) << "registered while a listing held the store";
+        copy.Signal();
+        ASSERT_TRUE(copied.WaitFor());
+        EXPECT_TRUE(afterSet.WaitFor());
+        EXPECT_EQ(setter.Wait(), 0);
+        finish.Signal();
+        EXPECT_EQ(lister.Wait(), 0);
+    }
+};
+
+TEST_F(ListingContention, RegistrationInAnotherProcessWaitsWhileAListIsBeingCopied) {
+    ExpectRegistrationWaitsForListing(false);
+}
+
+TEST_F(ListingContention, RegistrationWaitsForAListingOfTheOtherPointerSizesBuild) {
+    DLMGR_REQUIRE_OTHER_BUILD();
+    ExpectRegistrationWaitsForListing(true);
 }
 
 }  // namespace

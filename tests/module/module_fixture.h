@@ -34,6 +34,13 @@ protected:
     ChildProcess Start(const std::string& scenario, const ChildArgs& args = {}) {
         return ChildProcess::Start(scenario, args, ChildEnvironment());
     }
+    // In the other pointer size's build (DLMGR_REQUIRE_OTHER_BUILD first).
+    int RunOther(const std::string& scenario, const ChildArgs& args = {}) {
+        return StartOther(scenario, args).Wait();
+    }
+    ChildProcess StartOther(const std::string& scenario, const ChildArgs& args = {}) {
+        return ChildProcess::StartIn(OtherBuildProgram(), scenario, args, ChildEnvironment());
+    }
 
     std::string DataFolder() const { return profile / "Application Data\\p4p"; }
     std::string DataFile() const { return DataFolder() + "\\dlmgr.dat"; }

@@ -80,9 +80,14 @@ ChildProcess::~ChildProcess() {
 
 ChildProcess ChildProcess::Start(const std::string& scenario, const ChildArgs& args,
                                  const Environment& environment) {
+    return StartIn(OwnPath(), scenario, args, environment);
+}
+
+ChildProcess ChildProcess::StartIn(const std::string& program, const std::string& scenario,
+                                   const ChildArgs& args, const Environment& environment) {
     ChildArgs fullArgs = {kChildFlag, scenario};
     fullArgs.insert(fullArgs.end(), args.begin(), args.end());
-    std::vector<char> mutableLine = CommandLine(OwnPath(), fullArgs);
+    std::vector<char> mutableLine = CommandLine(program, fullArgs);
     std::vector<char> envBlock = BuildEnvironmentBlock(environment);
 
     STARTUPINFOA startup = {};
@@ -109,6 +114,25 @@ int ChildProcess::Wait(DWORD timeoutMs) {
     ::GetExitCodeProcess(process_.get(), &code);
     process_.reset();
     return static_cast<int>(code);
+}
+
+std::string OtherBuildProgram() {
+#ifdef DLMGR_OTHER_BUILD_BIN
+    const std::string own = OwnPath();
+    const size_t slash = own.find_last_of('\\');
+    std::string path = own.substr(0, slash + 1) + DLMGR_OTHER_BUILD_BIN + own.substr(slash);
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    char full[MAX_PATH];
+    const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof(full), full, nullptr);
+    return length > 0 && length < sizeof(full) ? std::string(full, length) : path;
+#else
+    return {};
+#endif
+}
+
+bool OtherBuildProgramExists() {
+    const std::string program = OtherBuildProgram();
+    return !program.empty() && ::GetFileAttributesA(program.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 int RunChild(const std::string& scenario, const ChildArgs& args, const Environment& environment,

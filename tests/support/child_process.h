@@ -41,6 +41,10 @@ public:
 
     static ChildProcess Start(const std::string& scenario, const ChildArgs& args = {},
                               const Environment& environment = {});
+    // The scenario run by another build of this test program (the other
+    // pointer size's, see OtherBuildProgram).
+    static ChildProcess StartIn(const std::string& program, const std::string& scenario,
+                                const ChildArgs& args = {}, const Environment& environment = {});
 
     bool started() const { return process_.valid(); }
     HANDLE handle() const { return process_.get(); }
@@ -66,6 +70,19 @@ struct ProgramResult {
 // Runs another program with its output captured.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const Environment& environment = {}, DWORD timeoutMs = kChildTimeoutMs);
+
+// This test program as built for the other pointer size, configured beside
+// this build; empty when this build was configured alone.
+std::string OtherBuildProgram();
+bool OtherBuildProgramExists();
+
+// Opens a test that runs children of the other build: skipped when this
+// build was configured alone, failed when the other build is missing.
+#define DLMGR_REQUIRE_OTHER_BUILD()                                                         \
+    if (::dlmgr::test::OtherBuildProgram().empty())                                         \
+        GTEST_SKIP() << "configured without the other pointer size's build";               \
+    ASSERT_TRUE(::dlmgr::test::OtherBuildProgramExists())                                  \
+        << ::dlmgr::test::OtherBuildProgram() << " is missing: build both presets"
 
 // Called by main: runs the scenario named on the command line, if any, and
 // sets exitCode. False when this process is not a child.

@@ -253,6 +253,31 @@ TEST_F(DlmgrctlTest, LockNamesTheHolderItsWaitersAndTakeoversFromDeadHolders) {
 
 // Registers task 7 and keeps changing its status every 50 ms until
 // "<name>" is signalled, so a watcher started at any moment sees changes.
+// dlmgrctl reads the table and the lock that hosts of the other pointer size
+// keep; run from each build, both ways round.
+TEST_F(DlmgrctlTest, ReadsTheTableAndTheLockOfTheOtherPointerSizesHosts) {
+    DLMGR_REQUIRE_OTHER_BUILD();
+    holder = StartOther("HoldStore", {holdName, "2", "7"});
+    ASSERT_TRUE(NamedEvent(holdName + "-loaded").WaitFor());
+    const auto inspected = Ctl({"inspect"});
+    EXPECT_EQ(inspected.exitCode, 0) << inspected.output;
+    EXPECT_TRUE(Contains(inspected, "task count 2")) << inspected.output;
+    EXPECT_TRUE(Contains(inspected, "file97.bin")) << inspected.output;
+
+    const std::string listName = UniqueName("ctl-list");
+    ChildProcess lister = StartOther("HoldListing", {listName});
+    ASSERT_TRUE(NamedEvent(listName + "-loaded").WaitFor());
+    const std::string pid = std::to_string(::GetProcessId(lister.handle()));
+    const std::string tid = std::to_string(::GetThreadId(lister.mainThread()));
+    const auto held = Ctl({"lock", "--json"});
+    EXPECT_TRUE(Contains(held, "\"held\":true,\"ownerThreadId\":" + tid + ",\"ownerProcessId\":" +
+                                   pid)) << held.output;
+    EXPECT_TRUE(Contains(held, "\"usersWithoutRecords\":0}")) << "hosts of both sizes keep records: "
+                                                               << held.output;
+    NamedEvent(listName + "-release").Signal();
+    EXPECT_EQ(lister.Wait(), 0);
+}
+
 DLMGR_CHILD_SCENARIO(KeepChangingATask) {
     DlmgrLibrary lib;
     ASSERT_TRUE(lib.loaded());

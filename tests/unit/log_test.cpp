@@ -183,16 +183,18 @@ DLMGR_CHILD_SCENARIO(LogWriteLines) {
     DestroyLogSink();
 }
 
-TEST(LogSinks, TwoProcessesWritingAtOnceProduceWholeLines) {
+// Two processes, one from each program, write 2000 lines each at once: every
+// line must come out whole, each writer's in order.
+void ExpectWholeLinesFromTwoWriters(const std::string& programA, const std::string& programB) {
     test::TempFolder folder;
     const std::string path = folder / "shared.log";
     const std::string startName = test::UniqueName("log-start");
     test::NamedEvent start(startName);
     constexpr int kLines = 2000;
-    test::ChildProcess a = test::ChildProcess::Start(
-        "LogWriteLines", {path, "A", startName, std::to_string(kLines)});
-    test::ChildProcess b = test::ChildProcess::Start(
-        "LogWriteLines", {path, "B", startName, std::to_string(kLines)});
+    test::ChildProcess a = test::ChildProcess::StartIn(
+        programA, "LogWriteLines", {path, "A", startName, std::to_string(kLines)});
+    test::ChildProcess b = test::ChildProcess::StartIn(
+        programB, "LogWriteLines", {path, "B", startName, std::to_string(kLines)});
     start.Signal();
     ASSERT_EQ(a.Wait(), 0);
     ASSERT_EQ(b.Wait(), 0);
@@ -210,6 +212,17 @@ TEST(LogSinks, TwoProcessesWritingAtOnceProduceWholeLines) {
     }
     EXPECT_EQ(next[0], kLines);
     EXPECT_EQ(next[1], kLines);
+}
+
+TEST(LogSinks, TwoProcessesWritingAtOnceProduceWholeLines) {
+    const std::string self = test::ExecutableFolder() + "\\unit_tests.exe";
+    ExpectWholeLinesFromTwoWriters(self, self);
+}
+
+TEST(LogSinks, ProcessesOfBothPointerSizesWritingAtOnceProduceWholeLines) {
+    DLMGR_REQUIRE_OTHER_BUILD();
+    ExpectWholeLinesFromTwoWriters(test::ExecutableFolder() + "\\unit_tests.exe",
+                                   test::OtherBuildProgram());
 }
 
 }  // namespace
