@@ -113,6 +113,8 @@ TEST_F(DlmgrctlTest, CommandLineFollowsTheUsualConventions) {
     const auto version = Ctl({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.output.rfind("dlmgrctl ", 0), 0u) << version.output;
+    EXPECT_NE(version.output.find(sizeof(void*) == 8 ? "(64-bit)" : "(32-bit)"), std::string::npos)
+        << version.output;
     for (const auto& args : std::vector<std::vector<std::string>>{{"-h"}, {"set", "--help"},
                                                                  {"help", "set"}}) {
         const auto help = Ctl(args);

@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
         return kExitDone;
     }
     if (args[0] == "--version") {
-        std::printf("dlmgrctl %s\n", DLMGR_VERSION);
+        // Which build answers matters when both are installed.
+        std::printf("dlmgrctl %s (%d-bit)\n", DLMGR_VERSION, static_cast<int>(sizeof(void*) * 8));
         return kExitDone;
     }
     const std::string command = args[0];
