@@ -276,6 +276,7 @@ TEST_F(DlmgrctlTest, ReadsTheTableAndTheLockOfTheOtherPointerSizesHosts) {
                                    pid)) << held.output;
     EXPECT_TRUE(Contains(held, "\"usersWithoutRecords\":0}")) << "hosts of both sizes keep records: "
                                                                << held.output;
+    EXPECT_TRUE(Contains(Ctl({"lock"}), "module_tests.exe for ")) << "the other size's program";
     NamedEvent(listName + "-release").Signal();
     EXPECT_EQ(lister.Wait(), 0);
 }
