@@ -72,10 +72,11 @@ protected:
                            task.filePath, task.torrentName, task.source});
     }
 
-    // The command lines a recorder copy received, waiting for the first one.
+    // The command lines a recorder copy received, waiting for the first one
+    // (the recorder makes its file before it writes the line).
     static std::vector<std::string> Started(const std::string& program) {
         const std::string path = program + ".log";
-        WaitUntil([&] { return FileExists(path); });
+        WaitUntil([&] { return FileExists(path) && !ReadLogLines(path).empty(); });
         std::vector<std::string> lines;
         for (const auto& line : ReadLogLines(path)) lines.push_back(line.stamp + line.message);
         return lines;

@@ -130,9 +130,11 @@ std::string OtherBuildProgram() {
 #endif
 }
 
-bool OtherBuildProgramExists() {
+bool OtherBuildProgramIsOfTheOtherSize() {
     const std::string program = OtherBuildProgram();
-    return !program.empty() && ::GetFileAttributesA(program.c_str()) != INVALID_FILE_ATTRIBUTES;
+    DWORD type = 0;
+    if (program.empty() || !::GetBinaryTypeA(program.c_str(), &type)) return false;
+    return type == (sizeof(void*) == 4 ? SCS_64BIT_BINARY : SCS_32BIT_BINARY);
 }
 
 int RunChild(const std::string& scenario, const ChildArgs& args, const Environment& environment,

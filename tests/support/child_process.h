@@ -74,15 +74,17 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 // This test program as built for the other pointer size, configured beside
 // this build; empty when this build was configured alone.
 std::string OtherBuildProgram();
-bool OtherBuildProgramExists();
+// True when it is there and of the other pointer size: tests that share the
+// table across sizes must never pass with two programs of one size.
+bool OtherBuildProgramIsOfTheOtherSize();
 
 // Opens a test that runs children of the other build: skipped when this
 // build was configured alone, failed when the other build is missing.
 #define DLMGR_REQUIRE_OTHER_BUILD()                                                         \
     if (::dlmgr::test::OtherBuildProgram().empty())                                         \
         GTEST_SKIP() << "configured without the other pointer size's build";               \
-    ASSERT_TRUE(::dlmgr::test::OtherBuildProgramExists())                                  \
-        << ::dlmgr::test::OtherBuildProgram() << " is missing: build both presets"
+    ASSERT_TRUE(::dlmgr::test::OtherBuildProgramIsOfTheOtherSize())                        \
+        << ::dlmgr::test::OtherBuildProgram() << " is missing or of this size: build both presets"
 
 // Called by main: runs the scenario named on the command line, if any, and
 // sets exitCode. False when this process is not a child.

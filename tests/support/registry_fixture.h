@@ -14,11 +14,15 @@ void SetRegistryString(HKEY root, const std::string& key, const char* name,
 void SetRegistryDword(HKEY root, const std::string& key, const char* name, DWORD value);
 bool RegistryValueExists(HKEY root, const std::string& key, const char* name);
 void DeleteRegistryKey(HKEY root, const std::string& key);
+// A value in the registry's 64-bit view, which the settings must not read.
+void SetRegistryStringIn64BitView(HKEY root, const std::string& key, const char* name,
+                                  const std::string& text);
 // A key of the system's, such as a file association, in this process's own view.
 void SetSystemRegistryString(HKEY root, const std::string& key, const std::string& text);
 void DeleteSystemRegistryKey(HKEY root, const std::string& key);
 
-// A key path unique to this process, removed from both hives when done.
+// A key path unique to this process, removed from both hives (and both views
+// of the machine's) when done.
 class ScratchSettingsKey {
 public:
     ScratchSettingsKey();

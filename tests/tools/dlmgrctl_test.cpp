@@ -253,8 +253,6 @@ TEST_F(DlmgrctlTest, LockNamesTheHolderItsWaitersAndTakeoversFromDeadHolders) {
     EXPECT_TRUE(Contains(after, "\"takeovers\":1,")) << after.output;
 }
 
-// Registers task 7 and keeps changing its status every 50 ms until
-// "<name>" is signalled, so a watcher started at any moment sees changes.
 // dlmgrctl reads the table and the lock that hosts of the other pointer size
 // keep; run from each build, both ways round.
 TEST_F(DlmgrctlTest, ReadsTheTableAndTheLockOfTheOtherPointerSizesHosts) {
@@ -281,6 +279,8 @@ TEST_F(DlmgrctlTest, ReadsTheTableAndTheLockOfTheOtherPointerSizesHosts) {
     EXPECT_EQ(lister.Wait(), 0);
 }
 
+// Registers task 7 and keeps changing its status every 50 ms until
+// "<name>" is signalled, so a watcher started at any moment sees changes.
 DLMGR_CHILD_SCENARIO(KeepChangingATask) {
     DlmgrLibrary lib;
     ASSERT_TRUE(lib.loaded());

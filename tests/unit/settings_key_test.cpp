@@ -29,6 +29,20 @@ protected:
     }
 };
 
+// Hosts of both sizes follow one set of settings: the machine key is read in
+// the registry's 32-bit view, where 32-bit installers write it. The tests'
+// prefix is 64-bit, so the views differ for both builds.
+TEST_F(SettingsKeyTest, MachineKeyIsReadInThe32BitViewOnly) {
+    test::SetRegistryStringIn64BitView(HKEY_LOCAL_MACHINE, scratch.path(), "DLEngine", "view64.exe");
+    EXPECT_EQ(ReadString("DLEngine", 511), "");
+    SetRegistryString(HKEY_LOCAL_MACHINE, scratch.path(), "DLEngine", "view32.exe");
+    EXPECT_EQ(ReadString("DLEngine", 511), "view32.exe");
+    SetRegistryString(HKEY_CURRENT_USER, scratch.path(), "DLEngine", "%SystemRoot%\\e.exe", REG_EXPAND_SZ);
+    const std::string expanded = ReadString("DLEngine", 511);
+    EXPECT_EQ(expanded.find('%'), std::string::npos) << "read expanded: " << expanded;
+    EXPECT_NE(expanded.find("\\e.exe"), std::string::npos) << expanded;
+}
+
 TEST_F(SettingsKeyTest, UserValueWinsOverMachineValue) {
     SetRegistryDword(HKEY_CURRENT_USER, scratch.path(), "MaxTaskCount", 7);
     SetRegistryDword(HKEY_LOCAL_MACHINE, scratch.path(), "MaxTaskCount", 9);
