@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sync/optex_census.h"
+#include "win/current_thread_id.h"
 #include "win/mutex_hold.h"
 #include "win/tick_count.h"
 #include "win/tls_value.h"
@@ -362,7 +363,7 @@ DLMGR_FAST_PATH Optex::Attempt Optex::TryEnterAs(LONG threadId, OptexThreadSlot*
 bool Optex::TryEnter() noexcept {
     if (shared_ == nullptr) return false;
     OptexThreadSlot* slot = SlotForEnter();
-    switch (TryEnterAs(static_cast<LONG>(::GetCurrentThreadId()), slot)) {
+    switch (TryEnterAs(static_cast<LONG>(CurrentThreadId()), slot)) {
         case Attempt::kOwned:
             if (slot == nullptr) CountLevelWithoutRecord(true);
             return true;
@@ -381,7 +382,7 @@ bool Optex::TryEnter() noexcept {
 
 LockResult Optex::Enter() noexcept {
     if (shared_ == nullptr) return LockResult::kUnusable;
-    const auto threadId = static_cast<LONG>(::GetCurrentThreadId());
+    const auto threadId = static_cast<LONG>(CurrentThreadId());
     OptexThreadSlot* slot = SlotForEnter();
     const Attempt attempt = TryEnterAs(threadId, slot);
     if (attempt == Attempt::kOwned) {
@@ -627,7 +628,7 @@ void Optex::Leave() noexcept {
         return;
     }
     if (slot && shared_->lockCount > 1 && NeedsSettling(slot)) {
-        SettleWhileOwning(static_cast<LONG>(::GetCurrentThreadId()), slot);
+        SettleWhileOwning(static_cast<LONG>(CurrentThreadId()), slot);
     }
     // Window: Releasing tells a recoverer that our level is 1 while the owner
     // field names us, then 0 or 1 until the decrement; Signalling, that it is
