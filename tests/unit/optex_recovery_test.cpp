@@ -67,11 +67,17 @@ void KillAndReap(ChildProcess& child) {
     ::WaitForSingleObject(child.handle(), test::kSignalTimeoutMs);
 }
 
-TEST(OptexRecovery, HolderKilledIsTakenOverOnceAndTheTakerIsTold) {
+// A child of this test program, or of its build of the other pointer size.
+ChildProcess StartChild(bool ofTheOtherSize, const std::string& scenario, const test::ChildArgs& args) {
+    return ofTheOtherSize ? ChildProcess::StartIn(test::OtherBuildProgram(), scenario, args)
+                          : ChildProcess::Start(scenario, args);
+}
+
+void ExpectKilledHolderTakenOverOnce(bool holderOfTheOtherSize) {
     const std::string name = UniqueName("optex-killed-holder");
     Optex lock;
     ASSERT_TRUE(InitLock(lock, name));
-    ChildProcess holder = ChildProcess::Start("OptexHoldUntilKilled", {name, name});
+    ChildProcess holder = StartChild(holderOfTheOtherSize, "OptexHoldUntilKilled", {name, name});
     ASSERT_TRUE(NamedEvent(name + "-in").WaitFor());
     ChildProcess waiter = ChildProcess::Start("OptexEnterOnce", {name});
     ASSERT_TRUE(test::WaitUntil([&] { return LockCount(lock) == 2; }));
@@ -84,6 +90,10 @@ TEST(OptexRecovery, HolderKilledIsTakenOverOnceAndTheTakerIsTold) {
     lock.Leave();
 }
 
+TEST(OptexRecovery, HolderKilledIsTakenOverOnceAndTheTakerIsTold) {
+    ExpectKilledHolderTakenOverOnce(false);
+}
+
 DLMGR_CHILD_SCENARIO(OptexWaitUntilKilled) {
     Optex lock;
     ASSERT_TRUE(InitLock(lock, args.at(0)));
@@ -91,12 +101,12 @@ DLMGR_CHILD_SCENARIO(OptexWaitUntilKilled) {
     ADD_FAILURE() << "got a lock held by a live parent";
 }
 
-TEST(OptexRecovery, WaiterKilledLeavesNoLevelSoTheFreeLockReadsZeroAgain) {
+void ExpectKilledWaiterLeavesNoLevel(bool waiterOfTheOtherSize) {
     const std::string name = UniqueName("optex-killed-waiter");
     Optex lock;
     ASSERT_TRUE(InitLock(lock, name));
     ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
-    ChildProcess waiter = ChildProcess::Start("OptexWaitUntilKilled", {name});
+    ChildProcess waiter = StartChild(waiterOfTheOtherSize, "OptexWaitUntilKilled", {name});
     LockBlocks blocks(name);
     ASSERT_TRUE(test::WaitUntil([&] {
         return blocks.FindRecord(::GetProcessId(waiter.handle()), kSlotWaiting) >= 0;
@@ -118,6 +128,19 @@ TEST(OptexRecovery, WaiterKilledLeavesNoLevelSoTheFreeLockReadsZeroAgain) {
     EXPECT_EQ(LockCount(lock), 1);
     lock.Leave();
     EXPECT_EQ(lock.Side()->takeovers, 0) << "the owner was alive throughout";
+}
+
+TEST(OptexRecovery, WaiterKilledLeavesNoLevelSoTheFreeLockReadsZeroAgain) {
+    ExpectKilledWaiterLeavesNoLevel(false);
+}
+
+// The thread records of both builds are one format: run from each build,
+// these cover a 64-bit holder or waiter dying beside 32-bit survivors and
+// the reverse.
+TEST(OptexRecovery, HolderOrWaiterOfTheOtherPointerSizeKilledIsRecovered) {
+    DLMGR_REQUIRE_OTHER_BUILD();
+    ExpectKilledHolderTakenOverOnce(true);
+    ExpectKilledWaiterLeavesNoLevel(true);
 }
 
 struct HoldForever {
