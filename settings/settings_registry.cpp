@@ -8,9 +8,10 @@ namespace dlmgr {
 
 namespace {
 
-LONG OpenKey(HKEY root, const char* subkey, REGSAM access, UniqueRegistryKey& key) noexcept {
+LONG OpenKey(HKEY root, const char* subkey, REGSAM access, UniqueRegistryKey& key,
+             REGSAM view = kSettingsView) noexcept {
     HKEY opened = nullptr;
-    const LONG status = ::RegOpenKeyExA(root, subkey, 0, access | kSettingsView, &opened);
+    const LONG status = ::RegOpenKeyExA(root, subkey, 0, access | view, &opened);
     if (status == ERROR_SUCCESS) key.reset(opened);
     return status;
 }
@@ -26,10 +27,10 @@ LONG QuerySettingsValue(HKEY root, const char* subkey, const char* name, DWORD* 
 }
 
 LONG SetSettingsValue(HKEY root, const char* subkey, const char* name, DWORD type,
-                      const void* data, DWORD bytes) noexcept {
+                      const void* data, DWORD bytes, REGSAM view) noexcept {
     HKEY created = nullptr;
-    const LONG status = ::RegCreateKeyExA(root, subkey, 0, nullptr, 0, KEY_SET_VALUE | kSettingsView,
-                                          nullptr, &created, nullptr);
+    const LONG status = ::RegCreateKeyExA(root, subkey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
+                                          &created, nullptr);
     if (status != ERROR_SUCCESS) return status;
     UniqueRegistryKey key(created);
     return ::RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes);
@@ -42,14 +43,15 @@ LONG DeleteSettingsValue(HKEY root, const char* subkey, const char* name) noexce
     return ::RegDeleteValueA(key.get(), name);
 }
 
-LONG DeleteSettingsKey(HKEY root, const char* subkey) noexcept {
+LONG DeleteSettingsKey(HKEY root, const char* subkey, REGSAM view) noexcept {
     UniqueRegistryKey key;
-    LONG status = OpenKey(root, subkey, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE, key);
+    LONG status =
+        OpenKey(root, subkey, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE, key, view);
     if (status != ERROR_SUCCESS) return status;
     status = ::RegDeleteTreeA(key.get(), nullptr);
     if (status != ERROR_SUCCESS) return status;
     key.reset();
-    return ::RegDeleteKeyExA(root, subkey, kSettingsView, 0);
+    return ::RegDeleteKeyExA(root, subkey, view, 0);
 }
 
 }  // namespace dlmgr

@@ -15,11 +15,12 @@ constexpr REGSAM kSettingsView = KEY_WOW64_32KEY;
 // ERROR_FILE_NOT_FOUND when the key or the value is missing.
 LONG QuerySettingsValue(HKEY root, const char* subkey, const char* name, DWORD* type,
                         void* data, DWORD* bytes) noexcept;
-// Creates the key when it is missing.
+// Creates the key when it is missing. Another view (KEY_WOW64_64KEY, or 0 for
+// the process's own) is for keys that are not settings, and for tests.
 LONG SetSettingsValue(HKEY root, const char* subkey, const char* name, DWORD type,
-                      const void* data, DWORD bytes) noexcept;
+                      const void* data, DWORD bytes, REGSAM view = kSettingsView) noexcept;
 LONG DeleteSettingsValue(HKEY root, const char* subkey, const char* name) noexcept;
 // The key and everything under it.
-LONG DeleteSettingsKey(HKEY root, const char* subkey) noexcept;
+LONG DeleteSettingsKey(HKEY root, const char* subkey, REGSAM view = kSettingsView) noexcept;
 
 }  // namespace dlmgr
