@@ -417,7 +417,7 @@ DLMGR_CHILD_SCENARIO(HostSteps) {
 TEST_F(ActionsTest, HostsOfBothPointerSizesShareTheTasksAndTheSettings) {
     DLMGR_REQUIRE_OTHER_BUILD();
     const std::string name = UniqueName("both-sizes");
-    ChildProcess keeper = StartOther("HostSteps", {"register", "96", "keep", name});
+    ChildProcess keeper = Start("HostSteps", {"register", "96", "keep", name}, true);
     ASSERT_TRUE(NamedEvent(name + "-ready").WaitFor());
     const TaskRecord expected = TorrentRecord(96);
     const auto store = Store();

@@ -33,8 +33,7 @@ protected:
         ASSERT_TRUE(NamedEvent(name + "-keeper-loaded").WaitFor());
         ChildProcess other = Start("SetOneTask", {name});
         ASSERT_TRUE(NamedEvent(name + "-loaded").WaitFor());
-        ChildProcess lister = listerOfTheOtherBuild ? StartOther("CountAndHang", {name})
-                                                    : Start("CountAndHang", {name});
+        ChildProcess lister = Start("CountAndHang", {name}, listerOfTheOtherBuild);
         ASSERT_TRUE(NamedEvent(name + "-counted").WaitFor());
 
         ::TerminateProcess(lister.handle(), 1);

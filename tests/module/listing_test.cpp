@@ -124,8 +124,7 @@ protected:
         // Loading waits for the store too, so the setter loads before the count.
         ChildProcess setter = Start("SetOneTask", {name});
         ASSERT_TRUE(loaded.WaitFor());
-        ChildProcess lister = listerOfTheOtherBuild ? StartOther("CountThenWait", {name})
-                                                    : Start("CountThenWait", {name});
+        ChildProcess lister = Start("CountThenWait", {name}, listerOfTheOtherBuild);
         ASSERT_TRUE(counted.WaitFor());
         go.Signal();
         ASSERT_TRUE(beforeSet.WaitFor());

@@ -31,15 +31,13 @@ protected:
     int Run(const std::string& scenario, const ChildArgs& args = {}) {
         return RunChild(scenario, args, ChildEnvironment());
     }
-    ChildProcess Start(const std::string& scenario, const ChildArgs& args = {}) {
-        return ChildProcess::Start(scenario, args, ChildEnvironment());
+    // ofTheOtherSize: in the other pointer size's build (DLMGR_REQUIRE_OTHER_BUILD first).
+    ChildProcess Start(const std::string& scenario, const ChildArgs& args = {},
+                       bool ofTheOtherSize = false) {
+        return ChildProcess::StartIn(TestProgram(ofTheOtherSize), scenario, args, ChildEnvironment());
     }
-    // In the other pointer size's build (DLMGR_REQUIRE_OTHER_BUILD first).
     int RunOther(const std::string& scenario, const ChildArgs& args = {}) {
-        return StartOther(scenario, args).Wait();
-    }
-    ChildProcess StartOther(const std::string& scenario, const ChildArgs& args = {}) {
-        return ChildProcess::StartIn(OtherBuildProgram(), scenario, args, ChildEnvironment());
+        return Start(scenario, args, true).Wait();
     }
 
     std::string DataFolder() const { return profile / "Application Data\\p4p"; }

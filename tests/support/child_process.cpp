@@ -80,7 +80,7 @@ ChildProcess::~ChildProcess() {
 
 ChildProcess ChildProcess::Start(const std::string& scenario, const ChildArgs& args,
                                  const Environment& environment) {
-    return StartIn(OwnPath(), scenario, args, environment);
+    return StartIn(TestProgram(false), scenario, args, environment);
 }
 
 ChildProcess ChildProcess::StartIn(const std::string& program, const std::string& scenario,
@@ -116,9 +116,10 @@ int ChildProcess::Wait(DWORD timeoutMs) {
     return static_cast<int>(code);
 }
 
-std::string OtherBuildProgram() {
-#ifdef DLMGR_OTHER_BUILD_BIN
+std::string TestProgram(bool ofTheOtherSize) {
     const std::string own = OwnPath();
+    if (!ofTheOtherSize) return own;
+#ifdef DLMGR_OTHER_BUILD_BIN
     const size_t slash = own.find_last_of('\\');
     std::string path = own.substr(0, slash + 1) + DLMGR_OTHER_BUILD_BIN + own.substr(slash);
     for (char& c : path) c = c == '/' ? '\\' : c;
@@ -131,7 +132,7 @@ std::string OtherBuildProgram() {
 }
 
 bool OtherBuildProgramIsOfTheOtherSize() {
-    const std::string program = OtherBuildProgram();
+    const std::string program = TestProgram(true);
     DWORD type = 0;
     if (program.empty() || !::GetBinaryTypeA(program.c_str(), &type)) return false;
     return type == (sizeof(void*) == 4 ? SCS_64BIT_BINARY : SCS_32BIT_BINARY);

@@ -41,8 +41,8 @@ public:
 
     static ChildProcess Start(const std::string& scenario, const ChildArgs& args = {},
                               const Environment& environment = {});
-    // The scenario run by another build of this test program (the other
-    // pointer size's, see OtherBuildProgram).
+    // The scenario run by program, another build of this test program
+    // (TestProgram(true)).
     static ChildProcess StartIn(const std::string& program, const std::string& scenario,
                                 const ChildArgs& args = {}, const Environment& environment = {});
 
@@ -71,20 +71,20 @@ struct ProgramResult {
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const Environment& environment = {}, DWORD timeoutMs = kChildTimeoutMs);
 
-// This test program as built for the other pointer size, configured beside
-// this build; empty when this build was configured alone.
-std::string OtherBuildProgram();
-// True when it is there and of the other pointer size: tests that share the
-// table across sizes must never pass with two programs of one size.
+// This test program, or its build for the other pointer size, configured
+// beside this build (empty when this build was configured alone).
+std::string TestProgram(bool ofTheOtherSize);
+// True when that build is there and of the other pointer size: tests that
+// share the table across sizes must never pass with two programs of one size.
 bool OtherBuildProgramIsOfTheOtherSize();
 
 // Opens a test that runs children of the other build: skipped when this
 // build was configured alone, failed when the other build is missing.
 #define DLMGR_REQUIRE_OTHER_BUILD()                                                         \
-    if (::dlmgr::test::OtherBuildProgram().empty())                                         \
+    if (::dlmgr::test::TestProgram(true).empty())                                           \
         GTEST_SKIP() << "configured without the other pointer size's build";               \
     ASSERT_TRUE(::dlmgr::test::OtherBuildProgramIsOfTheOtherSize())                        \
-        << ::dlmgr::test::OtherBuildProgram() << " is missing or of this size: build both presets"
+        << ::dlmgr::test::TestProgram(true) << " is missing or of this size: build both presets"
 
 // Called by main: runs the scenario named on the command line, if any, and
 // sets exitCode. False when this process is not a child.

@@ -257,7 +257,7 @@ TEST_F(DlmgrctlTest, LockNamesTheHolderItsWaitersAndTakeoversFromDeadHolders) {
 // keep; run from each build, both ways round.
 TEST_F(DlmgrctlTest, ReadsTheTableAndTheLockOfTheOtherPointerSizesHosts) {
     DLMGR_REQUIRE_OTHER_BUILD();
-    holder = StartOther("HoldStore", {holdName, "2", "7"});
+    holder = Start("HoldStore", {holdName, "2", "7"}, true);
     ASSERT_TRUE(NamedEvent(holdName + "-loaded").WaitFor());
     const auto inspected = Ctl({"inspect"});
     EXPECT_EQ(inspected.exitCode, 0) << inspected.output;
@@ -265,7 +265,7 @@ TEST_F(DlmgrctlTest, ReadsTheTableAndTheLockOfTheOtherPointerSizesHosts) {
     EXPECT_TRUE(Contains(inspected, "file97.bin")) << inspected.output;
 
     const std::string listName = UniqueName("ctl-list");
-    ChildProcess lister = StartOther("HoldListing", {listName});
+    ChildProcess lister = Start("HoldListing", {listName}, true);
     ASSERT_TRUE(NamedEvent(listName + "-loaded").WaitFor());
     const std::string pid = std::to_string(::GetProcessId(lister.handle()));
     const std::string tid = std::to_string(::GetThreadId(lister.mainThread()));

@@ -215,14 +215,12 @@ void ExpectWholeLinesFromTwoWriters(const std::string& programA, const std::stri
 }
 
 TEST(LogSinks, TwoProcessesWritingAtOnceProduceWholeLines) {
-    const std::string self = test::ExecutableFolder() + "\\unit_tests.exe";
-    ExpectWholeLinesFromTwoWriters(self, self);
+    ExpectWholeLinesFromTwoWriters(test::TestProgram(false), test::TestProgram(false));
 }
 
 TEST(LogSinks, ProcessesOfBothPointerSizesWritingAtOnceProduceWholeLines) {
     DLMGR_REQUIRE_OTHER_BUILD();
-    ExpectWholeLinesFromTwoWriters(test::ExecutableFolder() + "\\unit_tests.exe",
-                                   test::OtherBuildProgram());
+    ExpectWholeLinesFromTwoWriters(test::TestProgram(false), test::TestProgram(true));
 }
 
 }  // namespace

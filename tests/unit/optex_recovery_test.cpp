@@ -67,17 +67,12 @@ void KillAndReap(ChildProcess& child) {
     ::WaitForSingleObject(child.handle(), test::kSignalTimeoutMs);
 }
 
-// A child of this test program, or of its build of the other pointer size.
-ChildProcess StartChild(bool ofTheOtherSize, const std::string& scenario, const test::ChildArgs& args) {
-    return ofTheOtherSize ? ChildProcess::StartIn(test::OtherBuildProgram(), scenario, args)
-                          : ChildProcess::Start(scenario, args);
-}
-
 void ExpectKilledHolderTakenOverOnce(bool holderOfTheOtherSize) {
     const std::string name = UniqueName("optex-killed-holder");
     Optex lock;
     ASSERT_TRUE(InitLock(lock, name));
-    ChildProcess holder = StartChild(holderOfTheOtherSize, "OptexHoldUntilKilled", {name, name});
+    ChildProcess holder = ChildProcess::StartIn(test::TestProgram(holderOfTheOtherSize),
+                                                "OptexHoldUntilKilled", {name, name});
     ASSERT_TRUE(NamedEvent(name + "-in").WaitFor());
     ChildProcess waiter = ChildProcess::Start("OptexEnterOnce", {name});
     ASSERT_TRUE(test::WaitUntil([&] { return LockCount(lock) == 2; }));
@@ -106,7 +101,8 @@ void ExpectKilledWaiterLeavesNoLevel(bool waiterOfTheOtherSize) {
     Optex lock;
     ASSERT_TRUE(InitLock(lock, name));
     ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
-    ChildProcess waiter = StartChild(waiterOfTheOtherSize, "OptexWaitUntilKilled", {name});
+    ChildProcess waiter = ChildProcess::StartIn(test::TestProgram(waiterOfTheOtherSize),
+                                                "OptexWaitUntilKilled", {name});
     LockBlocks blocks(name);
     ASSERT_TRUE(test::WaitUntil([&] {
         return blocks.FindRecord(::GetProcessId(waiter.handle()), kSlotWaiting) >= 0;
