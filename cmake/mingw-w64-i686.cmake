@@ -1,18 +1,4 @@
-# Cross-compiles for 32-bit Windows with the POSIX-threads variant of mingw-w64
-# (GoogleTest needs std::thread and friends).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles for 32-bit Windows (see mingw-w64.cmake).
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Packages may live outside the sysroot, such as an installed dlmgr SDK.
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
-
-# Test executables run under Wine, in the build's private prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run")
+set(DLMGR_MINGW_TRIPLET i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
