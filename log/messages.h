@@ -55,6 +55,7 @@ constexpr char kBadTaskCount[] = "数据文件任务数 %u 超出范围，重新
 constexpr char kRemovalCompleted[] = "完成了被中断的删除（第 %u 条记录）。";    // completed an interrupted removal (record %u)
 constexpr char kOverwriteCompleted[] = "完成了被中断的更新（第 %u 条记录）。";  // completed an interrupted update (record %u)
 constexpr char kHeaderReinitialised[] = "任务表头无效，重新初始化。";           // table header invalid, reinitialised
+constexpr char kStaleIntentDropped[] = "数据表已被改动，未完成被中断的修改（第 %u 条记录）。";  // the table changed since: an interrupted change (record %u) left undone
 constexpr char kDuplicateRemoved[] = "删除了重复的任务 %s（第 %u 条记录）。";   // removed a duplicate of task %s (record %u)
 constexpr char kStoreWaitFailed[] = "等待存储锁失败（错误 %lu）。";             // waiting for the store lock failed (error %lu)
 

@@ -18,11 +18,17 @@ bool RepairStore(StoreBlock& block, StoreIntent* intent, const SettingsKey& sett
     if (intent != nullptr) {
         const std::uint32_t operation = intent->operation;
         const std::uint32_t index = intent->index;
-        if (CompleteInterruptedChange(block, *intent)) {
-            Log(8, operation == kIntentRemove ? messages::kRemovalCompleted
-                                              : messages::kOverwriteCompleted,
-                static_cast<unsigned>(index));
-            repaired = true;
+        switch (CompleteInterruptedChange(block, *intent)) {
+            case IntentOutcome::kCompleted:
+                Log(8, operation == kIntentRemove ? messages::kRemovalCompleted
+                                                  : messages::kOverwriteCompleted,
+                    static_cast<unsigned>(index));
+                repaired = true;
+                break;
+            case IntentOutcome::kDropped:
+                Log(8, messages::kStaleIntentDropped, static_cast<unsigned>(index));
+                break;
+            case IntentOutcome::kNone: break;
         }
     }
     if (block.header.magic != kStoreMagic) {

@@ -24,7 +24,11 @@ void MoveDown(StoreBlock& block, StoreIntent* intent, std::uint32_t from, std::u
     }
 }
 
-void BeginChange(StoreIntent& intent, IntentOperation operation) {
+void BeginChange(StoreIntent& intent, const StoreHeader& header, IntentOperation operation) {
+    intent.taskCount = header.taskCount;
+    intent.tableTimeStamp[0] = header.timeStamp[0];
+    intent.tableTimeStamp[1] = header.timeStamp[1];
+    intent.tied = kIntentTied;
     KeepStoreOrder();
     intent.operation = operation;
     KeepStoreOrder();
@@ -95,7 +99,7 @@ bool TaskTable::UpdateTask(int index, const TaskRecord& record) {
     if (intent_) {
         std::memcpy(&intent_->record, &record, sizeof(TaskRecord));
         intent_->index = static_cast<std::uint32_t>(index);
-        BeginChange(*intent_, kIntentOverwrite);
+        BeginChange(*intent_, block_.header, kIntentOverwrite);
     }
     std::memcpy(&block_.records[index], &record, sizeof(TaskRecord));
     if (intent_) EndChange(*intent_);
@@ -108,9 +112,8 @@ bool TaskTable::RemoveTask(int index) {
     const std::uint32_t count = TaskCount();
     if (intent_) {
         intent_->index = static_cast<std::uint32_t>(index);
-        intent_->taskCount = count;
         intent_->progress = static_cast<std::uint32_t>(index);
-        BeginChange(*intent_, kIntentRemove);
+        BeginChange(*intent_, block_.header, kIntentRemove);
     }
     MoveDown(block_, intent_, static_cast<std::uint32_t>(index), count);
     KeepStoreOrder();
@@ -119,9 +122,24 @@ bool TaskTable::RemoveTask(int index) {
     return true;
 }
 
-bool CompleteInterruptedChange(StoreBlock& block, StoreIntent& intent) {
+bool IntentFitsTable(const StoreHeader& header, const StoreIntent& intent) {
+    if (intent.tied != kIntentTied || header.timeStamp[0] != intent.tableTimeStamp[0] ||
+        header.timeStamp[1] != intent.tableTimeStamp[1]) {
+        return false;
+    }
+    // A removal cut short after its new count was written is whole but for
+    // clearing the intent.
+    return header.taskCount == intent.taskCount ||
+           (intent.operation == kIntentRemove && header.taskCount + 1 == intent.taskCount);
+}
+
+IntentOutcome CompleteInterruptedChange(StoreBlock& block, StoreIntent& intent) {
     const std::uint32_t operation = intent.operation;
-    if (operation == kIntentNone) return false;
+    if (operation == kIntentNone) return IntentOutcome::kNone;
+    if (!IntentFitsTable(block.header, intent)) {
+        EndChange(intent);
+        return IntentOutcome::kDropped;
+    }
     if (operation == kIntentRemove && intent.taskCount >= 1 && intent.taskCount <= kMaxTasks &&
         intent.index < intent.taskCount) {
         const std::uint32_t from = intent.progress > intent.index ? intent.progress : intent.index;
@@ -132,7 +150,7 @@ bool CompleteInterruptedChange(StoreBlock& block, StoreIntent& intent) {
         std::memcpy(&block.records[intent.index], &intent.record, sizeof(TaskRecord));
     }
     EndChange(intent);
-    return true;
+    return IntentOutcome::kCompleted;
 }
 
 }  // namespace dlmgr

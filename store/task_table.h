@@ -48,9 +48,15 @@ private:
     StoreIntent* intent_;
 };
 
-// Finishes the change the intent describes, if one was under way, and clears
-// it; false when there was none. Only the fields of the intent are trusted.
-bool CompleteInterruptedChange(StoreBlock& block, StoreIntent& intent);
+enum class IntentOutcome {
+    kNone,       // no change was under way
+    kCompleted,  // the change was finished
+    kDropped,    // the table is not the one the change began on: left as it is
+};
+
+// Finishes the change the intent describes, if one was under way and the
+// table is still the one it began on, and clears it.
+IntentOutcome CompleteInterruptedChange(StoreBlock& block, StoreIntent& intent);
 
 // The compiler keeps stores to the shared block in program order across this
 // point; x86 keeps them in that order for other processors, so a process that

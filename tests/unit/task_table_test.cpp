@@ -168,5 +168,45 @@ TEST_F(TaskTableTest, UnknownStatusesAreTreatedAsStopped) {
     EXPECT_EQ(Stamp(1), 2u);
 }
 
+// A removal of the first of five tasks cut short right after it began: the
+// table as the death left it, and the intent that describes it.
+class InterruptedRemoval : public TaskTableTest {
+protected:
+    void SetUp() override {
+        TaskTableTest::SetUp();
+        for (unsigned char id = 1; id <= 5; ++id) Add(id, DLMGR_STATUS_PAUSED);
+        const StoreBlock before = *block;
+        TaskTable withIntent(*block, settings, &intent);
+        ASSERT_TRUE(withIntent.RemoveTask(0));
+        std::memcpy(block->records, before.records, sizeof(before.records));
+        block->header.taskCount = before.header.taskCount;
+        intent.progress = 0;
+        intent.operation = kIntentRemove;
+    }
+    StoreIntent intent{};
+};
+
+TEST_F(InterruptedRemoval, IsCompletedOnTheTableItBeganOnOnly) {
+    EXPECT_EQ(CompleteInterruptedChange(*block, intent), IntentOutcome::kCompleted);
+    EXPECT_EQ(TableIds(), Ids({2, 3, 4, 5}));
+    EXPECT_EQ(intent.operation, kIntentNone);
+
+    // The same intent again, after a build that keeps no intent added two
+    // tasks (or the file was restored from a copy): rolling it forward would
+    // drop tasks that were never deleted.
+    SetUp();
+    Add(6, DLMGR_STATUS_PAUSED);
+    Add(7, DLMGR_STATUS_PAUSED);
+    EXPECT_EQ(CompleteInterruptedChange(*block, intent), IntentOutcome::kDropped);
+    EXPECT_EQ(TableIds(), Ids({1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(intent.operation, kIntentNone);
+
+    // An intent that names no table (written by an earlier build) is dropped.
+    SetUp();
+    intent.tied = 0;
+    EXPECT_EQ(CompleteInterruptedChange(*block, intent), IntentOutcome::kDropped);
+    EXPECT_EQ(TableIds(), Ids({1, 2, 3, 4, 5}));
+}
+
 }  // namespace
 }  // namespace dlmgr
