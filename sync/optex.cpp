@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sync/optex_census.h"
+#include "sync/thread_life.h"
 #include "win/current_thread_id.h"
 #include "win/mutex_hold.h"
 #include "win/tick_count.h"
@@ -13,11 +14,12 @@ namespace dlmgr {
 
 namespace {
 
-// The value of slotOfThread_ for a thread that could not get a record: it
-// then works as a thread of an earlier build would, and tries again the
-// next time it has to wait. Above it, kNoSlot + n: such a thread holding n
-// levels, so that it re-enters on what it holds, never on its id alone (a
-// dead thread that had its id may have left it in the owner field).
+// The value of a thread's record TLS slot when it could not get a record: it
+// then works as a thread of an earlier build would (holding a marker, see
+// SetMarker), and tries again the next time it has to wait. Above it,
+// kNoSlot + n: such a thread holding n levels, so that it re-enters on what
+// it holds, never on its id alone (a dead thread that had its id may have
+// left it in the owner field).
 constexpr std::uintptr_t kNoSlot = kOptexSlotCount + 1;
 constexpr DWORD kClaimTimeoutMs = 1000;
 constexpr size_t kRecoveryNameSize = 128;
@@ -114,6 +116,7 @@ bool Optex::Init(const void* name, bool nameIsWide, DWORD spinCount, DWORD proce
 }
 
 void Optex::InitRecovery(const char* name) noexcept {
+    std::strcpy(lockName_, name);
     char objectName[kRecoveryNameSize];
     if (!BuildObjectName(objectName, kSidePrefix, name)) return;
     sideMapping_.reset(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
@@ -123,13 +126,15 @@ void Optex::InitRecovery(const char* name) noexcept {
     }
     if (!BuildObjectName(objectName, kRecoveryPrefix, name)) return;
     recoveryMutex_.reset(::CreateMutexA(nullptr, FALSE, objectName));
-    slotOfThread_.reset(::TlsAlloc());
-    if (sideView_ && recoveryMutex_ && slotOfThread_) {
+    if (sideView_ && recoveryMutex_) {
         auto* side = static_cast<OptexSideBlock*>(sideView_.get());
         const LONG magic = ::InterlockedCompareExchange(&side->magic, kOptexSideMagic, 0);
+        MutexHold hold(recoveryMutex_.get(), kClaimTimeoutMs);
         // Another layout under our name (a later build): run without records.
-        if (magic == 0 || magic == kOptexSideMagic) {
+        if ((magic == 0 || magic == kOptexSideMagic) && hold && process_.Attach(name)) {
             ::InterlockedExchange(&side->slotCount, kOptexSlotCount);
+            slotTls_ = process_.SlotTls();
+            markerTls_ = process_.MarkerTls();
             side_ = side;
         }
     }
@@ -141,8 +146,8 @@ void Optex::InitRecovery(const char* name) noexcept {
 
 bool Optex::OnlyRecordingPeers() const noexcept {
     // A handle to the shared block without one to the mutex is a process of
-    // an earlier build (or one that only reads the lock's state, which just
-    // makes us more careful). Its threads keep no record and take the owner
+    // an earlier build, a thread of ours without a record (its marker), or
+    // one that only reads the lock's state, which just makes us more careful. Its threads keep no record and take the owner
     // field without a compare-exchange, so one of them held up between two
     // steps looks like a lock nobody owns, or like a namesake of a dead owner.
     // Each of our instances holds one handle of each, so the counts are
@@ -150,20 +155,31 @@ bool Optex::OnlyRecordingPeers() const noexcept {
     // opening both between the two reads cannot hide such a peer. A dying
     // process's handles close in no set order: callers look twice, a slice
     // apart, before they act.
+    // The calling thread's own marker does not count against it.
     ULONG blockHandles = 0;
     ULONG recordingHandles = 0;
     ULONG blockHandlesAgain = 0;
-    return side_ != nullptr && handles_.Count(mapping_.get(), blockHandles) &&
-           handles_.Count(recoveryMutex_.get(), recordingHandles) &&
-           handles_.Count(mapping_.get(), blockHandlesAgain) &&
-           blockHandles == recordingHandles && blockHandlesAgain == blockHandles;
+    if (side_ == nullptr || !handles_.Count(mapping_.get(), blockHandles) ||
+        !handles_.Count(recoveryMutex_.get(), recordingHandles) ||
+        !handles_.Count(mapping_.get(), blockHandlesAgain) || blockHandlesAgain != blockHandles) {
+        return false;
+    }
+    const ULONG ownMarker = ::TlsGetValue(markerTls_) != nullptr ? 1 : 0;
+    return blockHandles == recordingHandles + ownMarker;
 }
 
 void Optex::Destroy() noexcept {
+    if (side_ != nullptr) {
+        // The process's share is given back under the mutex, as it was taken.
+        MutexHold hold(recoveryMutex_.get(), kClaimTimeoutMs);
+        if (hold) process_.Detach();
+    }
+    process_.Drop();
     side_ = nullptr;
+    slotTls_ = TLS_OUT_OF_INDEXES;
+    markerTls_ = TLS_OUT_OF_INDEXES;
     wakeEvent_ = nullptr;
     reopened_.reset();
-    slotOfThread_.reset();
     recoveryMutex_.reset();
     sideView_.reset();
     sideMapping_.reset();
@@ -183,7 +199,7 @@ void Optex::SetSpinCount(DWORD spinCount) noexcept {
 // ---- Thread records ---------------------------------------------------------
 
 DLMGR_FAST_PATH std::uintptr_t Optex::SlotValue() const noexcept {
-    return reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotOfThread_.get()));
+    return reinterpret_cast<std::uintptr_t>(ThreadSlotValue(slotTls_));
 }
 
 DLMGR_FAST_PATH OptexThreadSlot* Optex::RegisteredSlot() const noexcept {
@@ -192,31 +208,18 @@ DLMGR_FAST_PATH OptexThreadSlot* Optex::RegisteredSlot() const noexcept {
     return value != 0 && value < kNoSlot ? &side_->slots[value - 1] : nullptr;
 }
 
-bool Optex::HoldsWithoutRecord(LONG threadId) const noexcept {
-    // Without records at all, only the id can be trusted, as in earlier builds.
-    if (side_ == nullptr || SlotValue() > kNoSlot) return true;
-    // Levels taken through another Optex of this name in this process are
-    // not counted here: the id is ours unless a record shows that a thread
-    // that had it before us died owning.
-    ThreadIdentity me;
-    bool known = false;
-    for (const OptexThreadSlot& record : side_->slots) {
-        if (record.threadId != threadId || !SurelyOwned(record.state)) continue;
-        if (!known) {
-            me = CurrentThreadIdentity();
-            known = true;
-        }
-        const ThreadIdentity holder = IdentityOf(record);
-        if (holder.processId != me.processId || holder.creationTime != me.creationTime) return false;
-    }
-    return true;
+bool Optex::HoldsWithoutRecord() const noexcept {
+    // Without records at all, only the id can be trusted, as in earlier
+    // builds. With them, the levels this thread took without a record are
+    // counted in its TLS slot, which every copy of the module shares.
+    return side_ == nullptr || SlotValue() > kNoSlot;
 }
 
 void Optex::CountLevelWithoutRecord(bool taken) noexcept {
     if (side_ == nullptr) return;
     const auto value = SlotValue();
     if (value < kNoSlot || (!taken && value == kNoSlot)) return;
-    ::TlsSetValue(slotOfThread_.get(), reinterpret_cast<void*>(taken ? value + 1 : value - 1));
+    ::TlsSetValue(slotTls_, reinterpret_cast<void*>(taken ? value + 1 : value - 1));
 }
 
 DLMGR_FAST_PATH OptexThreadSlot* Optex::SlotForEnter() noexcept {
@@ -230,55 +233,70 @@ DLMGR_FAST_PATH OptexThreadSlot* Optex::SlotForEnter() noexcept {
 OptexThreadSlot* Optex::ClaimSlotForThread() noexcept {
     // Asks the kernel who we are: once per thread, or again after a failure.
     const int index = ClaimSlot(CurrentThreadIdentity());
-    ::TlsSetValue(slotOfThread_.get(),
+    // The marker goes up before this thread touches lockCount without a
+    // record, and down once it has one.
+    SetMarker(index < 0);
+    ::TlsSetValue(slotTls_,
                   reinterpret_cast<void*>(index < 0 ? kNoSlot : static_cast<std::uintptr_t>(index) + 1));
     return index < 0 ? nullptr : &side_->slots[index];
+}
+
+void Optex::SetMarker(bool marked) noexcept {
+    HANDLE marker = ::TlsGetValue(markerTls_);
+    if ((marker != nullptr) == marked) return;
+    if (marked) {
+        // Without a marker this thread would be invisible: then it takes no
+        // record-less level either (a failed duplication is like a busy
+        // mutex: the thread tries again).
+        if (!::DuplicateHandle(::GetCurrentProcess(), mapping_.get(), ::GetCurrentProcess(), &marker,
+                               0, FALSE, DUPLICATE_SAME_ACCESS)) {
+            marker = nullptr;
+        }
+        ::TlsSetValue(markerTls_, marker);
+        return;
+    }
+    UniqueMapping(marker).reset();
+    ::TlsSetValue(markerTls_, nullptr);
 }
 
 int Optex::ClaimSlot(const ThreadIdentity& me) noexcept {
     MutexHold hold(recoveryMutex_.get(), kClaimTimeoutMs);
     if (!hold) return -1;
-    const auto low = static_cast<LONG>(me.creationTime & 0xFFFFFFFFu);
-    const auto high = static_cast<LONG>(me.creationTime >> 32);
     OptexThreadSlot* slots = side_->slots;
-    // This thread's record made through another Optex of the same name.
-    for (int i = 0; i < kOptexSlotCount; ++i) {
-        if (slots[i].threadId == static_cast<LONG>(me.threadId) &&
-            slots[i].processId == static_cast<LONG>(me.processId) &&
-            slots[i].creationLow == low && slots[i].creationHigh == high &&
-            slots[i].state != kSlotUnclaimed) {
-            return i;
-        }
-    }
     int index = -1;
     for (int i = 0; i < kOptexSlotCount && index < 0; ++i) {
         if (slots[i].threadId == 0) index = i;
     }
     if (index < 0) {
-        // Full: records of dead threads that surely hold no level are reused
-        // (what they may hold stays counted); those that surely hold levels
-        // are freed by the recovery that withdraws them.
+        // Full: records of dead threads that surely hold no level are reused;
+        // what they may hold is counted in possiblePhantoms first, so that
+        // the levels stay accounted for. Those that surely hold levels are
+        // freed by the owner that withdraws them.
         for (int i = 0; i < kOptexSlotCount; ++i) {
             const LONG state = slots[i].state;
             const bool named = slots[i].threadId == shared_->ownerThreadId;
-            const bool holdsNoLevel = state == kSlotIdle || state == kSlotUnclaimed ||
-                                      state == kSlotSpinning || state == kSlotAnnouncing ||
-                                      state == kSlotSignalling || (state == kSlotReleasing && !named);
-            if (holdsNoLevel && IsProvenDead(IdentityOf(slots[i]))) {
-                FreeSlot(i);
-                if (index < 0) index = i;
-            }
+            if (!ReusableWhenDead(state, named) || !RecordDead(slots[i], lockName_)) continue;
+            const DeadRecord share = OtherShare(i, state, slots[i].heldLevels);
+            if (share.atMost != 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, share.atMost);
+            FreeSlot(i);
+            if (index < 0) index = i;
         }
     }
     if (index < 0) return -1;
+    LONG life = ::InterlockedIncrement(&side_->lastLife);
+    if (life == 0) life = ::InterlockedIncrement(&side_->lastLife);
+    UniqueMutex lifeMutex = CreateOwnedLife(lockName_, life);
+    if (!lifeMutex) life = 0;  // judged by its ids, as a record of an earlier build
+    process_.KeepLife(index, std::move(lifeMutex));
     // Readers skip a record until its state is no longer Unclaimed.
     OptexThreadSlot& slot = slots[index];
     slot.threadId = static_cast<LONG>(me.threadId);
     slot.processId = static_cast<LONG>(me.processId);
-    slot.creationLow = low;
-    slot.creationHigh = high;
+    slot.creationLow = static_cast<LONG>(me.creationTime & 0xFFFFFFFFu);
+    slot.creationHigh = static_cast<LONG>(me.creationTime >> 32);
     slot.tick = Now();
     slot.heldLevels = 0;
+    slot.life = life;
     slot.state = kSlotIdle;
     return index;
 }
@@ -293,16 +311,24 @@ int Optex::IndexOf(const OptexThreadSlot* slot) const noexcept {
     return slot == nullptr ? -1 : static_cast<int>(slot - side_->slots);
 }
 
+CensusTaker Optex::Taker(LONG threadId, const OptexThreadSlot* slot, bool owns) const noexcept {
+    return {threadId, IndexOf(slot), owns, lockName_};
+}
+
 void Optex::ForgetCurrentThread() noexcept {
-    // For a lock that a process opens through one Optex only, as the module
-    // does: another Optex of the name would still point at the record.
+    if (side_ == nullptr) return;
+    if (SlotValue() == kNoSlot) {
+        SetMarker(false);
+        ::TlsSetValue(slotTls_, nullptr);
+        return;
+    }
     OptexThreadSlot* slot = RegisteredSlot();
     if (slot == nullptr || slot->state != kSlotIdle) return;
     MutexHold hold(recoveryMutex_.get(), 0);
     if (!hold) return;  // busy: the record is reused once the thread is gone
-    slot->state = kSlotUnclaimed;
-    slot->threadId = 0;
-    ::TlsSetValue(slotOfThread_.get(), nullptr);
+    FreeSlot(IndexOf(slot));
+    process_.EndLife(IndexOf(slot));
+    ::TlsSetValue(slotTls_, nullptr);
 }
 
 // ---- Taking and leaving -----------------------------------------------------
@@ -318,11 +344,7 @@ void Optex::Reenter(OptexThreadSlot* slot) noexcept {
 
 DLMGR_FAST_PATH void Optex::HeldBy(OptexThreadSlot* slot) noexcept {
     shared_->recursionCount = 1;
-    if (slot == nullptr) return;
-    slot->state = kSlotOwning;
-    // Within one tick a thread taking the lock again has nothing to write.
-    const LONG now = Now();
-    if (slot->tick != now) slot->tick = now;
+    if (slot) slot->state = kSlotOwning;
 }
 
 DLMGR_FAST_PATH bool Optex::ClaimOwnerField(LONG threadId, OptexThreadSlot* slot) noexcept {
@@ -339,12 +361,18 @@ DLMGR_FAST_PATH Optex::Attempt Optex::TryEnterAs(LONG threadId, OptexThreadSlot*
     // one, our count of levels) says we own: a dead thread that had our id
     // before us may have left it there.
     if (shared_->ownerThreadId == threadId &&
-        (slot ? slot->state == kSlotOwning : HoldsWithoutRecord(threadId))) {
+        (slot ? slot->state == kSlotOwning : HoldsWithoutRecord())) {
         Reenter(slot);
         return Attempt::kOwned;
     }
     auto budget = static_cast<DWORD>(shared_->spinCount);
-    if (slot) slot->state = kSlotSpinning;
+    if (slot) {
+        // Since when it tries (and, once it owns, holds): within one tick a
+        // thread taking the lock again has nothing to write.
+        const LONG now = Now();
+        if (slot->tick != now) slot->tick = now;
+        slot->state = kSlotSpinning;
+    }
     for (;;) {
         // Window: a death right after a successful compare-exchange, before
         // Claiming, leaves a level nobody is named for; Spinning tells a
@@ -420,12 +448,6 @@ LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool coun
             if (slot) slot->state = kSlotWaiting;
             // Freed meanwhile: our announcement is our level.
             if (count == 1 && ClaimOwnerField(threadId, slot)) return LockResult::kAcquired;
-            if (slot == nullptr && shared_->ownerThreadId == threadId &&
-                HoldsWithoutRecord(threadId)) {
-                // Without a record: our announcement stands for one more level.
-                ++shared_->recursionCount;
-                return LockResult::kAcquired;
-            }
         }
         LockResult result = LockResult::kAcquired;
         if (WaitForOwnership(threadId, slot, result)) return result;
@@ -447,9 +469,7 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
         const DWORD wait = ::WaitForSingleObject(event, kWaitSliceMs);
         if (wait == WAIT_OBJECT_0) {
             if (ClaimOwnerField(threadId, slot)) {
-                if (slot && shared_->lockCount > 1 && NeedsSettling(slot)) {
-                    SettleWhileOwning(threadId, slot);
-                }
+                if (side_ != nullptr && NeedsSettling(slot)) SettleWhileOwning(threadId, slot);
                 return true;
             }
             continue;  // released to us, but a recoverer took the lock: wait on
@@ -473,8 +493,7 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
         const LONG owner = shared_->ownerThreadId;
         if (owner != 0) {
             unowned.Reset();
-            const CensusTaker taker = {threadId, IndexOf(slot), false};
-            if (!ActsOn(JudgeOwner(owner, *side_, taker))) {
+            if (!ActsOn(JudgeOwner(owner, *side_, Taker(threadId, slot, false)))) {
                 suspected = 0;
                 continue;
             }
@@ -499,13 +518,33 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
 
 // ---- Recovery ---------------------------------------------------------------
 
-void Optex::Settle(const OptexCensus& census) noexcept {
-    // Records first: one still there was surely not withdrawn yet, should we
-    // die before lockCount is settled.
+void Optex::Withdraw(LONG levels) noexcept {
+    if (levels != 0) ::InterlockedExchangeAdd(&shared_->lockCount, -levels);
+}
+
+void Optex::Settle(LONG threadId, OptexThreadSlot* slot) noexcept {
+    // While we own the lock, lockCount moves only by steps that live threads
+    // bracket with a state saying so (or by threads that keep no record,
+    // which the handle counts show before and after): with the records the
+    // same on both sides of the read of lockCount and no live thread between
+    // two steps, lockCount less what live threads hold is what the dead left.
+    const bool peersBefore = OnlyRecordingPeers();
+    OptexCensus census;
+    if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, true), kStaleRecordMs, census)) return;
+    const bool exact = peersBefore && census.snapshot && !census.liveThreadMidStep &&
+                       census.lockCount >= census.liveLevels && OnlyRecordingPeers();
+    // Whatever is withdrawn is counted as possibly dead first, and records
+    // are freed before their levels are withdrawn: a settler that dies at any
+    // step leaves every dead level still accounted for.
+    const LONG dead = exact ? census.lockCount - census.liveLevels : census.deadSure;
+    const LONG counted = exact ? dead : census.deadAtMost;
+    if (counted != 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, counted);
     for (int i = 0; i < census.deadCount; ++i) FreeSlot(census.dead[i].slot);
-    if (census.deadSure != 0) ::InterlockedExchangeAdd(&shared_->lockCount, -census.deadSure);
-    if (census.deadUncertain != 0) {
-        ::InterlockedExchangeAdd(&side_->possiblePhantoms, census.deadUncertain);
+    Withdraw(dead);
+    if (exact) {
+        ::InterlockedExchange(&side_->possiblePhantoms, 0);
+    } else if (dead != 0) {
+        ::InterlockedExchangeAdd(&side_->possiblePhantoms, -dead);
     }
 }
 
@@ -513,7 +552,7 @@ void Optex::OwnAfterRecovery(OptexThreadSlot* slot) noexcept {
     HeldBy(slot);
     // No wake-up is meant for anyone while the lock has an owner: one left
     // pending (by a releaser that was late, or sent for a thread that died)
-    // would let a waiter in beside us.
+    // would let a waiter of an earlier build in beside us.
     ::WaitForSingleObject(wakeEvent_, 0);
 }
 
@@ -530,21 +569,30 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
     MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
     if (!hold) return false;
     OptexCensus census;
-    const CensusTaker taker = {threadId, IndexOf(slot), false};
-    if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census) ||
+    if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, false), kStaleRecordMs, census) ||
         census.ownerThreadId != ownerSeen || !ActsOn(census.owner)) {
         return false;
     }
     // Noted before the owner field changes: should we die before lockCount
-    // is settled, the next recoverer still knows what the dead owner held.
-    if (census.owner.record >= 0) side_->slots[census.owner.record].heldLevels = census.ownerLevels;
+    // is settled, the next settler still knows what the dead owner held.
+    const DeadRecord share = census.ownerShare;
+    if (share.slot >= 0) {
+        side_->slots[share.slot].heldLevels = share.sure;
+        side_->slots[share.slot].state = kSlotOwning;
+    }
     if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, ownerSeen) != ownerSeen) {
         return false;
     }
-    // Window: we own from here, on our announcement. What the dead held is
-    // withdrawn only as far as it surely held it (Settle).
+    // We own from here, on our announcement.
     OwnAfterRecovery(slot);
-    Settle(census);
+    if (share.slot < 0) {
+        // An owner that kept no record: its levels are counted, then what it
+        // surely held is withdrawn.
+        ::InterlockedExchangeAdd(&side_->possiblePhantoms, share.atMost);
+        Withdraw(share.sure);
+        ::InterlockedExchangeAdd(&side_->possiblePhantoms, -share.sure);
+    }
+    Settle(threadId, slot);
     ::InterlockedIncrement(&side_->takeovers);
     abandonedBy_ = census.owner.identity;
     result = LockResult::kAbandoned;
@@ -552,50 +600,56 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
 }
 
 bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
-    // Nobody has owned the lock, or released it, for a while. That alone
-    // proves nothing: a thread of an earlier build, held up between two of
-    // its steps, keeps no record. Only a thread of ours that died handing the
-    // lock over, with every level accounted for, shows the hand-over lost.
+    // Nobody has owned the lock, or released it, for a while. A thread that
+    // keeps no record may be between two of its steps: then nothing is
+    // claimed. Otherwise, with no live thread between two steps either, no
+    // wake-up is on its way: whatever levels lockCount holds beyond the live
+    // waiters' were left by threads that died, and the lock is ours to claim
+    // on our announcement.
     MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
     if (!hold) return false;
     OptexCensus census;
-    const CensusTaker taker = {threadId, IndexOf(slot), false};
-    if (!TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census) ||
-        census.ownerThreadId != 0 || census.liveThreadMidStep || !census.deadInHandover ||
-        census.Unexplained() > 0 || !OnlyRecordingPeers()) {
+    if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, false), kStaleRecordMs, census) ||
+        census.ownerThreadId != 0 || census.liveThreadMidStep || !OnlyRecordingPeers()) {
         return false;
     }
-    // Our announcement becomes our level; lockCount keeps every other level.
     if (!ClaimOwnerField(threadId, slot)) return false;
     OwnAfterRecovery(slot);
-    Settle(census);
+    Settle(threadId, slot);
     ::InterlockedIncrement(&side_->takeovers);
     abandonedBy_ = ThreadIdentity();
     return true;
 }
 
 bool Optex::NeedsSettling(const OptexThreadSlot* self) const noexcept {
-    // Only waiters renew their records; a dead thread in another state left a
-    // lock that nobody owns or an owner that is dead, which waiters recover.
+    // A hint, read without the mutex. Live threads renew their records
+    // (waiters every slice, others on each attempt), so a stale record
+    // whose thread is between steps or waiting stands for a dead one; levels
+    // whose records are gone are counted in possiblePhantoms; and levels
+    // beyond what the owner and every record that may hold one account for
+    // were left by a thread that kept none (or are held by one that keeps
+    // none, which the settlement then finds out).
+    if (side_->possiblePhantoms != 0) return true;
     const auto now = static_cast<DWORD>(Now());
+    LONG accounted = shared_->recursionCount;
     for (const OptexThreadSlot& record : side_->slots) {
-        if (&record != self && record.threadId != 0 &&
-            (record.state == kSlotWaiting || record.state == kSlotAnnouncing) &&
-            now - static_cast<DWORD>(record.tick) >= kStaleRecordMs) {
-            return true;
+        const LONG state = record.state;
+        if (&record == self || record.threadId == 0 || state == kSlotIdle ||
+            state == kSlotUnclaimed) {
+            continue;
         }
+        if (now - static_cast<DWORD>(record.tick) >= kStaleRecordMs) return true;
+        if (state != kSlotSignalling) ++accounted;
     }
-    return false;
+    return shared_->lockCount > accounted;
 }
 
 void Optex::SettleWhileOwning(LONG threadId, OptexThreadSlot* slot) noexcept {
     // Held by us, the lock has no release on its way to anyone, so dead
-    // waiters' announcements can be withdrawn without a wake-up going astray.
+    // threads' levels can be withdrawn without a wake-up going astray.
     MutexHold hold(recoveryMutex_.get(), 0);
     if (!hold) return;  // a recovery is under way; a later release looks again
-    OptexCensus census;
-    const CensusTaker taker = {threadId, IndexOf(slot), true};
-    if (TakeCensus(*shared_, *side_, taker, kStaleRecordMs, census)) Settle(census);
+    Settle(threadId, slot);
 }
 
 void Optex::ReopenEvent(HANDLE failed) noexcept {
@@ -627,7 +681,7 @@ void Optex::Leave() noexcept {
         if (slot) slot->state = kSlotOwning;
         return;
     }
-    if (slot && shared_->lockCount > 1 && NeedsSettling(slot)) {
+    if (side_ != nullptr && shared_->lockCount > 1 && NeedsSettling(slot)) {
         SettleWhileOwning(static_cast<LONG>(CurrentThreadId()), slot);
     }
     // Window: Releasing tells a recoverer that our level is 1 while the owner
@@ -639,15 +693,22 @@ void Optex::Leave() noexcept {
     ::InterlockedExchange(&shared_->ownerThreadId, 0);
     const LONG remaining = ::InterlockedDecrement(&shared_->lockCount);
     if (remaining > 0) {
-        // Someone has announced itself; the auto-reset event releases exactly one.
         if (slot) slot->state = kSlotSignalling;
-        const HANDLE event = wakeEvent_;
-        if (!::SetEvent(event)) {
-            ReopenEvent(event);
-            ::SetEvent(wakeEvent_);
-        }
+        SignalReleased();
     }
     if (slot) slot->state = kSlotIdle;
+}
+
+void Optex::SignalReleased() noexcept {
+    // Someone has announced itself; the auto-reset event releases exactly one.
+    const HANDLE event = wakeEvent_;
+    if (::SetEvent(event)) return;
+    // This process's handle was closed by a host's bug: the wake-up goes
+    // through a handle opened for it alone, and the event is opened again
+    // for the next ones if the mutex is free.
+    UniqueEvent once(::OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName_));
+    if (once) ::SetEvent(once.get());
+    ReopenEvent(event);
 }
 
 OptexGuard Optex::Acquire() noexcept { return OptexGuard(this, Enter()); }

@@ -6,23 +6,30 @@
 //
 // A thread that dies holding or waiting for the lock must not stop the
 // others. Beside the 16-byte block that every build shares, each thread keeps
-// a record (OptexSideBlock) of who it is and what it is doing with the lock.
+// a record (OptexSideBlock) of who it is and what it is doing with the lock,
+// and owns a life mutex that tells others, for sure, when it has ended.
 // Waiters wait in slices and look at the owner between slices. An owner
 // proven dead twice in a row is taken over by one waiter, under a recovery
-// mutex, and what the dead surely held is withdrawn from lockCount
-// (OptexCensus); a lock that nobody has owned or released for a second, left
-// by a thread of ours that died handing it over, is claimed by one waiter on
-// its own level. An owner that sees a stale waiter's
-// record withdraws dead waiters' announcements before it releases. Every
-// claim of the owner field is a compare-exchange from 0, so a late wake-up
-// never makes two owners. A thread of an earlier build keeps no record: it
-// shares the lock as before as long as nobody dies.
+// mutex; a lock that nobody has owned or released for a second, while every
+// thread that uses it keeps a record and none has a step to make, is claimed
+// by one waiter on its own level. Whoever owns the lock and finds dead
+// threads' records, or levels they left (possiblePhantoms), settles them
+// (OptexCensus): exactly, when a snapshot of the records shows every live
+// thread's share, so that once the dead are accounted for a free lock reads
+// 0 again. Every claim of the owner field is a compare-exchange from 0 (or,
+// taking over, from the dead owner's id), so a late wake-up never makes two
+// owners. A thread of an earlier build keeps no record: it shares the lock as
+// before as long as nobody dies.
+//
+// sync/optex.pml is this protocol as a model, step for step; the tests run
+// the Spin model checker on it.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 
+#include "sync/optex_process_share.h"
 #include "sync/optex_shared.h"
 #include "sync/optex_side.h"
 #include "sync/thread_identity.h"
@@ -30,7 +37,7 @@
 #include "win/unique_resource.h"
 
 namespace dlmgr {
-struct OptexCensus;
+struct CensusTaker;
 struct OwnerJudgement;
 }  // namespace dlmgr
 
@@ -95,6 +102,8 @@ public:
 
     // Frees the calling thread's record when it holds nothing; for a thread
     // that is ending. Records of threads that end otherwise are reused later.
+    // Every Optex of the name in the process shares the thread's record, so
+    // once is enough.
     void ForgetCurrentThread() noexcept;
 
     // The shared blocks, for diagnostics; null when absent.
@@ -112,19 +121,24 @@ private:
     enum class Attempt { kOwned, kBusy, kCountedOnly };
 
     void InitRecovery(const char* name) noexcept;
-    // True when every process with the lock open keeps thread records.
+    // True when every thread with the lock open keeps a record: every
+    // process with it open keeps records, and no thread of ours is without.
     bool OnlyRecordingPeers() const noexcept;
-    // This thread's value of slotOfThread_ (see kNoSlot).
+    // This thread's value of its record's TLS slot (see kNoSlot).
     std::uintptr_t SlotValue() const noexcept;
     OptexThreadSlot* RegisteredSlot() const noexcept;
     // Whether the owner field's id, which is ours, stands for our hold.
-    bool HoldsWithoutRecord(LONG threadId) const noexcept;
+    bool HoldsWithoutRecord() const noexcept;
     void CountLevelWithoutRecord(bool taken) noexcept;
     OptexThreadSlot* SlotForEnter() noexcept;
     OptexThreadSlot* ClaimSlotForThread() noexcept;
     int ClaimSlot(const ThreadIdentity& me) noexcept;
+    // A thread with no record holds a second handle of the shared block
+    // while it has none, so that handle counts show it to every process.
+    void SetMarker(bool marked) noexcept;
     void FreeSlot(int index) noexcept;
     int IndexOf(const OptexThreadSlot* slot) const noexcept;
+    CensusTaker Taker(LONG threadId, const OptexThreadSlot* slot, bool owns) const noexcept;
 
     Attempt TryEnterAs(LONG threadId, OptexThreadSlot* slot) noexcept;
     void Reenter(OptexThreadSlot* slot) noexcept;
@@ -142,9 +156,13 @@ private:
                            LockResult& result) noexcept;
     bool ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept;
     void OwnAfterRecovery(OptexThreadSlot* slot) noexcept;
-    void Settle(const OptexCensus& census) noexcept;
+    // Holding the lock and the recovery mutex: withdraws what dead threads
+    // left in lockCount and frees their records.
+    void Settle(LONG threadId, OptexThreadSlot* slot) noexcept;
     bool NeedsSettling(const OptexThreadSlot* self) const noexcept;
     void SettleWhileOwning(LONG threadId, OptexThreadSlot* slot) noexcept;
+    void Withdraw(LONG levels) noexcept;
+    void SignalReleased() noexcept;
 
     bool singleProcessor_ = false;
     char eventName_[kMaxObjectNameLength + 1] = {};  // to open the event again after a failed wait
@@ -157,9 +175,12 @@ private:
 
     UniqueMapping sideMapping_;
     UniqueView sideView_;
-    UniqueMutex recoveryMutex_;  // serialises takeovers, recounts and record claims
+    UniqueMutex recoveryMutex_;  // serialises takeovers, settlements and record claims
     HandleCounter handles_;
-    UniqueTlsSlot slotOfThread_;  // per thread: index + 1 of its record; kNoSlot when it has none
+    OptexProcessShare process_;
+    DWORD slotTls_ = TLS_OUT_OF_INDEXES;    // per thread: index + 1 of its record; kNoSlot when it has none
+    DWORD markerTls_ = TLS_OUT_OF_INDEXES;  // per thread without a record: its marker handle
+    char lockName_[kMaxObjectNameLength + 1] = {};  // names the life mutexes
     OptexSideBlock* side_ = nullptr;  // only when all of the above exist
     ThreadIdentity abandonedBy_;
     WaitFailureHandler waitFailed_ = nullptr;

@@ -1,18 +1,21 @@
 #include "sync/optex_census.h"
 
+#include "sync/thread_life.h"
 #include "win/tick_count.h"
 
 namespace dlmgr {
 
 namespace {
 
+// Each field is one aligned word: a copy reads every field whole, though the
+// record may change between two fields.
 struct SlotCopy {
-    LONG threadId, processId, creationLow, creationHigh, state, tick, heldLevels;
+    LONG threadId, processId, creationLow, creationHigh, state, tick, heldLevels, life;
 };
 
 SlotCopy Copy(const OptexThreadSlot& slot) {
     return {slot.threadId, slot.processId, slot.creationLow, slot.creationHigh,
-            slot.state,    slot.tick,      slot.heldLevels};
+            slot.state,    slot.tick,      slot.heldLevels,  slot.life};
 }
 
 using Slots = SlotCopy[kOptexSlotCount];
@@ -31,6 +34,10 @@ ThreadIdentity IdentityOf(const SlotCopy& slot) {
     return identity;
 }
 
+bool Dead(const SlotCopy& slot, const char* lockName) {
+    return slot.life != 0 ? LifeEnded(lockName, slot.life) : IsProvenDead(IdentityOf(slot));
+}
+
 bool InUse(const SlotCopy& slot) {
     return slot.threadId != 0 && slot.state != kSlotUnclaimed && slot.state != kSlotIdle;
 }
@@ -46,73 +53,67 @@ DeadRecord OwnerShare(int slot, LONG state, LONG recursionCount) {
     return {slot, 1, 1};  // claiming, woken, or releasing before the owner field was cleared
 }
 
-// Levels a dead thread that the owner field does not name holds, and may hold.
-DeadRecord OtherShare(int slot, const SlotCopy& record) {
-    switch (record.state) {
-        case kSlotWaiting:
-        case kSlotClaiming: return {slot, 1, 1};
-        case kSlotSignalling: return {slot, 0, 0};
-        case kSlotOwning:
-        case kSlotReentering:
-        case kSlotLeaving:
-            // An owner taken over by a recoverer that died before settling
-            // lockCount: records are freed before their levels are withdrawn,
-            // so the note it left is still owed.
-            return {slot, record.heldLevels, record.heldLevels};
-        default: return {slot, 0, 1};  // spinning, announcing, releasing: one step away
-    }
-}
-
-bool Owns(const SlotCopy& slot) { return slot.threadId != 0 && MayOwn(slot.state); }
-
-int FindOwning(const Slots& slots, int skip, LONG threadId) {
-    for (int i = 0; i < kOptexSlotCount; ++i) {
-        if (i != skip && slots[i].threadId == threadId && Owns(slots[i])) return i;
-    }
-    return -1;
-}
-
 OwnerJudgement Judge(LONG owner, const Slots& slots, const CensusTaker& taker) {
     OwnerJudgement judgement;
     if (owner == 0) return judgement;
     judgement.identity.threadId = static_cast<DWORD>(owner);
     judgement.state = OwnerState::kAlive;
+    // The records that say a thread with this id may own: a live one is the
+    // owner; a dead one, preferably one that surely owned, stands for it.
+    int deadRecord = -1;
+    for (int i = 0; i < kOptexSlotCount; ++i) {
+        const SlotCopy& slot = slots[i];
+        if (i == taker.slot || slot.threadId != owner || !MayOwn(slot.state)) continue;
+        if (!Dead(slot, taker.lockName)) {
+            if (owner != taker.threadId) return judgement;
+            continue;  // our own id on a live record: not ours, so not the owner's
+        }
+        if (deadRecord < 0 || (SurelyOwned(slot.state) && !SurelyOwned(slots[deadRecord].state))) {
+            deadRecord = i;
+        }
+    }
     auto gone = [&](int record) {
         judgement.state = OwnerState::kGone;
         judgement.record = record;
         if (record >= 0) judgement.identity = IdentityOf(slots[record]);
         return judgement;
     };
-    if (owner == taker.threadId) {
-        // Our own id while we wait: an earlier thread with our id left it.
-        return taker.owns ? judgement : gone(FindOwning(slots, taker.slot, owner));
-    }
+    // Our own id while we wait: our record (or count of levels) says we do
+    // not hold it, so a thread that had our id before us left it.
+    if (owner == taker.threadId) return taker.owns ? judgement : gone(deadRecord);
     ThreadIdentity running;
     const ThreadLookup lookup = LookUpThread(static_cast<DWORD>(owner), running);
-    if (lookup == ThreadLookup::kNone) return gone(FindOwning(slots, taker.slot, owner));
-    if (lookup == ThreadLookup::kUnknown) return judgement;
-    int deadNamesake = -1;
-    for (int i = 0; i < kOptexSlotCount; ++i) {
-        const SlotCopy& slot = slots[i];
-        if (slot.threadId != owner || !Owns(slot)) continue;
-        const ThreadIdentity identity = IdentityOf(slot);
-        const bool sameProcess = identity.processId == running.processId;
-        const bool sameThread = sameProcess && (lookup == ThreadLookup::kFoundProcessOnly ||
-                                                identity.creationTime == running.creationTime);
-        // The running thread's own record says it may own, wherever it stands.
-        if (sameThread) return judgement;
-        // A thread with this id died owning; the one running now came later.
-        if (deadNamesake < 0 && SurelyOwned(slot.state) &&
-            (!sameProcess || lookup == ThreadLookup::kFound)) {
-            deadNamesake = i;
-        }
+    if (deadRecord >= 0) {
+        // A running thread with that id owns only if it keeps no record: one
+        // of an earlier build, which takes the owner field on its id alone.
+        judgement.namesakeRuns = lookup != ThreadLookup::kNone;
+        return gone(deadRecord);
     }
-    if (deadNamesake < 0) return judgement;
-    judgement.namesakeRuns = true;
-    return gone(deadNamesake);
+    return lookup == ThreadLookup::kNone ? gone(-1) : judgement;
 }
 
 }  // namespace
+
+DeadRecord OtherShare(int slot, LONG state, LONG heldLevels) {
+    switch (state) {
+        case kSlotWaiting:
+        case kSlotClaiming: return {slot, 1, 1};
+        case kSlotOwning:
+        case kSlotReentering:
+        case kSlotLeaving:
+            // A taken-over owner whose recoverer noted its levels: records
+            // are freed before their levels are withdrawn, so the note is owed.
+            return {slot, heldLevels, heldLevels};
+        case kSlotSpinning:
+        case kSlotAnnouncing:
+        case kSlotReleasing: return {slot, 0, 1};  // one step away from a level
+        default: return {slot, 0, 0};              // idle, signalling
+    }
+}
+
+bool RecordDead(const OptexThreadSlot& slot, const char* lockName) {
+    return Dead(Copy(slot), lockName);
+}
 
 ThreadIdentity IdentityOf(const OptexThreadSlot& slot) { return IdentityOf(Copy(slot)); }
 
@@ -125,26 +126,34 @@ OwnerJudgement JudgeOwner(LONG owner, const OptexSideBlock& side, const CensusTa
 bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const CensusTaker& taker,
                 DWORD freshMs, OptexCensus& census) {
     census = OptexCensus();
+    Slots before;
+    CopyAll(side, before);
     census.lockCount = shared.lockCount;
     census.ownerThreadId = shared.ownerThreadId;
     census.recursionCount = shared.recursionCount;
+    census.phantoms = side.possiblePhantoms;
     Slots slots;
     CopyAll(side, slots);
-    if (shared.lockCount != census.lockCount || shared.ownerThreadId != census.ownerThreadId) {
-        return false;
+    if (shared.ownerThreadId != census.ownerThreadId) return false;
+    census.snapshot = true;
+    for (int i = 0; i < kOptexSlotCount; ++i) {
+        if (slots[i].threadId != before[i].threadId || slots[i].state != before[i].state) {
+            census.snapshot = false;
+        }
     }
 
     census.owner = Judge(census.ownerThreadId, slots, taker);
     if (census.owner.state == OwnerState::kGone) {
         const int record = census.owner.record;
-        const DeadRecord share =
-            record >= 0 ? OwnerShare(record, slots[record].state, census.recursionCount)
-                        : DeadRecord{-1, AtLeastOne(census.recursionCount),
-                                     census.recursionCount + 1};
-        census.ownerLevels = share.sure;
-        census.deadSure += share.sure;
-        census.deadUncertain += share.atMost - share.sure;
-        if (record >= 0) census.dead[census.deadCount++] = share;
+        census.ownerShare = record >= 0
+                                ? OwnerShare(record, slots[record].state, census.recursionCount)
+                                : DeadRecord{-1, AtLeastOne(census.recursionCount),
+                                             census.recursionCount + 1};
+        if (record >= 0) {
+            census.dead[census.deadCount++] = census.ownerShare;
+            census.deadSure += census.ownerShare.sure;
+            census.deadAtMost += census.ownerShare.atMost;
+        }
     }
 
     const LONG owner = census.ownerThreadId;
@@ -155,24 +164,19 @@ bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const Cen
         if (i == taker.slot || i == census.owner.record || !InUse(slot)) continue;
         const bool freshWaiter =
             slot.state == kSlotWaiting && now - static_cast<DWORD>(slot.tick) < freshMs;
-        if (freshWaiter || !IsProvenDead(IdentityOf(slot))) {
+        if (freshWaiter || !Dead(slot, taker.lockName)) {
             if (slot.threadId == owner && MayOwn(slot.state)) continue;  // the owner itself
             if (slot.state == kSlotWaiting) {
-                ++census.liveWaiters;
                 ++census.liveLevels;
             } else {
                 census.liveThreadMidStep = true;
             }
             continue;
         }
-        const DeadRecord share = OtherShare(i, slot);
+        const DeadRecord share = OtherShare(i, slot.state, slot.heldLevels);
         census.dead[census.deadCount++] = share;
         census.deadSure += share.sure;
-        census.deadUncertain += share.atMost - share.sure;
-        census.deadInHandover = census.deadInHandover ||
-                                slot.state == kSlotSpinning || slot.state == kSlotClaiming ||
-                                slot.state == kSlotWaiting || slot.state == kSlotReleasing ||
-                                slot.state == kSlotSignalling || slot.state == kSlotAnnouncing;
+        census.deadAtMost += share.atMost;
     }
     return true;
 }

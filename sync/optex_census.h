@@ -1,13 +1,14 @@
 // Who holds the levels counted in lockCount, as the thread records beside the
 // shared block tell it. Taken under the lock's recovery mutex: by a waiter
-// deciding whether the lock was abandoned, and by the owner deciding whether
-// dead waiters left their announcements behind.
+// deciding whether the lock was abandoned, and by the owner settling what
+// dead threads left behind.
 //
 // A thread that died between writing its record and the locked step that
 // changes lockCount leaves its share known only within one level, and a
-// thread of an earlier build keeps no record at all. Recovery therefore only
-// ever withdraws what dead threads surely hold; what they may hold besides
-// stays counted (the lock stays correct, only slower).
+// thread of an earlier build keeps no record at all. What dead threads
+// surely hold can always be withdrawn; the rest only when every live
+// thread's share is known (OptexCensus::snapshot, liveThreadMidStep), and
+// then exactly: lockCount less what live threads hold.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +24,7 @@ struct CensusTaker {
     LONG threadId;
     int slot;   // its record, or -1 when it has none
     bool owns;  // it holds the lock (recursionCount levels); otherwise it waits (1 level)
+    const char* lockName;  // names its peers' life mutexes
 };
 
 enum class OwnerState {
@@ -41,10 +43,9 @@ struct OwnerJudgement {
 };
 
 // Judges the thread the owner field names, from the records as read. Gone
-// when no thread runs with its id, when it is our own id while we wait, or
-// when a dead thread with its id died surely owning (and the running one has
-// no record saying it owns); a running thread with its id is otherwise taken
-// for the owner.
+// when it is our own id while we wait, when a record of a dead thread with
+// its id says it may own and no live thread's record does, or, with no such
+// record, when no thread runs with its id.
 OwnerJudgement JudgeOwner(LONG owner, const OptexSideBlock& side, const CensusTaker& taker);
 
 struct DeadRecord {
@@ -58,34 +59,45 @@ struct OptexCensus {
     LONG ownerThreadId = 0;
     LONG recursionCount = 0;
     OwnerJudgement owner;
-    LONG ownerLevels = 0;  // a gone owner's sure levels (also counted in deadSure)
+    // A gone owner's levels, surely and at most (also counted in deadSure
+    // and deadAtMost when it kept a record).
+    DeadRecord ownerShare = {-1, 0, 0};
 
-    LONG liveWaiters = 0;  // recorded running waiters besides the taker, one level each
+    // The taker's levels and those of recorded running waiters, one each.
+    LONG liveLevels = 0;
     // A running thread other than the owner is between two steps: its share
-    // is not known yet, so nothing can be settled now.
+    // is not known yet.
     bool liveThreadMidStep = false;
+    // Every record read the same before and after lockCount was read: with
+    // no live thread between two steps, lockCount less liveLevels is exactly
+    // what dead threads left.
+    bool snapshot = false;
 
     DeadRecord dead[kOptexSlotCount] = {};
     int deadCount = 0;
-    LONG deadSure = 0;       // what dead threads surely hold, the gone owner included
-    LONG deadUncertain = 0;  // what they may hold besides
-    // A thread died between handing the lock over and its wake-up being
-    // used (announcing, waiting, claiming, releasing or signalling): the sign
-    // that a lock nobody owns was abandoned rather than held up.
-    bool deadInHandover = false;
+    LONG deadSure = 0;    // what dead threads' records surely hold
+    LONG deadAtMost = 0;  // what they may hold
+    LONG phantoms = 0;    // possiblePhantoms as read: levels of dead threads whose records are gone
 
-    // Levels neither a running thread's record nor a dead one's accounts
-    // for: a thread of an earlier build may hold them.
-    LONG Unexplained() const { return lockCount - liveLevels - deadSure - deadUncertain; }
-    LONG liveLevels = 0;  // the taker's and the recorded running waiters'
+    // Levels that neither a running thread's record, a dead one's, nor the
+    // phantoms account for: a thread without a record may hold them.
+    LONG Unexplained() const { return lockCount - liveLevels - deadAtMost - phantoms; }
 };
 
-// Reads both blocks, then asks the kernel about each thread whose share
-// matters. A waiter whose record was renewed less than freshMs ago is taken
-// to be alive without asking (it renews it every wait slice). False when
-// lockCount or the owner changed while the records were read.
+// Reads the records, then the shared block, then the records again, and asks
+// the kernel about each thread whose share matters. A waiter whose record
+// was renewed less than freshMs ago is taken to be alive without asking (it
+// renews it every wait slice). False when the owner changed meanwhile.
 bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const CensusTaker& taker,
                 DWORD freshMs, OptexCensus& census);
+
+// Levels a dead thread whose record is in that state holds, the owner field
+// not naming it (heldLevels: a taken-over owner's note).
+DeadRecord OtherShare(int slot, LONG state, LONG heldLevels);
+
+// Whether the thread of a record is proven gone: by its life mutex when it
+// has one, otherwise by its ids.
+bool RecordDead(const OptexThreadSlot& slot, const char* lockName);
 
 ThreadIdentity IdentityOf(const OptexThreadSlot& slot);
 

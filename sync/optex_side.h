@@ -2,8 +2,12 @@
 // shares: one record per thread that uses the lock, saying who the thread is
 // and how many levels of lockCount it may hold. With it a level can be traced
 // to a thread, and a dead thread's levels withdrawn, without trusting a thread
-// id that Windows may have given to another thread since. A build that does
-// not know this block ignores it; the 16 bytes keep their meaning.
+// id that Windows may have given to another thread since: each record names
+// its thread's life mutex (sync/thread_life.h). A build that does not know
+// this block ignores it; the 16 bytes keep their meaning.
+//
+// The protocol is model-checked: sync/optex.pml mirrors it step for step,
+// with these state names.
 //
 // Fixed-width fields only: 32- and 64-bit processes map the same bytes.
 #pragma once
@@ -50,11 +54,13 @@ struct OptexThreadSlot {
     // GetTickCount when the thread last went Active (for the owner: since when
     // it holds the lock) or last began a wait (a live waiter renews it every slice).
     volatile LONG tick;
-    // Written by a recoverer into a dead owner's record before it takes the
-    // lock over: the levels that owner held, in case the recoverer dies too
-    // before lockCount is settled.
+    // Written by a recoverer into a dead owner's record, with state Owning,
+    // before it takes the lock over: the levels that owner held, in case the
+    // recoverer dies too before lockCount is settled.
     volatile LONG heldLevels;
-    volatile LONG reserved;
+    // The thread's life mutex (sync/thread_life.h); 0 when it has none (a
+    // record of an earlier build): such a record is judged by its ids.
+    volatile LONG life;
 };
 
 struct OptexSideBlock {
@@ -62,11 +68,15 @@ struct OptexSideBlock {
     volatile LONG slotCount;  // kOptexSlotCount, for readers
     volatile LONG takeovers;  // locks taken over from dead holders, for diagnostics
     // Levels that threads which died between two steps may have left in
-    // lockCount, for diagnostics. They are never withdrawn: a level too many
-    // only makes every entry take the slow path, while withdrawing one that a
-    // waiter of an earlier build still holds would leave it waiting for good.
+    // lockCount, once their records are gone, at most. Raised under the
+    // recovery mutex before a dead record is freed, so the census never
+    // loses count; an owner that can see every live thread's share settles
+    // them exactly and clears it. While a thread keeps levels unrecorded (one
+    // of an earlier build, or one with no record) they stay: withdrawing a
+    // level such a waiter holds would leave it waiting for good.
     volatile LONG possiblePhantoms;
-    volatile LONG reserved[4];
+    volatile LONG lastLife;  // the last life given to a record: each claim takes the next
+    volatile LONG reserved[3];
     OptexThreadSlot slots[kOptexSlotCount];
 };
 
@@ -78,10 +88,12 @@ static_assert(offsetof(OptexThreadSlot, creationHigh) == 12, "slot layout");
 static_assert(offsetof(OptexThreadSlot, state) == 16, "slot layout");
 static_assert(offsetof(OptexThreadSlot, tick) == 20, "slot layout");
 static_assert(offsetof(OptexThreadSlot, heldLevels) == 24, "slot layout");
+static_assert(offsetof(OptexThreadSlot, life) == 28, "slot layout");
 static_assert(offsetof(OptexSideBlock, magic) == 0, "side layout");
 static_assert(offsetof(OptexSideBlock, slotCount) == 4, "side layout");
 static_assert(offsetof(OptexSideBlock, takeovers) == 8, "side layout");
 static_assert(offsetof(OptexSideBlock, possiblePhantoms) == 12, "side layout");
+static_assert(offsetof(OptexSideBlock, lastLife) == 16, "side layout");
 static_assert(offsetof(OptexSideBlock, slots) == 32, "side layout");
 static_assert(sizeof(OptexSideBlock) == 4096, "side block is one page");
 
@@ -96,6 +108,20 @@ inline bool MayOwn(LONG state) {
 // recoverer freeing the record.
 inline bool SurelyOwned(LONG state) {
     return state == kSlotOwning || state == kSlotReentering || state == kSlotLeaving;
+}
+
+// States in which a live thread has a step to make that changes lockCount,
+// the owner field or the event: its share of lockCount is not settled yet.
+inline bool MidStep(LONG state) {
+    return state != kSlotUnclaimed && state != kSlotIdle && state != kSlotWaiting;
+}
+
+// States in which a dead thread that the owner field does not name surely
+// held no level: its record can be reused once what it may hold is counted.
+inline bool ReusableWhenDead(LONG state, bool named) {
+    return state == kSlotIdle || state == kSlotUnclaimed || state == kSlotSpinning ||
+           state == kSlotAnnouncing || state == kSlotSignalling ||
+           (state == kSlotReleasing && !named);
 }
 
 }  // namespace dlmgr

@@ -39,8 +39,10 @@ void LockBlocks::SetShared(LONG lockCount, LONG ownerThreadId, LONG recursionCou
     shared().recursionCount = recursionCount;
 }
 
-void LockBlocks::PlantRecord(const ThreadIdentity& identity, LONG state, DWORD ageMs, int index) {
+void LockBlocks::PlantRecord(const ThreadIdentity& identity, LONG state, DWORD ageMs, int index,
+                             LONG life) {
     OptexThreadSlot& slot = side().slots[index];
+    slot.life = life;
     slot.processId = static_cast<LONG>(identity.processId);
     slot.creationLow = static_cast<LONG>(identity.creationTime & 0xFFFFFFFFu);
     slot.creationHigh = static_cast<LONG>(identity.creationTime >> 32);

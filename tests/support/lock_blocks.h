@@ -34,9 +34,10 @@ public:
     OptexSideBlock& side() { return *static_cast<OptexSideBlock*>(sideView_.get()); }
 
     void SetShared(LONG lockCount, LONG ownerThreadId, LONG recursionCount);
-    // A record for identity in state, last renewed ageMs ago.
+    // A record for identity in state, last renewed ageMs ago; with life 0 it
+    // is judged by its ids, as a record of an earlier build.
     void PlantRecord(const ThreadIdentity& identity, LONG state, DWORD ageMs = 60000,
-                     int index = kPlantedSlot);
+                     int index = kPlantedSlot, LONG life = 0);
     // The index of the first record of a thread of process processId in state, or -1.
     int FindRecord(DWORD processId, LONG state);
 

@@ -262,15 +262,14 @@ struct HalfDone {
     LONG recursionCount;
     LONG recordState;  // the dead thread's record; kSlotUnclaimed: none (an earlier build)
     LockResult expected;
-    LONG left;  // levels still counted once the lock is free again
 };
 
 class OptexHalfDone : public ::testing::TestWithParam<HalfDone> {};
 
-// What the dead surely held is withdrawn; a level it may or may not have
-// made stays counted (slower, never wrong), as one too few would let a
-// second owner in.
-TEST_P(OptexHalfDone, WaiterGetsInAndOnlyWhatTheDeadSurelyHeldIsWithdrawn) {
+// The waiter gets in, and once it owns the lock it sees every live thread's
+// share, so even a level the dead may or may not have made is settled
+// exactly: the free lock reads 0 again.
+TEST_P(OptexHalfDone, WaiterGetsInAndWhatTheDeadLeftIsWithdrawnExactly) {
     const HalfDone& state = GetParam();
     const std::string name = UniqueName("optex-half-done");
     Optex lock;
@@ -285,27 +284,28 @@ TEST_P(OptexHalfDone, WaiterGetsInAndOnlyWhatTheDeadSurelyHeldIsWithdrawn) {
     EXPECT_EQ(lock.Shared()->recursionCount, 1) << state.step;
     EXPECT_EQ(lock.Side()->slots[LockBlocks::kPlantedSlot].threadId, 0) << "dead record kept";
     lock.Leave();
-    EXPECT_EQ(LockCount(lock), state.left) << state.step;
+    EXPECT_EQ(LockCount(lock), 0) << state.step;
+    EXPECT_EQ(lock.Side()->possiblePhantoms, 0) << state.step;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     DeathBetweenSteps, OptexHalfDone,
     ::testing::Values(
         HalfDone{"spinning, its compare-exchange just made", 1, false, 0, kSlotSpinning,
-                 LockResult::kAcquired, 1},
+                 LockResult::kAcquired},
         HalfDone{"counted, claiming the owner field", 1, false, 0, kSlotClaiming,
-                 LockResult::kAcquired, 0},
+                 LockResult::kAcquired},
         HalfDone{"re-entering, after the increment", 3, true, 2, kSlotReentering,
-                 LockResult::kAbandoned, 1},
+                 LockResult::kAbandoned},
         HalfDone{"leaving one of two levels, before the decrement", 2, true, 1, kSlotLeaving,
-                 LockResult::kAbandoned, 1},
-        HalfDone{"owning two levels", 2, true, 2, kSlotOwning, LockResult::kAbandoned, 0},
+                 LockResult::kAbandoned},
+        HalfDone{"owning two levels", 2, true, 2, kSlotOwning, LockResult::kAbandoned},
         HalfDone{"releasing, between clearing the owner and the decrement", 1, false, 0,
-                 kSlotReleasing, LockResult::kAcquired, 1},
+                 kSlotReleasing, LockResult::kAcquired},
         HalfDone{"woken, before claiming the owner field", 1, false, 0, kSlotWaiting,
-                 LockResult::kAcquired, 0},
+                 LockResult::kAcquired},
         HalfDone{"owning, a thread that keeps no record", 1, true, 1, kSlotUnclaimed,
-                 LockResult::kAbandoned, 0}));
+                 LockResult::kAbandoned}));
 
 struct Waiter {
     Optex* lock;
@@ -385,17 +385,24 @@ TEST_F(LastLeave, ReleaserHeldUpBeforeItsWakeUpIsNeverOvertaken) {
     EXPECT_EQ(LockCount(lock), 0);
 }
 
-TEST_F(LastLeave, LockOfAThreadThatKeepsNoRecordIsNeverClaimedHoweverLongItTakes) {
-    // A thread of an earlier build counted itself and was held up before it
-    // named itself owner: nothing proves it dead, so nobody takes its lock.
+TEST_F(LastLeave, LockOfAThreadThatKeepsNoRecordIsClaimedOnlyOnceItsProcessIsGone) {
+    // A thread that keeps no record (of an earlier build, or of ours with
+    // every record taken) counted itself and was held up before it named
+    // itself owner. Its process holds a handle of the shared block that no
+    // recovery mutex matches (a thread of ours holds a marker), so nothing
+    // is claimed while it may still make its step.
     blocks->side().slots[holderRecord].state = kSlotIdle;
     ::InterlockedIncrement(&blocks->shared().lockCount);
+    UniqueMapping marker(::OpenFileMappingA(FILE_MAP_READ, FALSE,
+                                            (Optex::kMappingPrefix + name).c_str()));
+    ASSERT_TRUE(marker.valid());
     EXPECT_FALSE(WaiterDone(2 * Optex::kUnownedQuietMs)) << "claimed a lock a live thread may own";
-    ::InterlockedDecrement(&blocks->shared().lockCount);  // it leaves after all
-    ::SetEvent(UniqueEvent(::OpenEventA(EVENT_MODIFY_STATE, FALSE,
-                                        (Optex::kEventPrefix + name).c_str())).get());
+    // Its process ends: the level it left is withdrawn by the waiter that
+    // claims the lock, and the free lock reads 0 again.
+    marker.reset();
     EXPECT_TRUE(WaiterDone(kRecoveryCapMs));
-    EXPECT_EQ(lock.Side()->takeovers, 0);
+    EXPECT_EQ(LockCount(lock), 0);
+    EXPECT_EQ(lock.Side()->takeovers, 1);
 }
 
 TEST_F(LastLeave, WakeUpLostByAReleaserThatDiedIsRecoveredByTheWaiter) {
@@ -418,6 +425,154 @@ TEST_F(LastLeave, LostWakeUpIsLeftAloneWhileAPeerOfAnEarlierBuildMayBeHandingOve
     earlier.reset();
     EXPECT_TRUE(WaiterDone(kRecoveryCapMs));
     EXPECT_EQ(lock.Side()->takeovers, 1);
+}
+
+TEST_F(LastLeave, LostWakeUpIsRecoveredThoughEarlierDeathsLeftLevelsWithNoRecord) {
+    // A level an earlier death may have made, its record already freed, is
+    // counted in possiblePhantoms: the waiter still claims the lock, and
+    // settles that level exactly.
+    ::InterlockedIncrement(&blocks->shared().lockCount);
+    blocks->side().possiblePhantoms = 1;
+    ::TerminateThread(holderThread.get(), 1);
+    ::WaitForSingleObject(holderThread.get(), test::kSignalTimeoutMs);
+    EXPECT_TRUE(WaiterDone(kRecoveryCapMs));
+    EXPECT_EQ(LockCount(lock), 0);
+    EXPECT_EQ(lock.Side()->possiblePhantoms, 0);
+}
+
+DWORD WINAPI TryOnce(void* lock) {
+    if (static_cast<Optex*>(lock)->TryEnter()) static_cast<Optex*>(lock)->Leave();
+    return 0;
+}
+
+TEST_F(LastLeave, LostWakeUpIsRecoveredWhenANewThreadReusesTheDeadReleasersRecord) {
+    // Every other record is a dead thread's: the next thread to arrive
+    // reuses the dead releaser's.
+    const ThreadIdentity ended = test::EndedThreadIdentity();
+    for (int i = 0; i < kOptexSlotCount; ++i) {
+        if (lock.Side()->slots[i].threadId == 0) blocks->PlantRecord(ended, kSlotIdle, 60000, i);
+    }
+    ::TerminateThread(holderThread.get(), 1);
+    ::WaitForSingleObject(holderThread.get(), test::kSignalTimeoutMs);
+    UniqueThread newcomer(::CreateThread(nullptr, 0, TryOnce, &lock, 0, nullptr));
+    ASSERT_EQ(::WaitForSingleObject(newcomer.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
+    EXPECT_TRUE(WaiterDone(kRecoveryCapMs)) << "the dead releaser's record was the proof";
+    EXPECT_EQ(LockCount(lock), 0);
+}
+
+TEST(OptexRecovery, DeadOwnerSharingItsIdsWithANewThreadIsToldByItsLife) {
+    // Thread ids are reused at once and creation times are stamped at the
+    // timer's resolution: a thread made in the tick its predecessor ended
+    // in may carry all its ids. The record's life mutex, gone with its
+    // thread, still tells them apart.
+    const std::string name = UniqueName("optex-same-ids");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    LockBlocks blocks(name);
+    UniqueThread newcomer(::CreateThread(nullptr, 0, DoNothing, nullptr, CREATE_SUSPENDED, nullptr));
+    ThreadIdentity same;
+    ASSERT_EQ(LookUpThread(::GetThreadId(newcomer.get()), same), ThreadLookup::kFound);
+    blocks.SetShared(1, static_cast<LONG>(same.threadId), 1);
+    blocks.PlantRecord(same, kSlotOwning, 60000, LockBlocks::kPlantedSlot, 0x7FFFFFF0);
+    EXPECT_EQ(lock.Enter(), LockResult::kAbandoned);
+    EXPECT_EQ(LockCount(lock), 1);
+    lock.Leave();
+    ::TerminateThread(newcomer.get(), 0);
+}
+
+struct TwoCopies {
+    Optex* first;
+    Optex* second;
+    bool otherGotIn;
+};
+
+DWORD WINAPI TryThroughFirst(void* parameter) {
+    auto* copies = static_cast<TwoCopies*>(parameter);
+    copies->otherGotIn = copies->first->TryEnter();
+    if (copies->otherGotIn) copies->first->Leave();
+    return 0;
+}
+
+TEST(OptexRecovery, TwoCopiesOfTheModuleInOneProcessSeeOneThreadAsOne) {
+    const std::string name = UniqueName("optex-two-copies");
+    Optex first, second;  // as two copies of the DLL would each have
+    ASSERT_TRUE(InitLock(first, name));
+    ASSERT_TRUE(InitLock(second, name));
+    LockBlocks blocks(name);
+    // The outer level is taken through the first copy with no record free;
+    // then one frees up, and the nested level goes through the second copy.
+    UniqueThread filler(::CreateThread(nullptr, 0, DoNothing, nullptr, CREATE_SUSPENDED, nullptr));
+    ThreadIdentity running;
+    ASSERT_EQ(LookUpThread(::GetThreadId(filler.get()), running), ThreadLookup::kFound);
+    for (int i = 0; i < kOptexSlotCount; ++i) blocks.PlantRecord(running, kSlotIdle, 0, i);
+    ASSERT_EQ(first.Enter(), LockResult::kAcquired);
+    blocks.side().slots[5].state = kSlotUnclaimed;
+    blocks.side().slots[5].threadId = 0;
+    EXPECT_EQ(second.Enter(), LockResult::kAcquired) << "took its own hold over";
+    second.Leave();
+    TwoCopies copies{&first, &second, true};
+    UniqueThread other(::CreateThread(nullptr, 0, TryThroughFirst, &copies, 0, nullptr));
+    ASSERT_EQ(::WaitForSingleObject(other.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
+    EXPECT_FALSE(copies.otherGotIn) << "another thread got in under the outer level";
+    first.Leave();
+    EXPECT_EQ(LockCount(first), 0);
+    EXPECT_EQ(first.Side()->takeovers, 0);
+
+    // A thread's record is given back once, whichever copies say it ends.
+    ::TerminateThread(filler.get(), 0);
+    for (int i = 0; i < kOptexSlotCount; ++i) {
+        blocks.side().slots[i].state = kSlotUnclaimed;
+        blocks.side().slots[i].threadId = 0;
+    }
+    ASSERT_EQ(first.Enter(), LockResult::kAcquired);
+    first.Leave();
+    first.ForgetCurrentThread();
+    UniqueThread later(::CreateThread(nullptr, 0, TryThroughFirst, &copies, 0, nullptr));
+    ASSERT_EQ(::WaitForSingleObject(later.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
+    const LONG laterRecords = blocks.side().slots[0].threadId;
+    second.ForgetCurrentThread();
+    EXPECT_EQ(blocks.side().slots[0].threadId, laterRecords) << "freed another thread's record";
+}
+
+struct MutexHolder {
+    HANDLE mutex;
+    HANDLE held;
+    HANDLE release;
+};
+
+DWORD WINAPI HoldMutexUntilTold(void* parameter) {
+    auto* holder = static_cast<MutexHolder*>(parameter);
+    ::WaitForSingleObject(holder->mutex, test::kSignalTimeoutMs);
+    ::SetEvent(holder->held);
+    ::WaitForSingleObject(holder->release, test::kSignalTimeoutMs);
+    ::ReleaseMutex(holder->mutex);
+    return 0;
+}
+
+TEST(OptexRecovery, WakeUpIsSentThoughTheReleasersHandleOfTheEventWasClosed) {
+    const std::string name = UniqueName("optex-closed-event");
+    // The first handle Init makes, the event, takes the value just freed.
+    HANDLE value = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ::CloseHandle(value);
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
+    ChildProcess waiter = ChildProcess::Start("OptexEnterOnce", {name});
+    ASSERT_TRUE(test::WaitUntil([&] { return LockCount(lock) == 2; }));
+    // A host's bug closes the handle while a recovery holds the mutex, so
+    // the event cannot be opened again for good at that moment.
+    UniqueMutex recovery(::OpenMutexA(SYNCHRONIZE, FALSE, (Optex::kRecoveryPrefix + name).c_str()));
+    UniqueEvent held(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueEvent release(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    MutexHolder holder{recovery.get(), held.get(), release.get()};
+    UniqueThread holderThread(::CreateThread(nullptr, 0, HoldMutexUntilTold, &holder, 0, nullptr));
+    ASSERT_EQ(::WaitForSingleObject(held.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
+    ::CloseHandle(value);
+    lock.Leave();
+    EXPECT_EQ(waiter.Wait(kRecoveryCapMs), kAcquired);
+    EXPECT_EQ(lock.Side()->takeovers, 0) << "the wake-up was lost and the lock claimed";
+    ::SetEvent(release.get());
+    ::WaitForSingleObject(holderThread.get(), test::kSignalTimeoutMs);
 }
 
 TEST(OptexRecovery, DeadOwnersNamesakeIsTakenForTheOwnerWhileAnEarlierBuildMightBeIt) {

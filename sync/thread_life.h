@@ -1,0 +1,27 @@
+// A thread's life, as the kernel tells it: a named mutex that the thread
+// creates owning it, once, and owns until it ends. Windows abandons a mutex
+// whose owner ends, however it ends, and destroys it with the last handle,
+// so whoever opens it by name learns for sure whether its thread is gone,
+// whatever thread ids and creation times were reused since.
+#pragma once
+
+#include <windows.h>
+
+#include "win/unique_resource.h"
+
+namespace dlmgr {
+
+// "Dlmgr_Optex_Life_<lock name>_<life>": lives are numbered per lock, from 1.
+constexpr char kLifePrefix[] = "Dlmgr_Optex_Life_";
+constexpr size_t kLifeNameSize = 140;
+
+// The calling thread's life mutex, owned by it; empty when it could not be
+// made (the life is then unknown, and the record judged by ids).
+UniqueMutex CreateOwnedLife(const char* lockName, LONG life) noexcept;
+
+// True only when the life is proven over: its mutex is gone or abandoned.
+// Never call it for the calling thread's own life (it owns the mutex, so the
+// wait would succeed).
+bool LifeEnded(const char* lockName, LONG life) noexcept;
+
+}  // namespace dlmgr
