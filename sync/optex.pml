@@ -205,16 +205,16 @@ inline Share(st, isOwner) {
     fi
 }
 
-/* Every dead record freed, one by one in the code: the levels they hold are
-   counted in possiblePhantoms first, so a death between two is like one
-   after the last. */
-inline FreeDeadRecords(slot) {
+/* The records the census found dead (deadSet, one bit each) are freed, one
+   by one in the code: the levels they hold are counted in possiblePhantoms
+   first, so a death between two is like one after the last. */
+inline FreeDeadRecords() {
     d_step {
         i = 0;
         do
         :: i < SLOTS ->
             if
-            :: i != slot && rec[i].threadId != 0 && IsDead(i) ->
+            :: deadSet & (1 << i) ->
                 rec[i].state = kSlotUnclaimed;
                 rec[i].threadId = 0
             :: else -> skip
@@ -222,7 +222,8 @@ inline FreeDeadRecords(slot) {
             i++
         :: else -> break
         od;
-        i = 0
+        i = 0;
+        deadSet = 0
     }
 }
 
@@ -252,20 +253,21 @@ inline Settle(t, slot) {
     do
     :: i < SLOTS ->
         d_step {
+            st = rec[i].state;
             if
-            :: i == slot || rec[i].threadId == 0 -> skip
+            :: st != before[i] -> exact = false
+            :: else -> skip
+            fi;
+            if
+            :: i == slot || rec[i].threadId == 0 || st == kSlotIdle || st == kSlotUnclaimed -> skip
             :: else ->
-                st = rec[i].state;
-                if
-                :: st != before[i] -> exact = false
-                :: else -> skip
-                fi;
                 if
                 :: IsDead(i) ->
                     hl = rec[i].heldLevels;
                     Share(st, false);
                     deadSure = deadSure + sure;
-                    deadMost = deadMost + most
+                    deadMost = deadMost + most;
+                    deadSet = deadSet | (1 << i)
                 :: else ->
                     if
                     :: st == kSlotWaiting -> live++
@@ -285,19 +287,19 @@ inline Settle(t, slot) {
     exact = exact && OnlyRecordingPeers();
 #ifdef TODAY_CLAIM
     /* Today: records first, then what is sure; the rest only counted. */
-    FreeDeadRecords(slot);
+    FreeDeadRecords();
     Withdraw(deadSure);
     possiblePhantoms = possiblePhantoms + deadMost - deadSure;
 #else
     if
     :: exact && c >= live ->
         possiblePhantoms = possiblePhantoms + c - live;
-        FreeDeadRecords(slot);
+        FreeDeadRecords();
         Withdraw(c - live);
         possiblePhantoms = 0
     :: else ->
         possiblePhantoms = possiblePhantoms + deadMost;
-        FreeDeadRecords(slot);
+        FreeDeadRecords();
         Withdraw(deadSure);
         possiblePhantoms = possiblePhantoms - deadSure
     fi;
@@ -832,7 +834,7 @@ proctype Thread(byte t) {
     byte me = incarnation[t];
     byte tlsOf[2];               /* TLS of copy 0 and copy 1 of the module */
     byte copy, tls, slot, round, attempt, c, owner, suspected, deadRec, sure, most;
-    byte i, j, st, hl, live, deadSure, deadMost;
+    byte i, j, st, hl, live, deadSure, deadMost, deadSet;
     byte before[SLOTS];
     bool got, gone, vanished, counted, entered, innerEntered, isTry, nested;
     bool exact, ok, evidence, aliveRecord, runs, provenBefore, needs;
