@@ -50,8 +50,8 @@ int RunLock(const Words& words) {
                 report.lockCount, report.spinCount, report.takeovers);
     if (report.possiblyLeft > 0) {
         std::printf("  up to %ld level(s) may have been left counted by threads that died mid-step:\n"
-                    "  the lock stays correct, but every entry waits on its event until all hosts "
-                    "restart\n",
+                    "  the next host to own the lock settles them, once every user keeps thread "
+                    "records\n",
                     report.possiblyLeft);
     }
     if (report.usersWithoutRecords > 0) {
