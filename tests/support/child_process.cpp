@@ -98,6 +98,11 @@ ChildProcess ChildProcess::StartIn(const std::string& program, const std::string
                          envBlock.data(), nullptr, &startup, &info)) {
         child.process_.reset(info.hProcess);
         child.thread_.reset(info.hThread);
+    } else {
+        // Said at once, with the system's reason: a wait for this child would
+        // only time out.
+        ADD_FAILURE() << "could not start " << program << " " << scenario << ": error "
+                      << ::GetLastError();
     }
     return child;
 }

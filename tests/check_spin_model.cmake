@@ -1,12 +1,13 @@
-# Checks sync/optex.pml with the Spin model checker in one configuration:
+# Checks a Promela model (sync/optex.pml, store/store_intent.pml) with the
+# Spin model checker in one configuration:
 # generates the verifier (spin -a), builds pan with the host's C compiler and
 # runs it. MODE safety: assertions (never two owners, levels that match, the
 # lock back in its uncontended form after the last death) and deadlocks;
 # MODE live: cycles in which no thread makes progress, under weak fairness.
 # EXPECT fail: the configuration plays a rule of an earlier protocol, and
-# the check passes when the model finds the fault (its trail is printed).
+# the check passes when the model finds the fault (its steps go to trail.txt).
 #   cmake -DMODEL=... -DWORK=... -DDEFINES="A=1;B=2" -DMODE=safety|live
-#         -DEXPECT=pass|fail [-DSPIN=spin] [-DCC=cc] -P check_optex_model.cmake
+#         -DEXPECT=pass|fail [-DSPIN=spin] [-DCC=cc] -P check_spin_model.cmake
 if(NOT SPIN)
   find_program(SPIN spin)
 endif()
@@ -19,13 +20,13 @@ endif()
 
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
-configure_file(${MODEL} ${WORK}/optex.pml COPYONLY)
+configure_file(${MODEL} ${WORK}/model.pml COPYONLY)
 set(defines)
 foreach(define IN LISTS DEFINES)
   list(APPEND defines -D${define})
 endforeach()
 
-execute_process(COMMAND ${SPIN} ${defines} -a optex.pml WORKING_DIRECTORY ${WORK}
+execute_process(COMMAND ${SPIN} ${defines} -a model.pml WORKING_DIRECTORY ${WORK}
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "spin -a failed:\n${out}")
@@ -59,13 +60,13 @@ if(EXPECT STREQUAL "fail")
     message(FATAL_ERROR "the model found no fault in a configuration that plays a faulty rule (${states})")
   endif()
   # The counterexample, step by step, as the threads ran it.
-  execute_process(COMMAND ${SPIN} ${defines} -t -p -g optex.pml WORKING_DIRECTORY ${WORK}
+  execute_process(COMMAND ${SPIN} ${defines} -t -p -g model.pml WORKING_DIRECTORY ${WORK}
                   OUTPUT_FILE trail.txt ERROR_QUIET)
   string(REGEX MATCH "pan:1: [^\n]*" what "${out}")
   message(STATUS "found, as expected: ${what}; the steps are in ${WORK}/trail.txt")
 else()
   if(NOT errors EQUAL 0)
-    execute_process(COMMAND ${SPIN} ${defines} -t -p -g optex.pml WORKING_DIRECTORY ${WORK}
+    execute_process(COMMAND ${SPIN} ${defines} -t -p -g model.pml WORKING_DIRECTORY ${WORK}
                     OUTPUT_FILE trail.txt ERROR_QUIET)
     message(FATAL_ERROR "the model found a fault:\n${out}\nthe steps are in ${WORK}/trail.txt")
   endif()
