@@ -174,18 +174,23 @@ inline TryRecovery(t, got) {
 
 inline LeaveRecovery() { recoveryMutex = 0 }
 
+/* The marker is one handle, opened or closed in one call. */
 inline Mark(t) {
-    if
-    :: !marking[t] -> marking[t] = true; markers++
-    :: else -> skip
-    fi
+    d_step {
+        if
+        :: !marking[t] -> marking[t] = true; markers++
+        :: else -> skip
+        fi
+    }
 }
 
 inline Unmark(t) {
-    if
-    :: marking[t] -> marking[t] = false; markers--
-    :: else -> skip
-    fi
+    d_step {
+        if
+        :: marking[t] -> marking[t] = false; markers--
+        :: else -> skip
+        fi
+    }
 }
 
 /* Levels a dead thread's record in state st (heldLevels hl) surely holds,
