@@ -26,7 +26,11 @@ bool RepairStore(StoreBlock& block, StoreIntent* intent, const SettingsKey& sett
                 repaired = true;
                 break;
             case IntentOutcome::kDropped:
+                // A move cut short may have left one record twice: the
+                // thorough check below removes the later copy.
                 Log(8, messages::kStaleIntentDropped, static_cast<unsigned>(index));
+                repaired = true;
+                thorough = true;
                 break;
             case IntentOutcome::kNone: break;
         }
