@@ -11,6 +11,7 @@
 #include "log/messages.h"
 #include "tests/module/host_calls.h"
 #include "settings/settings_names.h"
+#include "store/store_intent.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/registry_fixture.h"
 #include "tests/support/test_sync.h"
@@ -132,6 +133,25 @@ TEST_F(ModuleTest, HostKilledInTheMiddleOfChangesLeavesAValidTable) {
         }
         ExpectValidTable(*Store(), added, deleted);
     }
+}
+
+TEST_F(ModuleTest, InterruptedRemovalIsNotReplayedOntoATableChangedSince) {
+    // The intent of a removal cut short, beside a table that a host of an
+    // earlier build (which keeps no intent) went on changing: five tasks.
+    auto block = EmptyStore();
+    for (std::uint32_t n = 1; n <= 5; ++n) PutRecord(*block, SealedRecord(n));
+    PrepareStore(*block);
+    StoreIntent intent{};
+    intent.magic = kIntentMagic;
+    intent.operation = kIntentRemove;
+    intent.taskCount = 3;
+    WriteWholeFile(DataFolder() + "\\dlmgr.intent",
+                   std::string(reinterpret_cast<const char*>(&intent), sizeof(intent)));
+
+    EXPECT_EQ(Run("Load"), 0);
+    const auto store = Store();
+    ASSERT_EQ(store->header.taskCount, 5u) << "a removal replayed over tasks never deleted";
+    for (std::uint32_t i = 0; i < 5; ++i) EXPECT_EQ(IdNumber(store->records[i]), i + 1);
 }
 
 // Writes each bad count into the live table before each export.
