@@ -146,16 +146,18 @@ void Optex::InitRecovery(const char* name) noexcept {
 
 bool Optex::OnlyRecordingPeers() const noexcept {
     // A handle to the shared block without one to the mutex is a process of
-    // an earlier build, a thread of ours without a record (its marker), or
-    // one that only reads the lock's state, which just makes us more careful. Its threads keep no record and take the owner
-    // field without a compare-exchange, so one of them held up between two
-    // steps looks like a lock nobody owns, or like a namesake of a dead owner.
+    // an earlier build, a thread of ours without a record (its marker), or a
+    // process that only reads the lock's state, which just makes us more
+    // careful. Such threads keep no record (and an earlier build's take the
+    // owner field without a compare-exchange), so one of them held up
+    // between two steps looks like a lock nobody owns, or like a namesake of
+    // a dead owner, and its levels like levels the dead left.
     // Each of our instances holds one handle of each, so the counts are
     // equal; the block is counted again after the mutex, so that a process
     // opening both between the two reads cannot hide such a peer. A dying
     // process's handles close in no set order: callers look twice, a slice
-    // apart, before they act.
-    // The calling thread's own marker does not count against it.
+    // apart, before they act. The calling thread's own marker does not count
+    // against it.
     ULONG blockHandles = 0;
     ULONG recordingHandles = 0;
     ULONG blockHandlesAgain = 0;
@@ -245,9 +247,8 @@ void Optex::SetMarker(bool marked) noexcept {
     HANDLE marker = ::TlsGetValue(markerTls_);
     if ((marker != nullptr) == marked) return;
     if (marked) {
-        // Without a marker this thread would be invisible: then it takes no
-        // record-less level either (a failed duplication is like a busy
-        // mutex: the thread tries again).
+        // Out of handles, the thread goes on unmarked: the lock still works
+        // for it, though a recovery may then take its levels for the dead's.
         if (!::DuplicateHandle(::GetCurrentProcess(), mapping_.get(), ::GetCurrentProcess(), &marker,
                                0, FALSE, DUPLICATE_SAME_ACCESS)) {
             marker = nullptr;
