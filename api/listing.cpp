@@ -24,10 +24,11 @@ std::uint32_t CountCategory(const StoreBlock& store, int category) {
 }  // namespace
 
 extern "C" unsigned int DLMGR_CALL DM_GetTimeStamp(int category) {
+    // Without the store, so that a poll never waits for a host that holds
+    // it: the counter is read as one word (see StoreHeader::timeStamp).
     return ExportBoundary(0u, [&]() -> unsigned int {
-        OptexGuard guard = LockStore();
-        if (!guard) return 0u;
-        return SharedStore().header.timeStamp[ReduceCategory(category)];
+        const StoreBlock* store = moduleState.store();
+        return store != nullptr ? ReadChangeCounter(store->header, ReduceCategory(category)) : 0u;
     });
 }
 

@@ -95,7 +95,9 @@ DLMGR_STATIC_ASSERT(sizeof(int) == 4, int_is_32_bits);
  * table is full (512 tasks after trimming completed ones) or record is null. */
 DLMGR_API DlmgrBool DLMGR_CALL DM_SetTaskInfo(const TaskRecord* record);
 
-/* Change counter of a category (0 running, anything else stopped). */
+/* Change counter of a category (0 running, anything else stopped). Never
+   waits: it is read without taking the store; it moves after the records it
+   announces are written. */
 DLMGR_API unsigned int DLMGR_CALL DM_GetTimeStamp(int category);
 
 /* Counts the tasks of a category and keeps the store locked for this thread

@@ -40,7 +40,6 @@ active proctype FirstHost() {
         ready = true
     };
     {
-        timeStamp++;                     /* CountChange */
         index = 0;
         progress = 0;
         intentCount = taskCount;         /* BeginChange notes the table */
@@ -53,6 +52,7 @@ active proctype FirstHost() {
         :: else -> break
         od;
         taskCount = intentCount - 1;
+        timeStamp++;                     /* the change announced, once written */
         operation = NONE;
         ended = true
     } unless { ended }

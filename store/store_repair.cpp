@@ -65,8 +65,8 @@ bool RepairStore(StoreBlock& block, StoreIntent* intent, const SettingsKey& sett
 }
 
 void RaiseChangeCounters(StoreHeader& header) noexcept {
-    ++header.timeStamp[kCategoryRunning];
-    ++header.timeStamp[kCategoryStopped];
+    AnnounceChange(header, kCategoryRunning);
+    AnnounceChange(header, kCategoryStopped);
 }
 
 }  // namespace dlmgr

@@ -24,9 +24,14 @@ constexpr DWORD kStoreLockSpinCount = 4000;
 // Every field below changes only while storeLock is held, except during the
 // start-up initialisation and purge, which also take it.
 struct StoreHeader {
-    std::uint32_t magic;         // kStoreMagic once initialised; anything else means "initialise"
-    std::uint32_t timeStamp[2];  // change counters per category; wrap, never reset
-    std::uint32_t taskCount;     // records in use, dense from index 0 in insertion order
+    std::uint32_t magic;  // kStoreMagic once initialised; anything else means "initialise"
+    // Change counters per category; wrap. Read without the store (a poll):
+    // each is one aligned word, changed by a holder of the store with a
+    // single release store after the records it announces are written, so
+    // a value read is one the counter really had, and a host that sees it
+    // move and then lists finds those records (AnnounceChange).
+    std::uint32_t timeStamp[2];
+    std::uint32_t taskCount;  // records in use, dense from index 0 in insertion order
 };
 
 struct StoreBlock {
@@ -61,9 +66,21 @@ inline std::uint32_t TasksInUse(const StoreHeader& header) {
     return header.taskCount < kMaxTasks ? header.taskCount : kMaxTasks;
 }
 
+// Announces a change of a category's records, once they are written: one
+// release store (only a holder of the store writes the counters).
+inline void AnnounceChange(StoreHeader& header, int category) {
+    std::uint32_t& counter = header.timeStamp[category];
+    __atomic_store_n(&counter, counter + 1, __ATOMIC_RELEASE);
+}
+
+// The counter as a poll reads it, without the store.
+inline std::uint32_t ReadChangeCounter(const StoreHeader& header, int category) {
+    return __atomic_load_n(&header.timeStamp[category], __ATOMIC_ACQUIRE);
+}
+
 inline void InitialiseHeader(StoreHeader& header) {
-    header.timeStamp[0] = 0;
-    header.timeStamp[1] = 0;
+    __atomic_store_n(&header.timeStamp[0], 0u, __ATOMIC_RELEASE);
+    __atomic_store_n(&header.timeStamp[1], 0u, __ATOMIC_RELEASE);
     header.taskCount = 0;
     header.magic = kStoreMagic;
 }

@@ -83,32 +83,33 @@ bool TaskTable::AddTask(const TaskRecord& record) {
     TrimCompleted();
     const std::uint32_t count = TaskCount();
     if (count >= kMaxTasks) return false;
-    CountChange(record.status);
     // The slot beyond the count is unused: a death while it is written loses
     // only this addition, which was never reported done.
     std::memcpy(&block_.records[count], &record, sizeof(TaskRecord));
     KeepStoreOrder();
     block_.header.taskCount = count + 1;
+    CountChange(record.status);
     return true;
 }
 
 bool TaskTable::UpdateTask(int index, const TaskRecord& record) {
     if (!InUse(index) || !SameTaskId(block_.records[index].id, record.id)) return false;
-    CountChange(block_.records[index].status);
-    CountChange(record.status);
+    const int oldStatus = block_.records[index].status;
     if (intent_) {
         std::memcpy(&intent_->record, &record, sizeof(TaskRecord));
         intent_->index = static_cast<std::uint32_t>(index);
         BeginChange(*intent_, block_.header, kIntentOverwrite);
     }
     std::memcpy(&block_.records[index], &record, sizeof(TaskRecord));
+    CountChange(oldStatus);
+    CountChange(record.status);
     if (intent_) EndChange(*intent_);
     return true;
 }
 
 bool TaskTable::RemoveTask(int index) {
     if (!InUse(index)) return false;
-    CountChange(block_.records[index].status);
+    const int status = block_.records[index].status;
     const std::uint32_t count = TaskCount();
     if (intent_) {
         intent_->index = static_cast<std::uint32_t>(index);
@@ -118,6 +119,7 @@ bool TaskTable::RemoveTask(int index) {
     MoveDown(block_, intent_, static_cast<std::uint32_t>(index), count);
     KeepStoreOrder();
     block_.header.taskCount = count - 1;
+    CountChange(status);
     if (intent_) EndChange(*intent_);
     return true;
 }

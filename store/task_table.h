@@ -41,7 +41,10 @@ private:
     bool InUse(int index) const noexcept {
         return index >= 0 && static_cast<std::uint32_t>(index) < TaskCount();
     }
-    void CountChange(int status) noexcept { ++block_.header.timeStamp[CategoryOfStatus(status)]; }
+    // After the change is written: see StoreHeader::timeStamp.
+    void CountChange(int status) noexcept {
+        AnnounceChange(block_.header, CategoryOfStatus(status));
+    }
 
     StoreBlock& block_;
     const SettingsKey& settings_;

@@ -112,6 +112,43 @@ DLMGR_CHILD_SCENARIO(SetOneTask) {
     NamedEvent(args.at(0) + "-after-set").Signal();
 }
 
+// Counts, so holding the store, on "<name>-polled" registers task 3, then
+// ends the listing.
+DLMGR_CHILD_SCENARIO(HoldThenRegister) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    lib.GetTaskCount(0);
+    NamedEvent(args.at(0) + "-held").Signal();
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-polled").WaitFor());
+    Register(lib, MakeTaskRecord(3, DLMGR_STATUS_RUNNING));
+    EXPECT_EQ(lib.GetTaskInfo(nullptr), 0);
+    NamedEvent(args.at(0) + "-released").Signal();
+}
+
+// Polls while another process holds the store, then lists once it moved.
+DLMGR_CHILD_SCENARIO(PollWhileAnotherHolds) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    NamedEvent(args.at(0) + "-poller-loaded").Signal();
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-held").WaitFor());
+    unsigned before = 0;
+    EXPECT_TRUE(RunOnOtherThread([&] { before = lib.GetTimeStamp(0); }, 2000))
+        << "a poll waited for the store";
+    NamedEvent(args.at(0) + "-polled").Signal();
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-released").WaitFor());
+    EXPECT_NE(lib.GetTimeStamp(0), before);
+    EXPECT_EQ(ListIds(lib, 0), Ids({3})) << "the counter moved before its record was there";
+}
+
+TEST_F(ModuleTest, PollAnswersAtOnceWhileAnotherHostHoldsTheStore) {
+    const std::string name = UniqueName("poll");
+    ChildProcess poller = Start("PollWhileAnotherHolds", {name});
+    ASSERT_TRUE(NamedEvent(name + "-poller-loaded").WaitFor());
+    ChildProcess holder = Start("HoldThenRegister", {name});
+    EXPECT_EQ(holder.Wait(), 0);
+    EXPECT_EQ(poller.Wait(), 0);
+}
+
 class ListingContention : public ModuleTest {
 protected:
     // A registration waits while another process copies a listing, and is

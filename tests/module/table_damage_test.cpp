@@ -163,8 +163,8 @@ DLMGR_CHILD_SCENARIO(ExportsFaceABadCount) {
     ASSERT_TRUE(view.valid());
     StoreHeader& header = static_cast<StoreBlock*>(view.get())->header;
     const TaskRecord task = MakeTaskRecord(1, DLMGR_STATUS_COMPLETED);
+    // (A poll reads one counter of the header and takes no store.)
     const std::function<void()> exports[] = {
-        [&] { lib.GetTimeStamp(0); },
         [&] { ListTasks(lib, 1); },
         [&] { lib.SetTaskInfo(&task); },
         [&] { lib.OpenTaskFile(&task.id); },
@@ -186,7 +186,7 @@ TEST_F(ModuleTest, CountBeyondTheTableWrittenWhileHostsRunFaultsNoExportAndIsRep
     char expected[128];
     std::snprintf(expected, sizeof(expected), messages::kBadTaskCount, 0xFFFFFFFFu);
     const auto logged = ReadLogMessages(DefaultLog());
-    EXPECT_EQ(std::count(logged.begin(), logged.end(), std::string(expected)), 7)
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), std::string(expected)), 6)
         << "one level-8 line per repair";
 }
 

@@ -179,7 +179,7 @@ protected:
         TaskTable withIntent(*block, settings, &intent);
         ASSERT_TRUE(withIntent.RemoveTask(0));
         std::memcpy(block->records, before.records, sizeof(before.records));
-        block->header.taskCount = before.header.taskCount;
+        block->header = before.header;
         intent.progress = 0;
         intent.operation = kIntentRemove;
     }

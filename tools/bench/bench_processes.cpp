@@ -71,7 +71,8 @@ int WaitForStore(const std::vector<std::string>& args) {
     if (!exports.Load()) return 2;
     Event(args.at(0) + "-loaded").Signal();
     if (!Event(args.at(0) + "-go").Wait()) return 3;
-    exports.GetTimeStamp(0);
+    exports.GetTaskCount(0);
+    exports.GetTaskInfo(nullptr);
     return 0;
 }
 
