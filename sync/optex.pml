@@ -1,15 +1,18 @@
 /*
  * The Optex protocol as sync/optex.cpp runs it, step for step, for the Spin
- * model checker (tests/optex_model.cmake runs it; the README says how).
+ * model checker (tests/check_spin_model.cmake runs it in the configurations
+ * tests/CMakeLists.txt lists; the README says how).
  *
  * One step of the model is one access to shared memory or one kernel call:
  * the 16-byte block (lockCount, ownerThreadId, recursionCount), the wake-up
  * event, the thread records beside it, the recovery mutex. Threads of this
  * build follow Enter, TryEnter and Leave; a thread of an earlier build
  * follows the lock as it was, with no record. The killer ends any thread of
- * this build at any step, alone or with its whole process, at most DEATHS
- * times; an ended thread's id is given to the next thread at once (thread
- * ids are reused), and that thread starts with no record, as a new thread.
+ * this build at any step, alone or with its process (each thread is a
+ * process of its own here: what a process's death adds is that its markers
+ * close), at most DEATHS times; with REUSE, an ended thread's id is given to
+ * the next thread at once, which starts with no record, as a new thread.
+ * The TODAY_* switches play the rules the protocol had before.
  *
  * What is abstracted: time. A wait on the event returns when the event is
  * set and otherwise times out; the second-long quiet a waiter wants before
@@ -17,12 +20,12 @@
  * left out, so claims and judgements may come at any moment, which only
  * makes the check harder to pass. Spinning is one compare-exchange.
  *
- * Checked (tests/optex_model.cmake): never two live threads that believe they
- * hold the lock; the owner's levels are recursionCount and lockCount never
- * falls below what live threads believe they hold; no cycle in which no
- * thread makes progress (weak fairness); and, once every thread is done, the
- * next thread that takes and leaves the lock leaves lockCount at 0, the
- * owner field clear and no record in use but its own.
+ * Checked: never two live threads that believe they hold the lock, and no
+ * thread taking a lock it believes it holds; the owner's levels are
+ * recursionCount; a withdrawal takes only levels dead threads left; no cycle
+ * in which no thread makes progress (weak fairness); and, once every thread
+ * is done, the next thread that takes and leaves the lock leaves lockCount
+ * at 0 and the owner field clear.
  *
  * The state names are those of OptexSlotState (sync/optex_side.h), with the
  * same values; a test compares them.
