@@ -519,8 +519,14 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
 
 // ---- Recovery ---------------------------------------------------------------
 
-void Optex::Withdraw(LONG levels) noexcept {
-    if (levels != 0) ::InterlockedExchangeAdd(&shared_->lockCount, -levels);
+void Optex::WithdrawDead(LONG counted, LONG levels, const OptexCensus* census) noexcept {
+    if (counted != 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, counted);
+    if (census != nullptr) {
+        for (int i = 0; i < census->deadCount; ++i) FreeSlot(census->dead[i].slot);
+    }
+    if (levels == 0) return;
+    ::InterlockedExchangeAdd(&shared_->lockCount, -levels);
+    ::InterlockedExchangeAdd(&side_->possiblePhantoms, -levels);
 }
 
 void Optex::Settle(LONG threadId, OptexThreadSlot* slot) noexcept {
@@ -534,18 +540,13 @@ void Optex::Settle(LONG threadId, OptexThreadSlot* slot) noexcept {
     if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, true), kStaleRecordMs, census)) return;
     const bool exact = peersBefore && census.snapshot && !census.liveThreadMidStep &&
                        census.lockCount >= census.liveLevels && OnlyRecordingPeers();
-    // Whatever is withdrawn is counted as possibly dead first, and records
-    // are freed before their levels are withdrawn: a settler that dies at any
-    // step leaves every dead level still accounted for.
-    const LONG dead = exact ? census.lockCount - census.liveLevels : census.deadSure;
-    const LONG counted = exact ? dead : census.deadAtMost;
-    if (counted != 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, counted);
-    for (int i = 0; i < census.deadCount; ++i) FreeSlot(census.dead[i].slot);
-    Withdraw(dead);
     if (exact) {
+        // Every level the dead left is in dead: none is left to count.
+        const LONG dead = census.lockCount - census.liveLevels;
+        WithdrawDead(dead, dead, &census);
         ::InterlockedExchange(&side_->possiblePhantoms, 0);
-    } else if (dead != 0) {
-        ::InterlockedExchangeAdd(&side_->possiblePhantoms, -dead);
+    } else {
+        WithdrawDead(census.deadAtMost, census.deadSure, &census);
     }
 }
 
@@ -587,11 +588,9 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
     // We own from here, on our announcement.
     OwnAfterRecovery(slot);
     if (share.slot < 0) {
-        // An owner that kept no record: its levels are counted, then what it
-        // surely held is withdrawn.
-        ::InterlockedExchangeAdd(&side_->possiblePhantoms, share.atMost);
-        Withdraw(share.sure);
-        ::InterlockedExchangeAdd(&side_->possiblePhantoms, -share.sure);
+        // An owner that kept no record: what it surely held is withdrawn,
+        // what it may hold besides stays counted.
+        WithdrawDead(share.atMost, share.sure, nullptr);
     }
     Settle(threadId, slot);
     ::InterlockedIncrement(&side_->takeovers);

@@ -38,6 +38,7 @@
 
 namespace dlmgr {
 struct CensusTaker;
+struct OptexCensus;
 struct OwnerJudgement;
 }  // namespace dlmgr
 
@@ -161,7 +162,11 @@ private:
     void Settle(LONG threadId, OptexThreadSlot* slot) noexcept;
     bool NeedsSettling(const OptexThreadSlot* self) const noexcept;
     void SettleWhileOwning(LONG threadId, OptexThreadSlot* slot) noexcept;
-    void Withdraw(LONG levels) noexcept;
+    // Withdraws levels dead threads left: counted of them are added to
+    // possiblePhantoms first and the records of census's dead freed (when
+    // given) before levels are taken from lockCount, so that a death at any
+    // step leaves every dead level accounted for.
+    void WithdrawDead(LONG counted, LONG levels, const OptexCensus* census) noexcept;
     void SignalReleased() noexcept;
 
     bool singleProcessor_ = false;

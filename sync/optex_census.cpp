@@ -131,7 +131,6 @@ bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const Cen
     census.lockCount = shared.lockCount;
     census.ownerThreadId = shared.ownerThreadId;
     census.recursionCount = shared.recursionCount;
-    census.phantoms = side.possiblePhantoms;
     Slots slots;
     CopyAll(side, slots);
     if (shared.ownerThreadId != census.ownerThreadId) return false;

@@ -77,11 +77,6 @@ struct OptexCensus {
     int deadCount = 0;
     LONG deadSure = 0;    // what dead threads' records surely hold
     LONG deadAtMost = 0;  // what they may hold
-    LONG phantoms = 0;    // possiblePhantoms as read: levels of dead threads whose records are gone
-
-    // Levels that neither a running thread's record, a dead one's, nor the
-    // phantoms account for: a thread without a record may hold them.
-    LONG Unexplained() const { return lockCount - liveLevels - deadAtMost - phantoms; }
 };
 
 // Reads the records, then the shared block, then the records again, and asks

@@ -51,6 +51,12 @@ void LockBlocks::PlantRecord(const ThreadIdentity& identity, LONG state, DWORD a
     slot.state = state;
 }
 
+void LockBlocks::FillFreeRecords(const ThreadIdentity& identity) {
+    for (int i = 0; i < kOptexSlotCount; ++i) {
+        if (side().slots[i].threadId == 0) PlantRecord(identity, kSlotIdle, 0, i);
+    }
+}
+
 int LockBlocks::FindRecord(DWORD processId, LONG state) {
     for (int i = 0; i < kOptexSlotCount; ++i) {
         const OptexThreadSlot& slot = side().slots[i];

@@ -38,6 +38,10 @@ public:
     // is judged by its ids, as a record of an earlier build.
     void PlantRecord(const ThreadIdentity& identity, LONG state, DWORD ageMs = 60000,
                      int index = kPlantedSlot, LONG life = 0);
+    // Every free record taken by identity, idle: as when every record is a
+    // thread's that has not ended (identity of a running thread) or that
+    // ended without giving it back.
+    void FillFreeRecords(const ThreadIdentity& identity);
     // The index of the first record of a thread of process processId in state, or -1.
     int FindRecord(DWORD processId, LONG state);
 

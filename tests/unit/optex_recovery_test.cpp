@@ -440,21 +440,26 @@ TEST_F(LastLeave, LostWakeUpIsRecoveredThoughEarlierDeathsLeftLevelsWithNoRecord
     EXPECT_EQ(lock.Side()->possiblePhantoms, 0);
 }
 
-DWORD WINAPI TryOnce(void* lock) {
-    if (static_cast<Optex*>(lock)->TryEnter()) static_cast<Optex*>(lock)->Leave();
+struct Attempt {
+    Optex* lock;
+    bool entered;
+};
+
+DWORD WINAPI TryEnterAndLeave(void* parameter) {
+    auto* attempt = static_cast<Attempt*>(parameter);
+    attempt->entered = attempt->lock->TryEnter();
+    if (attempt->entered) attempt->lock->Leave();
     return 0;
 }
 
 TEST_F(LastLeave, LostWakeUpIsRecoveredWhenANewThreadReusesTheDeadReleasersRecord) {
     // Every other record is a dead thread's: the next thread to arrive
     // reuses the dead releaser's.
-    const ThreadIdentity ended = test::EndedThreadIdentity();
-    for (int i = 0; i < kOptexSlotCount; ++i) {
-        if (lock.Side()->slots[i].threadId == 0) blocks->PlantRecord(ended, kSlotIdle, 60000, i);
-    }
+    blocks->FillFreeRecords(test::EndedThreadIdentity());
     ::TerminateThread(holderThread.get(), 1);
     ::WaitForSingleObject(holderThread.get(), test::kSignalTimeoutMs);
-    UniqueThread newcomer(::CreateThread(nullptr, 0, TryOnce, &lock, 0, nullptr));
+    Attempt newcomerAttempt{&lock, false};
+    UniqueThread newcomer(::CreateThread(nullptr, 0, TryEnterAndLeave, &newcomerAttempt, 0, nullptr));
     ASSERT_EQ(::WaitForSingleObject(newcomer.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
     EXPECT_TRUE(WaiterDone(kRecoveryCapMs)) << "the dead releaser's record was the proof";
     EXPECT_EQ(LockCount(lock), 0);
@@ -480,19 +485,6 @@ TEST(OptexRecovery, DeadOwnerSharingItsIdsWithANewThreadIsToldByItsLife) {
     ::TerminateThread(newcomer.get(), 0);
 }
 
-struct TwoCopies {
-    Optex* first;
-    Optex* second;
-    bool otherGotIn;
-};
-
-DWORD WINAPI TryThroughFirst(void* parameter) {
-    auto* copies = static_cast<TwoCopies*>(parameter);
-    copies->otherGotIn = copies->first->TryEnter();
-    if (copies->otherGotIn) copies->first->Leave();
-    return 0;
-}
-
 TEST(OptexRecovery, TwoCopiesOfTheModuleInOneProcessSeeOneThreadAsOne) {
     const std::string name = UniqueName("optex-two-copies");
     Optex first, second;  // as two copies of the DLL would each have
@@ -504,16 +496,16 @@ TEST(OptexRecovery, TwoCopiesOfTheModuleInOneProcessSeeOneThreadAsOne) {
     UniqueThread filler(::CreateThread(nullptr, 0, DoNothing, nullptr, CREATE_SUSPENDED, nullptr));
     ThreadIdentity running;
     ASSERT_EQ(LookUpThread(::GetThreadId(filler.get()), running), ThreadLookup::kFound);
-    for (int i = 0; i < kOptexSlotCount; ++i) blocks.PlantRecord(running, kSlotIdle, 0, i);
+    blocks.FillFreeRecords(running);
     ASSERT_EQ(first.Enter(), LockResult::kAcquired);
     blocks.side().slots[5].state = kSlotUnclaimed;
     blocks.side().slots[5].threadId = 0;
     EXPECT_EQ(second.Enter(), LockResult::kAcquired) << "took its own hold over";
     second.Leave();
-    TwoCopies copies{&first, &second, true};
-    UniqueThread other(::CreateThread(nullptr, 0, TryThroughFirst, &copies, 0, nullptr));
-    ASSERT_EQ(::WaitForSingleObject(other.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
-    EXPECT_FALSE(copies.otherGotIn) << "another thread got in under the outer level";
+    Attempt other{&first, true};
+    UniqueThread otherThread(::CreateThread(nullptr, 0, TryEnterAndLeave, &other, 0, nullptr));
+    ASSERT_EQ(::WaitForSingleObject(otherThread.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
+    EXPECT_FALSE(other.entered) << "another thread got in under the outer level";
     first.Leave();
     EXPECT_EQ(LockCount(first), 0);
     EXPECT_EQ(first.Side()->takeovers, 0);
@@ -527,7 +519,7 @@ TEST(OptexRecovery, TwoCopiesOfTheModuleInOneProcessSeeOneThreadAsOne) {
     ASSERT_EQ(first.Enter(), LockResult::kAcquired);
     first.Leave();
     first.ForgetCurrentThread();
-    UniqueThread later(::CreateThread(nullptr, 0, TryThroughFirst, &copies, 0, nullptr));
+    UniqueThread later(::CreateThread(nullptr, 0, TryEnterAndLeave, &other, 0, nullptr));
     ASSERT_EQ(::WaitForSingleObject(later.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
     const LONG laterRecords = blocks.side().slots[0].threadId;
     second.ForgetCurrentThread();
@@ -611,7 +603,7 @@ TEST(OptexRecovery, ThreadWithoutARecordReentersOnTheLevelsItHoldsNeverOnItsId) 
                                        nullptr));
     ThreadIdentity running;
     ASSERT_EQ(LookUpThread(::GetThreadId(filler.get()), running), ThreadLookup::kFound);
-    for (int i = 0; i < kOptexSlotCount; ++i) blocks.PlantRecord(running, kSlotIdle, 0, i);
+    blocks.FillFreeRecords(running);
 
     // Nested, also through a second Optex of the name (a second copy of the
     // module in one host): its own levels, never a dead thread's.
