@@ -14,6 +14,9 @@
 
 namespace dlmgr {
 
+// The Optex every process of the module writes the shared log under.
+constexpr char kLogLockName[] = "{01408cfb-bb60-4634-82e2-5c0e378f88a6}";
+
 class LogSink {
 public:
     LogSink() = default;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "log/log.h"
+#include "log/log_sink.h"
 #include "log/messages.h"
 #include "module/data_directory.h"
 #include "module/module_objects.h"
@@ -15,8 +16,6 @@
 namespace dlmgr {
 
 namespace {
-
-constexpr char kLogLockName[] = "{01408cfb-bb60-4634-82e2-5c0e378f88a6}";
 
 // Opens dlmgr.dat, or creates it; newStore tells whether the first attempt,
 // which only opens an existing file, failed.

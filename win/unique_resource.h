@@ -70,6 +70,8 @@ struct TlsSlotTraits {
 
 // CreateFileA reports failure as INVALID_HANDLE_VALUE; the other creators as null.
 using UniqueFile = UniqueResource<FileHandleTraits>;
+// A tool-help snapshot fails as a file does, with INVALID_HANDLE_VALUE.
+using UniqueSnapshot = UniqueResource<FileHandleTraits>;
 using UniqueMapping = UniqueResource<KernelHandleTraits>;
 using UniqueEvent = UniqueResource<KernelHandleTraits>;
 using UniqueMutex = UniqueResource<KernelHandleTraits>;

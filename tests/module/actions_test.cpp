@@ -399,7 +399,7 @@ DLMGR_CHILD_SCENARIO(HostSteps) {
         const std::string& step = args[i];
         if (step == "keep") {
             NamedEvent(args[i + 1] + "-ready").Signal();
-            EXPECT_TRUE(NamedEvent(args[i + 1] + "-release").WaitFor());
+            EXPECT_TRUE(NamedEvent(args[i + 1] + "-release").Await());
             continue;
         }
         const TaskRecord record = TorrentRecord(static_cast<unsigned char>(std::stoi(args[i + 1])));
@@ -418,7 +418,7 @@ TEST_F(ActionsTest, HostsOfBothPointerSizesShareTheTasksAndTheSettings) {
     DLMGR_REQUIRE_OTHER_BUILD();
     const std::string name = UniqueName("both-sizes");
     ChildProcess keeper = Start("HostSteps", {"register", "96", "keep", name}, true);
-    ASSERT_TRUE(NamedEvent(name + "-ready").WaitFor());
+    ASSERT_TRUE(NamedEvent(name + "-ready").Await());
     const TaskRecord expected = TorrentRecord(96);
     const auto store = Store();
     ASSERT_EQ(store->header.taskCount, 1u);

@@ -30,17 +30,17 @@ protected:
         constexpr DWORD kCapMs = 5000;
         const std::string name = UniqueName("killed-lister");
         ChildProcess keeper = Start("HoldStore", {name + "-keeper"});  // keeps the table mapped
-        ASSERT_TRUE(NamedEvent(name + "-keeper-loaded").WaitFor());
+        ASSERT_TRUE(NamedEvent(name + "-keeper-loaded").Await());
         ChildProcess other = Start("SetOneTask", {name});
-        ASSERT_TRUE(NamedEvent(name + "-loaded").WaitFor());
+        ASSERT_TRUE(NamedEvent(name + "-loaded").Await());
         ChildProcess lister = Start("CountAndHang", {name}, listerOfTheOtherBuild);
-        ASSERT_TRUE(NamedEvent(name + "-counted").WaitFor());
+        ASSERT_TRUE(NamedEvent(name + "-counted").Await());
 
         ::TerminateProcess(lister.handle(), 1);
         ::WaitForSingleObject(lister.handle(), kSignalTimeoutMs);
         ChildProcess newcomer = Start("Load");
         NamedEvent(name + "-go").Signal();
-        EXPECT_TRUE(NamedEvent(name + "-after-set").WaitFor(kCapMs)) << "another host's export";
+        EXPECT_TRUE(NamedEvent(name + "-after-set").Await(kCapMs)) << "another host's export";
         EXPECT_EQ(newcomer.Wait(kCapMs), 0) << "a new load";
         EXPECT_EQ(other.Wait(), 0);
         EXPECT_EQ(Run("ExpectTasks", {"2"}), 0);
@@ -92,7 +92,7 @@ TEST_F(ModuleTest, WildPointerEndsOnlyTheHostThatPassedIt) {
     constexpr DWORD kCapMs = 5000;
     const std::string name = UniqueName("wild");
     ChildProcess keeper = Start("HoldStore", {name});  // keeps the table and its lock
-    ASSERT_TRUE(NamedEvent(name + "-loaded").WaitFor());
+    ASSERT_TRUE(NamedEvent(name + "-loaded").Await());
     for (const char* call : {"register", "delete", "copy"}) {
         EXPECT_EQ(Run("PassWildPointer", {call}), static_cast<int>(EXCEPTION_ACCESS_VIOLATION))
             << call;

@@ -89,14 +89,14 @@ DLMGR_CHILD_SCENARIO(CountThenWait) {
     Register(lib, MakeTaskRecord(2, DLMGR_STATUS_RUNNING));
     ASSERT_EQ(lib.GetTaskCount(0), 2u);
     NamedEvent(args.at(0) + "-counted").Signal();
-    EXPECT_TRUE(NamedEvent(args.at(0) + "-copy").WaitFor());
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-copy").Await());
     TaskRecord records[3];
     std::memset(records, 0xEE, sizeof(records));
     EXPECT_EQ(lib.GetTaskInfo(records), 1);
     EXPECT_EQ(records[1].id.bytes[0], 2);
     EXPECT_EQ(records[2].id.bytes[0], 0xEE);
     NamedEvent(args.at(0) + "-copied").Signal();
-    EXPECT_TRUE(NamedEvent(args.at(0) + "-finish").WaitFor());
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-finish").Await());
     EXPECT_EQ(ListIds(lib, 0), Ids({1, 2, 3}));
 }
 
@@ -106,7 +106,7 @@ DLMGR_CHILD_SCENARIO(SetOneTask) {
     DlmgrLibrary lib;
     ASSERT_TRUE(lib.loaded());
     NamedEvent(args.at(0) + "-loaded").Signal();
-    EXPECT_TRUE(NamedEvent(args.at(0) + "-go").WaitFor());
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-go").Await());
     NamedEvent(args.at(0) + "-before-set").Signal();
     Register(lib, MakeTaskRecord(3, DLMGR_STATUS_RUNNING));
     NamedEvent(args.at(0) + "-after-set").Signal();
@@ -119,7 +119,7 @@ DLMGR_CHILD_SCENARIO(HoldThenRegister) {
     ASSERT_TRUE(lib.loaded());
     lib.GetTaskCount(0);
     NamedEvent(args.at(0) + "-held").Signal();
-    EXPECT_TRUE(NamedEvent(args.at(0) + "-polled").WaitFor());
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-polled").Await());
     Register(lib, MakeTaskRecord(3, DLMGR_STATUS_RUNNING));
     EXPECT_EQ(lib.GetTaskInfo(nullptr), 0);
     NamedEvent(args.at(0) + "-released").Signal();
@@ -130,12 +130,12 @@ DLMGR_CHILD_SCENARIO(PollWhileAnotherHolds) {
     DlmgrLibrary lib;
     ASSERT_TRUE(lib.loaded());
     NamedEvent(args.at(0) + "-poller-loaded").Signal();
-    EXPECT_TRUE(NamedEvent(args.at(0) + "-held").WaitFor());
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-held").Await());
     unsigned before = 0;
     EXPECT_TRUE(RunOnOtherThread([&] { before = lib.GetTimeStamp(0); }, 2000))
         << "a poll waited for the store";
     NamedEvent(args.at(0) + "-polled").Signal();
-    EXPECT_TRUE(NamedEvent(args.at(0) + "-released").WaitFor());
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-released").Await());
     EXPECT_NE(lib.GetTimeStamp(0), before);
     EXPECT_EQ(ListIds(lib, 0), Ids({3})) << "the counter moved before its record was there";
 }
@@ -143,7 +143,7 @@ DLMGR_CHILD_SCENARIO(PollWhileAnotherHolds) {
 TEST_F(ModuleTest, PollAnswersAtOnceWhileAnotherHostHoldsTheStore) {
     const std::string name = UniqueName("poll");
     ChildProcess poller = Start("PollWhileAnotherHolds", {name});
-    ASSERT_TRUE(NamedEvent(name + "-poller-loaded").WaitFor());
+    ASSERT_TRUE(NamedEvent(name + "-poller-loaded").Await());
     ChildProcess holder = Start("HoldThenRegister", {name});
     EXPECT_EQ(holder.Wait(), 0);
     EXPECT_EQ(poller.Wait(), 0);
@@ -160,15 +160,15 @@ protected:
             beforeSet(name + "-before-set"), afterSet(name + "-after-set");
         // Loading waits for the store too, so the setter loads before the count.
         ChildProcess setter = Start("SetOneTask", {name});
-        ASSERT_TRUE(loaded.WaitFor());
+        ASSERT_TRUE(loaded.Await());
         ChildProcess lister = Start("CountThenWait", {name}, listerOfTheOtherBuild);
-        ASSERT_TRUE(counted.WaitFor());
+        ASSERT_TRUE(counted.Await());
         go.Signal();
-        ASSERT_TRUE(beforeSet.WaitFor());
+        ASSERT_TRUE(beforeSet.Await());
         EXPECT_FALSE(afterSet.WaitFor(kQuietPeriodMs)) << "registered while a listing held the store";
         copy.Signal();
-        ASSERT_TRUE(copied.WaitFor());
-        EXPECT_TRUE(afterSet.WaitFor());
+        ASSERT_TRUE(copied.Await());
+        EXPECT_TRUE(afterSet.Await());
         EXPECT_EQ(setter.Wait(), 0);
         finish.Signal();
         EXPECT_EQ(lister.Wait(), 0);

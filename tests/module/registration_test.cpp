@@ -101,7 +101,7 @@ TEST_F(ModuleTest, FullTableRefusesWithFalseLeavesTheStoreFreeAndLogsTheAssertio
 DLMGR_CHILD_SCENARIO(RegisterSameIdAfterSignal) {
     DlmgrLibrary lib;
     ASSERT_TRUE(lib.loaded());
-    EXPECT_TRUE(NamedEvent(args.at(0)).WaitFor());
+    EXPECT_TRUE(NamedEvent(args.at(0)).Await());
     for (int i = 0; i < 50; ++i) Register(lib, MakeTaskRecord(0x77, DLMGR_STATUS_PAUSED));
 }
 

@@ -37,7 +37,7 @@ DLMGR_CHILD_SCENARIO(HoldStore) {
         Register(lib, MakeTaskRecord(static_cast<unsigned char>(0x60 + i - 1), std::stoi(args[i])));
     }
     NamedEvent(args[0] + "-loaded").Signal();
-    EXPECT_TRUE(NamedEvent(args[0] + "-release").WaitFor());
+    EXPECT_TRUE(NamedEvent(args[0] + "-release").Await());
 }
 
 DLMGR_CHILD_SCENARIO(ExpectTasks) {
@@ -123,7 +123,7 @@ TEST_F(ModuleTest, SecondProcessSeesTheFirstOnesTasksAndPurgesNothing) {
     NamedEvent loaded(name + "-loaded");
     NamedEvent release(name + "-release");
     ChildProcess holder = Start("HoldStore", {name, "0", "1", "3"});
-    ASSERT_TRUE(loaded.WaitFor());
+    ASSERT_TRUE(loaded.Await());
 
     EXPECT_EQ(Run("ExpectTasks", {"3"}), 0);
     EXPECT_EQ(RecordIds(*Store()), Ids({0x60, 0x61, 0x62}));
@@ -142,7 +142,7 @@ TEST_F(ModuleTest, WithoutAUsableDataFileTheStoreLivesWhileMapped) {
     NamedEvent loaded(name + "-loaded");
     NamedEvent release(name + "-release");
     ChildProcess holder = Start("HoldStore", {name, "0", "2"});
-    ASSERT_TRUE(loaded.WaitFor());
+    ASSERT_TRUE(loaded.Await());
     EXPECT_EQ(Run("ExpectTasks", {"2"}), 0);
     release.Signal();
     ASSERT_EQ(holder.Wait(), 0);
@@ -222,7 +222,7 @@ DLMGR_CHILD_SCENARIO(ThreadsList) {
     NamedEvent go(UniqueName("threads-go"));
     std::vector<int> earlyIds;
     auto earlyThread = [&] {
-        EXPECT_TRUE(go.WaitFor());
+        EXPECT_TRUE(go.Await());
         earlyIds = ListIds(*lib, 1);
     };
     // Started before the DLL is loaded: it never sees a thread attach.

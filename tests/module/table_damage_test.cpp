@@ -104,7 +104,7 @@ TEST_F(ModuleTest, HostKilledInTheMiddleOfChangesLeavesAValidTable) {
         ChildProcess keeper;
         if (trial % 2 == 1) {
             keeper = Start("HoldStore", {name + "-keeper"});
-            ASSERT_TRUE(NamedEvent(name + "-keeper-loaded").WaitFor());
+            ASSERT_TRUE(NamedEvent(name + "-keeper-loaded").Await());
         }
         Report report(name);
         ChildProcess churner = Start("ChurnTable", {name});

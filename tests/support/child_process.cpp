@@ -4,6 +4,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+
+#include "tests/support/temp_folder.h"
+#include "tests/support/wait_diagnosis.h"
 
 namespace dlmgr::test {
 
@@ -65,6 +69,37 @@ std::vector<char> BuildEnvironmentBlock(const Environment& overrides) {
     return result;
 }
 
+// The children not yet waited for, by process id: what runs and where its
+// output goes.
+struct LiveChild {
+    std::string scenario;
+    std::string outputPath;
+};
+std::mutex liveChildrenLock;
+std::map<DWORD, LiveChild>& LiveChildren() {
+    static std::map<DWORD, LiveChild> children;
+    return children;
+}
+
+// A file the child writes its output to, open for inheriting.
+UniqueFile CreateOutputFile(std::string& path) {
+    static LONG serial = 0;
+    char folder[MAX_PATH];
+    const DWORD length = ::GetTempPathA(sizeof(folder), folder);
+    path = std::string(folder, length) + "dlmgr-child-" + std::to_string(::GetCurrentProcessId()) +
+           "-" + std::to_string(::InterlockedIncrement(&serial)) + ".txt";
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    return UniqueFile(::CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::string Tail(const std::string& text, size_t size) {
+    return text.size() <= size ? text : "..." + text.substr(text.size() - size);
+}
+
+ULONGLONG childStartTick = 0;  // nonzero in a child
+
 }  // namespace
 
 bool RegisterChildScenario(const std::string& name, ChildScenario scenario) {
@@ -76,6 +111,19 @@ ChildProcess::~ChildProcess() {
         ::TerminateProcess(process_.get(), 99);
         ::WaitForSingleObject(process_.get(), 5000);
     }
+    Forget();
+}
+
+void ChildProcess::Forget() {
+    if (process_) {
+        const std::lock_guard<std::mutex> guard(liveChildrenLock);
+        LiveChildren().erase(::GetProcessId(process_.get()));
+    }
+    process_.reset();
+    // A program the child started may still hold the file: it then stays in
+    // the temporary folder.
+    if (!outputPath_.empty()) ::DeleteFileA(outputPath_.c_str());
+    outputPath_.clear();
 }
 
 ChildProcess ChildProcess::Start(const std::string& scenario, const ChildArgs& args,
@@ -90,14 +138,20 @@ ChildProcess ChildProcess::StartIn(const std::string& program, const std::string
     std::vector<char> mutableLine = CommandLine(program, fullArgs);
     std::vector<char> envBlock = BuildEnvironmentBlock(environment);
 
+    ChildProcess child;
+    const UniqueFile output = CreateOutputFile(child.outputPath_);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
     PROCESS_INFORMATION info = {};
-    ChildProcess child;
-    if (::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0,
-                         envBlock.data(), nullptr, &startup, &info)) {
+    if (output && ::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0,
+                                   envBlock.data(), nullptr, &startup, &info)) {
         child.process_.reset(info.hProcess);
         child.thread_.reset(info.hThread);
+        const std::lock_guard<std::mutex> guard(liveChildrenLock);
+        LiveChildren()[info.dwProcessId] = {scenario, child.outputPath_};
     } else {
         // Said at once, with the system's reason: a wait for this child would
         // only time out.
@@ -109,16 +163,48 @@ ChildProcess ChildProcess::StartIn(const std::string& program, const std::string
 
 int ChildProcess::Wait(DWORD timeoutMs) {
     if (!process_) return -1;
+    std::string scenario;
+    {
+        const std::lock_guard<std::mutex> guard(liveChildrenLock);
+        scenario = LiveChildren()[::GetProcessId(process_.get())].scenario;
+    }
     if (::WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) {
+        // Described before the kill: what it and the rest were doing.
+        ADD_FAILURE() << "child " << scenario << " (process " << ::GetProcessId(process_.get())
+                      << ") did not end within " << timeoutMs / 1000 << " s; it is killed\n"
+                      << DescribeWhatWasRunning();
         ::TerminateProcess(process_.get(), 99);
         ::WaitForSingleObject(process_.get(), 5000);
-        process_.reset();
+        Forget();
         return -1;
     }
     DWORD code = 0;
     ::GetExitCodeProcess(process_.get(), &code);
-    process_.reset();
+    if (code == 1 || code >= 0xC0000000) {
+        std::printf("output of child %s (exit code 0x%lx):\n%s\n", scenario.c_str(), code,
+                    ReadWholeFile(outputPath_).c_str());
+    }
+    Forget();
     return static_cast<int>(code);
+}
+
+std::string DescribeChildren() {
+    std::map<DWORD, LiveChild> children;
+    {
+        const std::lock_guard<std::mutex> guard(liveChildrenLock);
+        children = LiveChildren();
+    }
+    std::string text;
+    for (const auto& [processId, child] : children) {
+        text += "child " + child.scenario + " (process " + std::to_string(processId) +
+                "), its last output:\n" + Tail(ReadWholeFile(child.outputPath), 1500) + "\n";
+    }
+    return text;
+}
+
+void Trace(const std::string& what) {
+    if (childStartTick == 0) return;
+    std::printf("[%6llu ms] %s\n", ::GetTickCount64() - childStartTick, what.c_str());
 }
 
 std::string TestProgram(bool ofTheOtherSize) {
@@ -189,6 +275,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     PROCESS_INFORMATION info = {};
     if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, envBlock.data(),
                           nullptr, &startup, &info)) {
+        ADD_FAILURE() << "could not start " << program << ": error " << ::GetLastError();
         return result;
     }
     UniqueProcess process(info.hProcess);
@@ -197,7 +284,10 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 
     auto* reader = new PipeReader{readEnd, {}};
     UniqueThread readerThread(::CreateThread(nullptr, 0, ReadPipe, reader, 0, nullptr));
+    std::string timedOut;
     if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        timedOut = "\n<" + program + " did not end within " + std::to_string(timeoutMs / 1000) +
+                   " s; it is killed>\n" + DescribeWhatWasRunning();
         ::TerminateProcess(process.get(), 99);
         ::WaitForSingleObject(process.get(), 5000);
     } else {
@@ -209,10 +299,10 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     // leave the reader (and what it reads from) behind rather than hang.
     if (::WaitForSingleObject(readerThread.get(), 5000) != WAIT_OBJECT_0) {
         reading.release();
-        result.output = "<output still open>";
+        result.output = "<output still open>" + timedOut;
         return result;
     }
-    result.output = reader->text;
+    result.output = reader->text + timedOut;
     delete reader;
     return result;
 }
@@ -225,6 +315,11 @@ bool RunChildScenarioIfRequested(int argc, char** argv, int& exitCode) {
         exitCode = 3;
         return true;
     }
+    // Unbuffered: a child killed or hung still shows all it said.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    childStartTick = ::GetTickCount64();
+    Trace(std::string("scenario ") + argv[2] + " of process " +
+          std::to_string(::GetCurrentProcessId()));
     int gtestArgc = 1;
     ::testing::InitGoogleTest(&gtestArgc, argv);
     found->second(ChildArgs(argv + 3, argv + argc));

@@ -31,7 +31,9 @@ bool RegisterChildScenario(const std::string& name, ChildScenario scenario);
 // Environment variables to set in (or, with an empty value, remove from) the child.
 using Environment = std::map<std::string, std::string>;
 
-// A child started from this executable; the destructor kills it if it still runs.
+// A child started from this executable; the destructor kills it if it still
+// runs. Its output goes to a file of its own: echoed when the child failed
+// (exit code 1 or an exception), and its end quoted when a wait timed out.
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -50,13 +52,24 @@ public:
     HANDLE handle() const { return process_.get(); }
     HANDLE mainThread() const { return thread_.get(); }
     // The exit code, or -1 when the child did not end within the time-out
-    // (it is then killed).
+    // (it is then killed, and the test fails saying what was running).
     int Wait(DWORD timeoutMs = kChildTimeoutMs);
 
 private:
+    void Forget();
+
     UniqueProcess process_;
     UniqueThread thread_;
+    std::string outputPath_;
 };
+
+// The end of the output of every child this process started that has not
+// been waited for: what each was doing.
+std::string DescribeChildren();
+
+// In a child, one line of what it is doing, with the time, for the parent to
+// quote should it wait in vain; nothing in the test process itself.
+void Trace(const std::string& what);
 
 // Starts a scenario and waits for it; the exit code, -1 on time-out.
 int RunChild(const std::string& scenario, const ChildArgs& args = {},

@@ -2,10 +2,26 @@
 
 #include <memory>
 
+#include "tests/support/child_process.h"
+#include "tests/support/wait_diagnosis.h"
+
 namespace dlmgr::test {
 
 NamedEvent::NamedEvent(const std::string& name)
-    : event_(::CreateEventA(nullptr, TRUE, FALSE, name.c_str())) {}
+    : name_(name), event_(::CreateEventA(nullptr, TRUE, FALSE, name.c_str())) {}
+
+void NamedEvent::Signal() const {
+    Trace("signalled " + name_);
+    ::SetEvent(event_.get());
+}
+
+::testing::AssertionResult NamedEvent::Await(DWORD timeoutMs) const {
+    Trace("waiting for " + name_);
+    if (WaitFor(timeoutMs)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "event " << name_ << " not signalled within "
+                                         << timeoutMs / 1000 << " s\n"
+                                         << DescribeWhatWasRunning();
+}
 
 std::string UniqueName(const std::string& base) {
     return base + "-" + std::to_string(::GetCurrentProcessId());

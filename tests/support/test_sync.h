@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 
@@ -21,13 +23,18 @@ constexpr DWORD kQuietPeriodMs = 300;
 class NamedEvent {
 public:
     explicit NamedEvent(const std::string& name);
-    void Signal() const { ::SetEvent(event_.get()); }
-    bool WaitFor(DWORD timeoutMs = kSignalTimeoutMs) const {
+    void Signal() const;
+    // For a signal that must come: on a time-out the failure says what was
+    // running (ASSERT_TRUE(event.Await())).
+    ::testing::AssertionResult Await(DWORD timeoutMs = kSignalTimeoutMs) const;
+    // For a watch where the time-out may be the expected outcome.
+    bool WaitFor(DWORD timeoutMs) const {
         return ::WaitForSingleObject(event_.get(), timeoutMs) == WAIT_OBJECT_0;
     }
     bool IsSignalled() const { return WaitFor(0); }
 
 private:
+    std::string name_;
     UniqueEvent event_;
 };
 

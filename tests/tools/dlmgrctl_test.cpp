@@ -32,7 +32,7 @@ protected:
     // process sees what the previous one registered.
     void HoldStore() {
         holder = Start("HoldStore", {holdName});
-        ASSERT_TRUE(NamedEvent(holdName + "-loaded").WaitFor());
+        ASSERT_TRUE(NamedEvent(holdName + "-loaded").Await());
     }
     void TearDown() override {
         release.Signal();
@@ -181,7 +181,7 @@ TEST_F(DlmgrctlTest, LogIsShownInTheConsolesTextAndFollowed) {
 
 TEST_F(DlmgrctlTest, WaitingForAHeldStoreSaysWhoHoldsItAndGivesUpOnTimeout) {
     ChildProcess lister = Start("HoldListing", {holdName});
-    ASSERT_TRUE(NamedEvent(holdName + "-loaded").WaitFor());
+    ASSERT_TRUE(NamedEvent(holdName + "-loaded").Await());
     const auto waited = Ctl({"list", "--timeout", "2"});
     EXPECT_EQ(waited.exitCode, 1);
     EXPECT_TRUE(Contains(waited, "waiting for the task store, held by thread")) << waited.output;
@@ -214,7 +214,7 @@ DLMGR_CHILD_SCENARIO(HoldListing) {
     ASSERT_TRUE(lib.loaded());
     lib.GetTaskCount(0);
     NamedEvent(args.at(0) + "-loaded").Signal();
-    EXPECT_TRUE(NamedEvent(args.at(0) + "-release").WaitFor());
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-release").Await());
     TaskRecord spare;
     lib.GetTaskInfo(&spare);
 }
@@ -222,7 +222,7 @@ DLMGR_CHILD_SCENARIO(HoldListing) {
 TEST_F(DlmgrctlTest, LockNamesTheHolderItsWaitersAndTakeoversFromDeadHolders) {
     EXPECT_TRUE(Contains(Ctl({"lock"}), "not in use"));
     ChildProcess lister = Start("HoldListing", {holdName});
-    ASSERT_TRUE(NamedEvent(holdName + "-loaded").WaitFor());
+    ASSERT_TRUE(NamedEvent(holdName + "-loaded").Await());
     LockBlocks lock(kStoreLockName);  // keeps the lock's blocks for the last look
     ChildProcess waiter = Start("Load");
     ASSERT_TRUE(WaitUntil([&] { return lock.shared().lockCount == 2; }));
@@ -258,7 +258,7 @@ TEST_F(DlmgrctlTest, LockNamesTheHolderItsWaitersAndTakeoversFromDeadHolders) {
 TEST_F(DlmgrctlTest, ReadsTheTableAndTheLockOfTheOtherPointerSizesHosts) {
     DLMGR_REQUIRE_OTHER_BUILD();
     holder = Start("HoldStore", {holdName, "2", "7"}, true);
-    ASSERT_TRUE(NamedEvent(holdName + "-loaded").WaitFor());
+    ASSERT_TRUE(NamedEvent(holdName + "-loaded").Await());
     const auto inspected = Ctl({"inspect"});
     EXPECT_EQ(inspected.exitCode, 0) << inspected.output;
     EXPECT_TRUE(Contains(inspected, "task count 2")) << inspected.output;
@@ -266,7 +266,7 @@ TEST_F(DlmgrctlTest, ReadsTheTableAndTheLockOfTheOtherPointerSizesHosts) {
 
     const std::string listName = UniqueName("ctl-list");
     ChildProcess lister = Start("HoldListing", {listName}, true);
-    ASSERT_TRUE(NamedEvent(listName + "-loaded").WaitFor());
+    ASSERT_TRUE(NamedEvent(listName + "-loaded").Await());
     const std::string pid = std::to_string(::GetProcessId(lister.handle()));
     const std::string tid = std::to_string(::GetThreadId(lister.mainThread()));
     const auto held = Ctl({"lock", "--json"});

@@ -122,7 +122,7 @@ TEST_F(LogTest, ModuleMessagesAreWrittenInCodePage936) {
 TEST_F(LogTest, WriterThatDiedHoldingTheLogLockGetsALineAndTheLogGoesOn) {
     const std::string tag = test::UniqueName("log-holder");
     test::ChildProcess holder = test::ChildProcess::Start("OptexHoldUntilKilled", {kLockName, tag});
-    ASSERT_TRUE(test::NamedEvent(tag + "-in").WaitFor());
+    ASSERT_TRUE(test::NamedEvent(tag + "-in").Await());
     ::TerminateProcess(holder.handle(), 1);
     ::WaitForSingleObject(holder.handle(), test::kSignalTimeoutMs);
     Log(8, "after");
@@ -176,7 +176,7 @@ TEST(LogSinks, PrivateFileSinkAppendsAndNoSinkDropsLines) {
 DLMGR_CHILD_SCENARIO(LogWriteLines) {
     CreateLogSink(args.at(0).c_str(), kLockName);
     test::NamedEvent start(args.at(2));
-    ASSERT_TRUE(start.WaitFor());
+    ASSERT_TRUE(start.Await());
     const int count = std::stoi(args.at(3));
     const std::string padding(150, args.at(1)[0]);
     for (int i = 0; i < count; ++i) Log(8, "%s %d %s", args.at(1).c_str(), i, padding.c_str());

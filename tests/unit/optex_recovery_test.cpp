@@ -73,7 +73,7 @@ void ExpectKilledHolderTakenOverOnce(bool holderOfTheOtherSize) {
     ASSERT_TRUE(InitLock(lock, name));
     ChildProcess holder = ChildProcess::StartIn(test::TestProgram(holderOfTheOtherSize),
                                                 "OptexHoldUntilKilled", {name, name});
-    ASSERT_TRUE(NamedEvent(name + "-in").WaitFor());
+    ASSERT_TRUE(NamedEvent(name + "-in").Await());
     ChildProcess waiter = ChildProcess::Start("OptexEnterOnce", {name});
     ASSERT_TRUE(test::WaitUntil([&] { return LockCount(lock) == 2; }));
 
@@ -187,7 +187,7 @@ TEST(OptexRecovery, LiveHolderKeepingTheLockThreeSecondsIsNotRobbed) {
     ASSERT_TRUE(InitLock(lock, name));
     NamedEvent in(name + "-in"), done(name + "-done");
     ChildProcess holder = ChildProcess::Start("OptexHoldFor", {name, name, "3000"});
-    ASSERT_TRUE(in.WaitFor());
+    ASSERT_TRUE(in.Await());
     EXPECT_EQ(lock.Enter(), LockResult::kAcquired);
     EXPECT_TRUE(done.IsSignalled()) << "got in before the holder left";
     lock.Leave();
@@ -649,7 +649,7 @@ TEST(OptexRecovery, FailedWaitIsReportedOnceAndNeverTakenForARelease) {
     ASSERT_TRUE(InitLock(lock, name));
     lock.SetWaitFailureHandler(CountFailedWait);
     ChildProcess holder = ChildProcess::Start("OptexHoldFor", {name, name, "700"});
-    ASSERT_TRUE(in.WaitFor());
+    ASSERT_TRUE(in.Await());
 
     // A host's bug closes the handle, and the value goes to an object that
     // cannot be waited on.
@@ -680,7 +680,7 @@ DLMGR_CHILD_SCENARIO(CountUnderLock) {
     test::LegacyOptex earlier;
     Optex current;
     ASSERT_TRUE(legacy ? earlier.Init(name) : InitLock(current, name));
-    NamedEvent(name + "-start").WaitFor();
+    EXPECT_TRUE(NamedEvent(name + "-start").Await());
     for (int i = 0; i < count; ++i) {
         legacy ? earlier.Enter() : static_cast<void>(current.Enter());
         const LONG seen = *counter;

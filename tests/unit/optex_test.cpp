@@ -40,7 +40,7 @@ DLMGR_CHILD_SCENARIO(OptexEnterAndHold) {
     NamedEvent out(args.at(1) + "-out");
     ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
     in.Signal();
-    EXPECT_TRUE(out.WaitFor());
+    EXPECT_TRUE(out.Await());
     lock.Leave();
 }
 
@@ -99,7 +99,7 @@ TEST(Optex, OneReleaseWakesExactlyOneOfTwoWaitingProcesses) {
     EXPECT_EQ(LockCount(lock), 2);
 
     out[first].Signal();
-    EXPECT_TRUE(in[second].WaitFor());
+    EXPECT_TRUE(in[second].Await());
     out[second].Signal();
     EXPECT_EQ(waiters[first].Wait(), 0);
     EXPECT_EQ(waiters[second].Wait(), 0);
@@ -128,7 +128,7 @@ TEST(Optex, AnnouncedWaiterCannotBeOvertakenByTryEnter) {
     EXPECT_EQ(TryFromOtherProcess(name), kRefused) << "another process overtook the waiter";
     ::ResumeThread(waiter.mainThread());
 
-    EXPECT_TRUE(in.WaitFor());
+    EXPECT_TRUE(in.Await());
     EXPECT_EQ(TryFromOtherProcess(name), kRefused);
     out.Signal();
     EXPECT_EQ(waiter.Wait(), 0);
@@ -151,7 +151,7 @@ TEST(Optex, SingleProcessorLeavesTheSpinCountAtZeroSoTryEnterAttemptsOnce) {
     NamedEvent in(tag + "-in");
     NamedEvent out(tag + "-out");
     ChildProcess holder = ChildProcess::Start("OptexEnterAndHold", {name, tag});
-    ASSERT_TRUE(in.WaitFor());
+    ASSERT_TRUE(in.Await());
     EXPECT_FALSE(single.TryEnter());
     EXPECT_FALSE(multi.TryEnter());
     out.Signal();

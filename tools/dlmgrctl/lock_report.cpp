@@ -43,11 +43,24 @@ struct ResolvedCounter {
     dlmgr::HandleCounter counter;
 } resolvedCounter;
 
+// NtQueryMutant's basic information: the state of a mutex without taking it.
+struct MutantBasicInformation {
+    LONG currentCount;  // 1: free; 0 or less: held
+    BOOLEAN ownedByCaller;
+    BOOLEAN abandoned;
+};
+using QueryMutant = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+constexpr DWORD kMutantQueryState = 0x0001;
+
+// Resolved before main too, for the same reason.
+const QueryMutant queryMutant = reinterpret_cast<QueryMutant>(reinterpret_cast<void*>(
+    ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQueryMutant")));
+
 }  // namespace
 
-LockReport ReadStoreLockReport() {
+LockReport ReadLockReport(const char* lockName) {
     LockReport report;
-    const std::string name = dlmgr::kStoreLockName;
+    const std::string name = lockName;
     dlmgr::UniqueMapping sharedMapping, sideMapping;
     const dlmgr::UniqueView sharedView = MapForReading(
         sharedMapping, dlmgr::Optex::kMappingPrefix + name, sizeof(dlmgr::OptexShared));
@@ -99,6 +112,19 @@ LockReport ReadStoreLockReport() {
     report.ownerProcessId = owner.processId != 0 ? owner.processId : ProcessOfThread(owner.threadId);
     if (report.ownerRuns && report.ownerProcessId != 0) report.program = ProgramOf(report.ownerProcessId);
     return report;
+}
+
+std::string DescribeRecoveryMutex(const char* lockName) {
+    const dlmgr::UniqueMutex mutex(::OpenMutexA(
+        kMutantQueryState, FALSE, (dlmgr::Optex::kRecoveryPrefix + std::string(lockName)).c_str()));
+    if (!mutex) return "absent";
+    MutantBasicInformation info = {};
+    if (queryMutant == nullptr ||
+        queryMutant(mutex.get(), 0, &info, sizeof(info), nullptr) < 0) {
+        return "unknown";
+    }
+    if (info.abandoned) return "abandoned by a thread that ended";
+    return info.currentCount > 0 ? "free" : "held";
 }
 
 bool ProcessWaitsForStore(DWORD processId) {

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "store/task_store.h"
+
 namespace dlmgrctl {
 
 struct LockReport {
@@ -30,7 +32,13 @@ struct LockReport {
     long usersWithoutRecords = -1;
 };
 
-LockReport ReadStoreLockReport();
+// The report of the Optex of that name (the store's unless said).
+LockReport ReadLockReport(const char* name);
+inline LockReport ReadStoreLockReport() { return ReadLockReport(dlmgr::kStoreLockName); }
+
+// The Optex's recovery mutex as the system has it, without taking it: "free",
+// "held", "abandoned by a thread that ended" or "absent".
+std::string DescribeRecoveryMutex(const char* lockName);
 
 // True while a thread of that process waits for the store.
 bool ProcessWaitsForStore(DWORD processId);
