@@ -5,11 +5,29 @@
 #include "log/assert.h"
 #include "module/process_attach.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+namespace {
+
+// Once attached, the module stays until its process ends: a host that loads
+// and frees it on demand would otherwise leak, each cycle, the runtime's
+// thread-local slot and the table's views, and could unload the code under
+// one of its threads that sits between a count and its copy, holding every
+// host's store.
+// Pinned only once the attach succeeded: a refused load must go.
+void PinModule(HINSTANCE module) {
+    HMODULE pinned = nullptr;
+    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                         reinterpret_cast<LPCSTR>(module), &pinned);
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
     try {
         switch (reason) {
             case DLL_PROCESS_ATTACH:
-                return dlmgr::OnProcessAttach() ? TRUE : FALSE;
+                if (!dlmgr::OnProcessAttach()) return FALSE;
+                PinModule(module);
+                return TRUE;
             case DLL_PROCESS_DETACH:
                 dlmgr::OnProcessDetach();
                 break;

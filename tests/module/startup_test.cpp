@@ -160,6 +160,39 @@ DLMGR_CHILD_SCENARIO(LoadStaysLight) {
     }
 }
 
+// Bytes of the address space that map files or sections.
+SIZE_T MappedBytes() {
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region = {};
+    for (const char* at = nullptr;
+         ::VirtualQuery(at, &region, sizeof(region)) == sizeof(region);
+         at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_MAPPED) total += region.RegionSize;
+    }
+    return total;
+}
+
+// A host that loads the module on demand and frees it after each use.
+DLMGR_CHILD_SCENARIO(LoadAndFreeOften) {
+    const std::string path = DlmgrDllPath();
+    HMODULE first = ::LoadLibraryA(path.c_str());
+    ASSERT_NE(first, nullptr);
+    ::FreeLibrary(first);
+    const SIZE_T mapped = MappedBytes();
+    for (int cycle = 0; cycle < 3000; ++cycle) {
+        HMODULE module = ::LoadLibraryA(path.c_str());
+        ASSERT_NE(module, nullptr) << "cycle " << cycle;
+        ::FreeLibrary(module);
+    }
+    EXPECT_EQ(MappedBytes(), mapped) << "the cycles left views behind";
+    EXPECT_NE(::GetModuleHandleA("dlmgr.dll"), nullptr)
+        << "unloaded: a thread between its count and its copy would hold the store with no code";
+}
+
+TEST_F(ModuleTest, ThreeThousandLoadsAndFreesInOneHostLeakNothing) {
+    EXPECT_EQ(Run("LoadAndFreeOften"), 0);
+}
+
 TEST_F(ModuleTest, LoadingWithNoSettingsPullsInNoComLibraries) {
     EXPECT_EQ(Run("LoadStaysLight"), 0);
 }
