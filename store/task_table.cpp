@@ -65,9 +65,10 @@ int TaskTable::FindTask(const TaskId& id) const {
 
 void TaskTable::TrimCompleted() {
     const auto maxTaskCount = settings_.GetDword(kMaxTaskCountValue, kDefaultMaxTaskCount);
-    // Signed 32-bit arithmetic that wraps, as the setting is a signed number:
-    // a negative maximum asks for more trimming, never less.
-    auto excess = static_cast<std::int32_t>(TaskCount() - maxTaskCount + 1u);
+    // The setting is a signed number and a negative maximum asks for more
+    // trimming, never less: in 64 bits, so that no maximum wraps around.
+    auto excess = static_cast<std::int64_t>(TaskCount()) -
+                  static_cast<std::int32_t>(maxTaskCount) + 1;
     int index = 0;
     while (excess > 0 && InUse(index)) {
         if (block_.records[index].status == DLMGR_STATUS_COMPLETED) {

@@ -2,6 +2,7 @@
 // scratch registry key.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -79,7 +80,7 @@ TEST_F(TaskTableTest, DefaultMaximumNeverTrimsRunningTasks) {
 }
 
 TEST_F(TaskTableTest, MaximumZeroOrNegativeRemovesEveryCompletedTaskOnly) {
-    for (int maximum : {0, -7}) {
+    for (int maximum : {0, -7, -2147483135, INT_MIN}) {
         SetUp();
         SetMaxTaskCount(maximum);
         Add(1, DLMGR_STATUS_COMPLETED);
