@@ -21,6 +21,9 @@ public:
     void Quote() noexcept;
     // Recounts after someone wrote into data() directly.
     void Refresh() noexcept;
+    // True once any piece did not fit whole: such a text must never be used
+    // as a command line, whose meaning a cut changes.
+    bool cut() const noexcept { return cut_; }
 
     // The unused rest, as a span of its own that shares this one's bytes.
     TextSpan Rest() noexcept { return TextSpan(data_ + length_, limit_ - length_); }
@@ -36,6 +39,7 @@ private:
     char* data_;
     size_t limit_;
     size_t length_;
+    bool cut_ = false;
 };
 
 // A 512-byte zero-filled command line of at most 511 characters.
@@ -48,6 +52,7 @@ public:
     CommandBuffer& operator=(const CommandBuffer&) = delete;
 
     TextSpan& text() noexcept { return text_; }
+    const TextSpan& text() const noexcept { return text_; }
     const char* c_str() const noexcept { return storage_; }
 
 private:

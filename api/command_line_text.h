@@ -15,4 +15,9 @@ bool HoldsQuote(const char* field, size_t width) noexcept;
 // within the field's width.
 bool IsOneWord(const char* field, size_t width) noexcept;
 
+// The field's last character is a lead byte of the system's code page (a
+// double-byte character cut in half): converted to wide characters with the
+// command line around it, it would swallow the byte after the field.
+bool EndsInLeadByte(const char* field, size_t width) noexcept;
+
 }  // namespace dlmgr

@@ -7,9 +7,10 @@
 
 #include "api/command_buffer.h"
 #include "api/command_line_text.h"
-#include "api/launch.h"
+#include "api/command_lines.h"
 #include "api/export_boundary.h"
 #include "api/field_text.h"
+#include "api/launch.h"
 #include "api/store_access.h"
 #include "api/task_rules.h"
 #include "api/torrent_command.h"
@@ -23,14 +24,9 @@ using namespace dlmgr;
 
 namespace {
 
-// True when the whole text names an existing file (not a folder).
-bool NamesFile(const char* text) {
-    const DWORD attributes = ::GetFileAttributesA(text);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 // Runs action(table, index, launch) for the task with this id under
-// storeLock, then starts what it asked for; false when the id is in no record.
+// storeLock, then starts what it asked for; false when the id is in no record,
+// or when what the action started could not be started.
 template <typename Action>
 DlmgrBool RunTaskAction(const TaskId* id, Action&& action) {
     if (id == nullptr) return 0;
@@ -49,67 +45,60 @@ DlmgrBool RunTaskAction(const TaskId* id, Action&& action) {
             if (index == -1) return 0;
             result = action(table, index, launch);
         }
-        launch.Start();
-        return result ? 1 : 0;
+        const bool started = launch.Start();
+        return result && started ? 1 : 0;
     });
 }
 
 // DLEngine followed by before, a record field and after. False, and logged,
-// when DLEngine is set nowhere.
+// when DLEngine is set nowhere or the line would be cut.
 bool EngineCommand(const char* missingMessage, const char* before, const char* field, size_t width,
                    const char* after, Launch& launch) {
-    CommandBuffer command;
-    TextSpan& text = command.text();
-    // The setting is read straight into the command buffer.
-    userSettings.GetString(kEngineCommandValue, text.data(), static_cast<DWORD>(text.limit()));
-    text.Refresh();
-    if (text.empty()) {
+    // Read into a command line's room: the line is made from it.
+    char engine[CommandBuffer::kSize] = {};
+    userSettings.GetString(kEngineCommandValue, engine, sizeof(engine) - 1);
+    if (engine[0] == '\0') {
         Log(4, missingMessage);
         return false;
     }
-    // Unquoted, a program path with a space lets "C:\Program.exe" run in its
-    // place. Only a value that names a file as a whole is quoted: one already
-    // quoted, or holding arguments, stays as it is.
-    if (std::strchr(text.c_str(), ' ') != nullptr && NamesFile(text.c_str())) text.Quote();
-    text.Append(before);
-    text.AppendAtMost(field, width);
-    text.Append(after);
-    launch.Command(command);
-    return true;
-}
-
-bool TorrentClientCommand(const TaskRecord& record, const char* option, Launch& launch) {
     CommandBuffer command;
-    if (!BuildTorrentCommand(record, option, command)) return false;
-    launch.Command(command);
-    return true;
+    EngineCommandLine(engine, before, field, width, after, command);
+    return launch.Command(command);
 }
 
-// False, and logged, when the field would bend the command line it goes on.
-bool QuotedFieldIsSafe(const char* field, size_t width, const char* refusal) {
-    if (!HoldsQuote(field, width)) return true;
-    Log(4, refusal, LogText<DLMGR_FILE_PATH_SIZE>(field).c_str());
-    return false;
+bool TorrentClientCommand(const TaskRecord& record, const char* option, Launch& launch,
+                          bool optional = false) {
+    CommandBuffer command;
+    return BuildTorrentCommand(record, option, command) && launch.Command(command, optional);
+}
+
+// False, and logged, when the field would bend the command line it goes on:
+// a quotation mark ends its quoted argument early; a last character of which
+// only the lead byte is there is paired, by the system's conversion to wide
+// characters, with the byte after the field.
+template <size_t Width>
+bool QuotedFieldIsSafe(const char (&field)[Width], const char* quoteRefusal) {
+    if (HoldsQuote(field, Width)) {
+        Log(4, quoteRefusal, LogText<Width>(field).c_str());
+        return false;
+    }
+    if (EndsInLeadByte(field, Width)) {
+        Log(4, messages::kEndsInLeadByte, LogText<Width>(field).c_str());
+        return false;
+    }
+    return true;
 }
 
 bool SourceIsSafe(const TaskRecord& record) {
-    if (IsOneWord(record.source, sizeof(record.source))) return true;
-    Log(4, messages::kUnsafeSource, LogText<DLMGR_SOURCE_SIZE>(record.source).c_str());
-    return false;
-}
-
-void DeleteEngineWorkFiles(const TaskRecord& record) {
-    static constexpr const char* kSuffixes[] = {".$p4p$", ".$fmap$", ".$finfo$"};
-    for (const char* suffix : kSuffixes) {
-        // The whole path, as the engine names its work files: a path cut short
-        // could name somebody else's file.
-        char name[DLMGR_FILE_PATH_SIZE + 16] = {};
-        TextSpan text(name, sizeof(name) - 1);
-        text.AppendAtMost(record.filePath, sizeof(record.filePath));
-        text.Append(suffix);
-        Log(1, messages::kDeleteFile, LogText<sizeof(name)>(text.c_str()).c_str());
-        ::DeleteFileA(text.c_str());
+    if (!IsOneWord(record.source, sizeof(record.source))) {
+        Log(4, messages::kUnsafeSource, LogText<DLMGR_SOURCE_SIZE>(record.source).c_str());
+        return false;
     }
+    if (EndsInLeadByte(record.source, sizeof(record.source))) {
+        Log(4, messages::kEndsInLeadByte, LogText<DLMGR_SOURCE_SIZE>(record.source).c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -123,7 +112,6 @@ extern "C" DlmgrBool DLMGR_CALL DM_OpenTaskFile(const TaskId* id) {
             Log(2, messages::kFileNotCompleted, shown.c_str());
             return false;
         }
-        Log(0, messages::kFileOpened, shown.c_str());
         launch.OpenFile(FieldText<DLMGR_FILE_PATH_SIZE>(record.filePath).text);
         return true;
     });
@@ -135,14 +123,12 @@ extern "C" DlmgrBool DLMGR_CALL DM_ResumeTask(const TaskId* id) {
         const LogText<DLMGR_FILE_PATH_SIZE> shown(record.filePath);
         Log(1, messages::kResumeTask, shown.c_str());
         if (CanResume(record) && IsEngineTask(record)) {
-            return QuotedFieldIsSafe(record.filePath, sizeof(record.filePath),
-                                     messages::kQuoteInFilePath) &&
+            return QuotedFieldIsSafe(record.filePath, messages::kQuoteInFilePath) &&
                    EngineCommand(messages::kResumeNoEngine, " --restore \"", record.filePath,
                                  sizeof(record.filePath), ".$p4p$\"", launch);
         }
         if (CanResume(record) && IsTorrentTask(record)) {
-            return QuotedFieldIsSafe(record.torrentName, sizeof(record.torrentName),
-                                     messages::kQuoteInTorrentName) &&
+            return QuotedFieldIsSafe(record.torrentName, messages::kQuoteInTorrentName) &&
                    TorrentClientCommand(record, " ", launch);
         }
         Log(4, messages::kCannotResume, shown.c_str());
@@ -161,8 +147,7 @@ extern "C" DlmgrBool DLMGR_CALL DM_DownloadAgain(const TaskId* id) {
                                  sizeof(record.source), " better", launch);
         }
         if (CanDownloadAgain(record) && IsTorrentTask(record)) {
-            return QuotedFieldIsSafe(record.torrentName, sizeof(record.torrentName),
-                                     messages::kQuoteInTorrentName) &&
+            return QuotedFieldIsSafe(record.torrentName, messages::kQuoteInTorrentName) &&
                    TorrentClientCommand(record, " ", launch);
         }
         Log(4, messages::kCannotDownloadAgain, shown.c_str());
@@ -181,13 +166,12 @@ extern "C" DlmgrBool DLMGR_CALL DM_DeleteTask(const TaskId* id) {
             return false;
         }
         if (record.status == DLMGR_STATUS_PAUSED && IsEngineTask(record)) {
-            DeleteEngineWorkFiles(record);
+            launch.DeleteWorkFiles(record.filePath);
         } else if (record.status == DLMGR_STATUS_PAUSED && IsTorrentTask(record)) {
             // The user asked for the task to go: without a safe command line,
             // or without the client, the record is removed all the same.
-            if (QuotedFieldIsSafe(record.torrentName, sizeof(record.torrentName),
-                                  messages::kDeleteWithoutClient)) {
-                TorrentClientCommand(record, " -delete ", launch);
+            if (QuotedFieldIsSafe(record.torrentName, messages::kDeleteWithoutClient)) {
+                TorrentClientCommand(record, " -delete ", launch, true);
             }
         }
         Assert(table.RemoveTask(index), messages::kDeleteFailed);

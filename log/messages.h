@@ -29,11 +29,14 @@ constexpr char kDeleteFile[] = "删除文件 %s";                         // del
 constexpr char kDeleteFailed[] = "删除任务时意外失败!";               // unexpected failure while deleting
 constexpr char kTaskDeleted[] = "已经删除任务 %s.";                   // task deleted
 constexpr char kNoClientName[] = "默认键值不存在，不能获取BT客户端名字。";    // no install dir: no client
-constexpr char kNoTorrentFile[] = "默认键值不存在，不能获取Torrent文件名。";  // no install dir: no torrent
 // Task text that would bend a command line (level 4).
 constexpr char kQuoteInFilePath[] = "文件路径 %s 含有引号，不能启动程序。";       // file path holds a quotation mark: nothing started
 constexpr char kQuoteInTorrentName[] = "种子名 %s 含有引号，不能启动程序。";      // torrent name holds a quotation mark: nothing started
 constexpr char kUnsafeSource[] = "下载源 %s 含有引号、空白或控制字符，不能启动程序。";  // source holds a quote, white space or a control character: nothing started
+constexpr char kEndsInLeadByte[] = "文本 %s 以不完整的双字节字符结尾，不能启动程序。";  // text ends in half a double-byte character: nothing started
+constexpr char kCommandTooLong[] = "命令行超过511个字符，不能启动程序：%s";  // command line longer than 511 characters: nothing started
+constexpr char kStartFailed[] = "无法启动程序（错误 %lu）：%s";  // the program could not be started (error %lu)
+constexpr char kOpenFailed[] = "无法打开文件 %s（错误 %lu）。";  // the file could not be opened (error %lu)
 constexpr char kDeleteWithoutClient[] = "种子名 %s 含有引号，只删除任务，不启动BT客户端。";  // torrent name holds a quote: record deleted, client not started
 
 // Start-up.

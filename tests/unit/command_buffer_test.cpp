@@ -16,9 +16,24 @@ TEST(CommandBuffer, PiecesAreCutSoTheTotalStaysWithin511Characters) {
     text.Append(" --restore \"");
     EXPECT_EQ(text.length(), 511u);
     EXPECT_EQ(std::strlen(command.c_str()), 511u);
+    EXPECT_TRUE(text.cut());
     text.Append("more");
     EXPECT_EQ(text.length(), 511u);
     EXPECT_EQ(std::string(command.c_str()).substr(500), " --restore ");
+}
+
+TEST(CommandBuffer, OnlyAPieceThatDidNotFitWholeCountsAsCut) {
+    CommandBuffer exact;
+    exact.text().Append(std::string(511, 'a').c_str());
+    exact.text().Append("");
+    EXPECT_FALSE(exact.text().cut()) << "511 characters fit";
+    char field[4] = {'f', 'f', 'f', 'f'};
+    exact.text().Assign("x");
+    exact.text().AppendAtMost(field, sizeof(field));
+    EXPECT_FALSE(exact.text().cut()) << "a field ends at its width";
+    exact.text().Assign(std::string(510, 'a').c_str());
+    exact.text().Quote();
+    EXPECT_TRUE(exact.text().cut()) << "its closing quotation mark was lost";
 }
 
 TEST(CommandBuffer, FieldsWithoutTerminatorAreReadOnlyWithinTheirWidth) {
@@ -40,6 +55,7 @@ TEST(CommandBuffer, RestSharesTheBytesAndTheRemainingRoom) {
     rest.Append("0123456789");
     text.Refresh();
     EXPECT_STREQ(storage, "client 01234567");
+    EXPECT_TRUE(rest.cut());
     rest.Assign("x");
     text.Refresh();
     EXPECT_STREQ(storage, "client x");
