@@ -118,5 +118,15 @@ TEST(DlmgrctlChanges, AddedRemovedAndChangedTasksById) {
     EXPECT_TRUE(DiffTasks({a, b}, {a, b}).empty());
 }
 
+TEST(DlmgrctlText, TaskTextCannotDriveTheTerminal) {
+    TaskRecord forged = dlmgr::test::MakeTaskRecord(1, 0);
+    std::strcpy(forged.filePath, "C:\\a\x1b[2J\x1b[31m\rforged row\n");
+    const std::string expected = "C:\\a\\x1b[2J\\x1b[31m\\rforged row\\n";
+    EXPECT_EQ(ShownField(forged.filePath, sizeof(forged.filePath)), expected);
+    EXPECT_NE(TaskRow(0, forged).find(expected), std::string::npos) << "list and inspect";
+    EXPECT_NE(DescribeChange({TaskChange::kAdded, {}, forged}).find(expected), std::string::npos)
+        << "watch";
+}
+
 }  // namespace
 }  // namespace dlmgrctl

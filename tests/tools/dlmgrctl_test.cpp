@@ -73,6 +73,15 @@ TEST_F(DlmgrctlTest, RegistersListsAndActsOnTasks) {
     const auto noEngine = Ctl({"resume", kPausedId});
     EXPECT_EQ(noEngine.exitCode, 1);
     EXPECT_TRUE(Contains(noEngine, "no DLEngine setting in either key")) << noEngine.output;
+    const std::string missing = profile / "nothere.exe";
+    SetRegistryString(HKEY_CURRENT_USER, kSettingsKeyPath, kEngineCommandValue, missing);
+    const auto notStarted = Ctl({"resume", kPausedId});
+    EXPECT_EQ(notStarted.exitCode, 1) << "nothing was started";
+    EXPECT_TRUE(Contains(notStarted, "the engine " + missing + " could not be started: "))
+        << notStarted.output;
+    SetRegistryString(HKEY_CURRENT_USER, kSettingsKeyPath, kEngineCommandValue,
+                      missing + " " + std::string(400, 'o'));
+    EXPECT_TRUE(Contains(Ctl({"resume", kPausedId}), "would be longer than 511 characters"));
     EXPECT_TRUE(Contains(Ctl({"open", kRunningId}), "only a completed task's file can be opened"));
     EXPECT_EQ(Ctl({"delete", kPausedId}).exitCode, 0);
     EXPECT_TRUE(Contains(Ctl({"list", "stopped"}), "stopped tasks: 0"));

@@ -1,12 +1,39 @@
 #include "tools/dlmgrctl/refusal_reason.h"
 
+#include <windows.h>
+
 #include "api/command_line_text.h"
+#include "api/command_lines.h"
 #include "api/task_rules.h"
+#include "tools/dlmgrctl/system_error.h"
 #include "tools/dlmgrctl/task_text.h"
 
 namespace dlmgrctl {
 
 namespace {
+
+constexpr char kHalfCharacter[] =
+    " ends in half a double-byte character of this system's code page, which would swallow "
+    "the next character of the ";
+
+// Why a command line the module would make could not have been started: cut
+// to fit, or a program that cannot be found. Empty when neither.
+std::string WhyNotStarted(const std::string& program, const dlmgr::CommandBuffer& command) {
+    if (command.text().cut()) {
+        return "the command line of " + program + " would be longer than 511 characters";
+    }
+    // The program is the line's first word, or its first quoted text.
+    std::string line = command.c_str();
+    std::string path;
+    if (!line.empty() && line[0] == '"') {
+        path = line.substr(1, line.find('"', 1) - 1);
+    } else {
+        path = line.substr(0, line.find(' '));
+    }
+    char found[MAX_PATH];
+    if (::SearchPathA(nullptr, path.c_str(), ".exe", sizeof(found), found, nullptr) != 0) return "";
+    return program + " " + path + " could not be started: " + SystemErrorText(::GetLastError());
+}
 
 std::string TaskIs(const TaskRecord& task) {
     return std::string("task is ") + StatusName(task.status) + " (status " +
@@ -27,6 +54,22 @@ std::string WhyNoProgram(const std::string& action, const TaskRecord& task,
             return "its source holds a quotation mark, space, tab or control character, which "
                    "would add options to the engine's command line";
         }
+        const bool resume = action == "resume";
+        const char* field = resume ? task.filePath : task.source;
+        const size_t width = resume ? sizeof(task.filePath) : sizeof(task.source);
+        if (dlmgr::EndsInLeadByte(field, width)) {
+            return std::string("its ") + (resume ? "file path" : "source") + kHalfCharacter +
+                   "engine's command line";
+        }
+        dlmgr::CommandBuffer command;
+        if (resume) {
+            dlmgr::EngineCommandLine(settings.engine.c_str(), " --restore \"", field, width,
+                                     ".$p4p$\"", command);
+        } else {
+            dlmgr::EngineCommandLine(settings.engine.c_str(), " 188 ", field, width, " better",
+                                     command);
+        }
+        return WhyNotStarted("the engine", command);
     } else if (dlmgr::IsTorrentTask(task)) {
         if (!settings.installSet) {
             return "no installation folder: the machine key's default value is not set "
@@ -36,6 +79,13 @@ std::string WhyNoProgram(const std::string& action, const TaskRecord& task,
             return "its torrent name holds a quotation mark, which would bend the client's "
                    "command line";
         }
+        if (dlmgr::EndsInLeadByte(task.torrentName, sizeof(task.torrentName))) {
+            return std::string("its torrent name") + kHalfCharacter + "client's command line";
+        }
+        dlmgr::CommandBuffer command;
+        dlmgr::TorrentCommandLine(settings.installDir.c_str(), settings.torrentsDir.c_str(), task,
+                                  " ", command);
+        return WhyNotStarted("the torrent client", command);
     } else {
         return "kind " + std::to_string(task.kind) +
                " has no program (engine tasks are kind 0, torrent tasks kind 1)";
@@ -51,6 +101,11 @@ std::string WhyRefused(const std::string& action, const TaskRecord* task,
     std::string reason;
     if (action == "open" && !dlmgr::CanOpen(*task)) {
         reason = TaskIs(*task) + "only a completed task's file can be opened";
+    } else if (action == "open") {
+        const std::string path = FieldString(task->filePath, sizeof(task->filePath));
+        if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            reason = "the file " + path + " could not be opened: " + SystemErrorText(::GetLastError());
+        }
     } else if (action == "resume" && !dlmgr::CanResume(*task)) {
         reason = TaskIs(*task) + "only a paused task can be resumed";
     } else if (action == "again" && !dlmgr::CanDownloadAgain(*task)) {

@@ -12,6 +12,9 @@ namespace dlmgrctl {
 struct ActionSettings {
     bool engineSet = false;   // DLEngine, in either key
     bool installSet = false;  // the machine key's default value
+    std::string engine;       // DLEngine as the module reads it
+    std::string installDir;   // the machine key's default value
+    std::string torrentsDir;  // TorrentsDir, or empty
 };
 
 // action: "open", "resume", "again" or "delete"; task: the record with the

@@ -33,8 +33,13 @@ std::string RefusalOf(const std::string& action, const TaskId& id) {
         }
     }
     ActionSettings settings;
-    settings.engineSet = ReadSetting(*FindSetting("DLEngine")).source != SettingSource::kNone;
-    settings.installSet = ReadSetting(*FindSetting("default")).source != SettingSource::kNone;
+    const SettingValue engine = ReadSetting(*FindSetting("DLEngine"));
+    const SettingValue install = ReadSetting(*FindSetting("default"));
+    settings.engineSet = engine.source != SettingSource::kNone;
+    settings.installSet = install.source != SettingSource::kNone;
+    settings.engine = engine.text;
+    settings.installDir = install.text;
+    settings.torrentsDir = ReadSetting(*FindSetting("TorrentsDir")).text;
     return WhyRefused(action, task ? &*task : nullptr, settings);
 }
 

@@ -39,11 +39,11 @@ std::string DescribeChange(const TaskChange& change) {
     switch (change.kind) {
         case TaskChange::kAdded:
             return "added   " + FormatId(change.after.id) + " " + StatusText(change.after.status) +
-                   " " + FieldString(change.after.filePath, sizeof(change.after.filePath));
+                   " " + ShownField(change.after.filePath, sizeof(change.after.filePath));
         case TaskChange::kRemoved:
             return "removed " + FormatId(change.before.id) + " " +
                    StatusText(change.before.status) + " " +
-                   FieldString(change.before.filePath, sizeof(change.before.filePath));
+                   ShownField(change.before.filePath, sizeof(change.before.filePath));
         case TaskChange::kChanged:
         default:
             return "changed " + FormatId(change.after.id) + " " + StatusText(change.before.status) +

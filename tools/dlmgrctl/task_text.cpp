@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "log/log_text.h"
 #include "store/task_id.h"
 
 namespace dlmgrctl {
@@ -85,6 +86,12 @@ std::string FieldString(const char* field, size_t width) {
     return std::string(field, ::strnlen(field, width));
 }
 
+std::string ShownField(const char* field, size_t width) {
+    std::vector<char> shown(4 * width + 1);
+    dlmgr::EscapeForLog(field, width, shown.data());
+    return shown.data();
+}
+
 bool FieldTerminated(const char* field, size_t width) { return ::strnlen(field, width) < width; }
 
 std::string JsonString(const std::string& ansiText) {
@@ -132,11 +139,12 @@ std::string TaskTableHeader() {
 }
 
 std::string TaskRow(size_t index, const TaskRecord& task) {
-    char row[700];
-    std::snprintf(row, sizeof(row), "  %-4u %s  %-8s %6d %-10s %s", static_cast<unsigned>(index),
+    char row[128];
+    std::snprintf(row, sizeof(row), "  %-4u %s  %-8s %6d %-10s ", static_cast<unsigned>(index),
                   FormatId(task.id).c_str(), KindName(task.kind), task.status,
-                  StatusName(task.status), FieldString(task.filePath, sizeof(task.filePath)).c_str());
-    return row;
+                  StatusName(task.status));
+    // Escaped, a path may be four times its width.
+    return row + ShownField(task.filePath, sizeof(task.filePath));
 }
 
 std::string TaskJsonMembers(const TaskRecord& task) {

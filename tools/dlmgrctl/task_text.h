@@ -25,6 +25,10 @@ std::string FormatId(const TaskId& id);
 
 // A text field read within its width.
 std::string FieldString(const char* field, size_t width);
+// A text field for the terminal: control characters (bytes 1 to 31) escaped
+// as the log escapes them, so that no task's text can move the cursor, clear
+// the screen or draw a row of its own.
+std::string ShownField(const char* field, size_t width);
 // True when the field has a terminator within its width.
 bool FieldTerminated(const char* field, size_t width);
 
