@@ -218,6 +218,49 @@ TEST_F(DlmgrctlTest, InspectReadsTheFileWithoutLoadingTheModule) {
     EXPECT_TRUE(Contains(json, "\"taskCount\":2")) << json.output;
 }
 
+TEST_F(DlmgrctlTest, ReadingCommandsNeverPurgeATableNobodyHasOpen) {
+    auto block = EmptyStore();
+    PutRecord(*block, MakeTaskRecord(1, DLMGR_STATUS_RUNNING));
+    PutRecord(*block, MakeTaskRecord(2, DLMGR_STATUS_COMPLETED));
+    PutRecord(*block, MakeTaskRecord(3, DLMGR_STATUS_PAUSED));
+    PrepareStore(*block);
+    const std::string stored = ReadWholeFile(DataFile());
+
+    const auto listed = Ctl({"list"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.output;
+    EXPECT_TRUE(Contains(listed, "shown as stored")) << listed.output;
+    EXPECT_TRUE(Contains(listed, "running tasks: 1") && Contains(listed, "stopped tasks: 2"))
+        << listed.output;
+    EXPECT_TRUE(ReadWholeFile(DataFile()) == stored) << "list changed dlmgr.dat";
+
+    // A command that changes the table may load the module, and says what that purged.
+    const auto set = Set(kPausedId, "paused");
+    EXPECT_EQ(set.exitCode, 0) << set.output;
+    EXPECT_TRUE(Contains(set, "2 task(s) that were not paused were dropped")) << set.output;
+}
+
+TEST_F(DlmgrctlTest, AMissingOrOtherSizedModuleIsNamedNotCrashedOn) {
+    TempFolder alone;
+    const std::string ctl = alone / "dlmgrctl.exe";
+    CopyFileTo(ExecutableFolder() + "\\dlmgrctl.exe", ctl);
+    const std::string bits = sizeof(void*) == 4 ? "32" : "64";
+    const auto missing = RunProgram(ctl, {"set", "--id", kPausedId, "--kind", "engine", "--status",
+                                          "paused", "--file", "C:\\x"}, ChildEnvironment());
+    EXPECT_EQ(missing.exitCode, 1) << missing.output;
+    EXPECT_TRUE(Contains(missing, "dlmgr.dll (" + bits + "-bit) not found beside dlmgrctl.exe"))
+        << missing.output;
+
+    DLMGR_REQUIRE_OTHER_BUILD();
+    const std::string other = TestProgram(true);
+    CopyFileTo(other.substr(0, other.find_last_of('\\')) + "\\dlmgr.dll", alone / "dlmgr.dll");
+    const auto wrong = RunProgram(ctl, {"hold", "--seconds", "0"}, ChildEnvironment());
+    EXPECT_EQ(wrong.exitCode, 1) << wrong.output;
+    EXPECT_TRUE(Contains(wrong, "dlmgr.dll beside dlmgrctl.exe is " +
+                                    std::string(bits == "32" ? "64" : "32") + "-bit; this dlmgrctl is " +
+                                    bits + "-bit"))
+        << wrong.output;
+}
+
 DLMGR_CHILD_SCENARIO(HoldListing) {
     DlmgrLibrary lib;
     ASSERT_TRUE(lib.loaded());

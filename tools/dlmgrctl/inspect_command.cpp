@@ -2,38 +2,16 @@
 
 #include <cstdio>
 
-#include "module/data_directory.h"
 #include "store/task_store.h"
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/options.h"
 #include "tools/dlmgrctl/store_inspection.h"
 #include "tools/dlmgrctl/system_error.h"
 #include "tools/dlmgrctl/task_text.h"
-#include "win/unique_resource.h"
 
 namespace dlmgrctl {
 
 namespace {
-
-// Where the module keeps the data file, found without creating any folder.
-std::string DefaultDataFile() {
-    char directory[dlmgr::kPathBufferSize];
-    dlmgr::FindDataDirectory(directory);
-    return std::string(directory) + "\\" + dlmgr::kDataFileName;
-}
-
-bool ReadFileBytes(const std::string& path, std::string& bytes) {
-    dlmgr::UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    char chunk[65536];
-    DWORD read = 0;
-    while (::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        bytes.append(chunk, read);
-    }
-    return true;
-}
 
 void PrintJson(const std::string& path, const StoreReport& report) {
     std::string json = "{\"path\":" + JsonString(path) +

@@ -2,7 +2,7 @@
 
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/options.h"
-#include "tools/dlmgrctl/task_listing.h"
+#include "tools/dlmgrctl/table_reader.h"
 #include "tools/dlmgrctl/task_text.h"
 
 namespace dlmgrctl {
@@ -33,14 +33,16 @@ int RunList(const Words& words) {
     else if (which == "all") categories = {0, 1};
     else throw UsageError("list takes running, stopped or all, not " + which);
 
-    const unsigned running = DM_GetTimeStamp(0);
-    const unsigned stopped = DM_GetTimeStamp(1);
+    const TableReader table;
+    if (!table.live()) std::fprintf(stderr, "dlmgrctl: %s\n", kShownAsStored);
+    const unsigned running = table.Counter(0);
+    const unsigned stopped = table.Counter(1);
     if (options.Has("json")) {
         std::string json = "{\"changeCounters\":{\"running\":" + std::to_string(running) +
                            ",\"stopped\":" + std::to_string(stopped) + "},\"tasks\":[";
         bool first = true;
         for (int category : categories) {
-            const auto tasks = CopyTasks(category);
+            const auto tasks = table.Tasks(category);
             for (size_t i = 0; i < tasks.size(); ++i) {
                 json += (first ? "" : ",") + TaskJson(category, i, tasks[i]);
                 first = false;
@@ -50,7 +52,7 @@ int RunList(const Words& words) {
         return kExitDone;
     }
     std::printf("change counters: running %u, stopped %u\n", running, stopped);
-    for (int category : categories) PrintTable(category, CopyTasks(category));
+    for (int category : categories) PrintTable(category, table.Tasks(category));
     return kExitDone;
 }
 

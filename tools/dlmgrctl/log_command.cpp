@@ -9,6 +9,7 @@
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/options.h"
 #include "tools/dlmgrctl/settings_view.h"
+#include "tools/dlmgrctl/table_reader.h"
 #include "win/unique_resource.h"
 
 namespace dlmgrctl {
@@ -112,6 +113,7 @@ int RunHold(const Words& words) {
     const Options options(words, {"seconds"}, {});
     options.AtMostPositionals(0);
     const long seconds = options.Number("seconds", 10, 0, 3600);
+    LoadModuleSayingWhatItPurged();
     // Counted, not yet copied: the store stays held, as by a host that lists.
     const unsigned count = DM_GetTaskCount(DLMGR_CATEGORY_RUNNING);
     std::printf("holding the task store for %ld s\n", seconds);

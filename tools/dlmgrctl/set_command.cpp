@@ -6,6 +6,7 @@
 #include "tools/dlmgrctl/options.h"
 #include "tools/dlmgrctl/refusal_reason.h"
 #include "tools/dlmgrctl/settings_view.h"
+#include "tools/dlmgrctl/table_reader.h"
 #include "tools/dlmgrctl/task_listing.h"
 #include "tools/dlmgrctl/task_text.h"
 
@@ -72,6 +73,7 @@ int RunSet(const Words& words) {
     FillField(record.torrentName, options.Get("torrent"), "torrent");
     FillField(record.source, options.Get("source"), "source");
 
+    LoadModuleSayingWhatItPurged();
     if (!DM_SetTaskInfo(&record)) {
         std::fprintf(stderr, "dlmgrctl: the module refused the task (is the table full?)\n");
         return kExitRefused;
@@ -87,6 +89,7 @@ int RunAction(const std::string& action, const Words& words) {
     const auto id = ParseTaskId(options.positionals()[0]);
     if (!id) throw UsageError("a task id is 32 hexadecimal digits");
 
+    LoadModuleSayingWhatItPurged();
     DlmgrBool done = 0;
     if (action == "open") done = DM_OpenTaskFile(&*id);
     else if (action == "resume") done = DM_ResumeTask(&*id);

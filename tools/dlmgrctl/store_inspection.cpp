@@ -1,9 +1,13 @@
 #include "tools/dlmgrctl/store_inspection.h"
 
+#include <windows.h>
+
 #include <cstring>
 
+#include "module/data_directory.h"
 #include "store/task_id.h"
 #include "tools/dlmgrctl/task_text.h"
+#include "win/unique_resource.h"
 
 namespace dlmgrctl {
 
@@ -61,6 +65,25 @@ StoreReport InspectStore(const std::string& bytes) {
         }
     }
     return report;
+}
+
+std::string DefaultDataFile() {
+    char directory[dlmgr::kPathBufferSize];
+    dlmgr::FindDataDirectory(directory);
+    return std::string(directory) + "\\" + dlmgr::kDataFileName;
+}
+
+bool ReadFileBytes(const std::string& path, std::string& bytes) {
+    dlmgr::UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    char chunk[65536];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        bytes.append(chunk, read);
+    }
+    return true;
 }
 
 }  // namespace dlmgrctl

@@ -19,4 +19,10 @@ struct StoreReport {
 // bytes is the whole file.
 StoreReport InspectStore(const std::string& bytes);
 
+// Where the module keeps the data file, found without creating any folder.
+std::string DefaultDataFile();
+// The whole file, read while hosts may write it; false when it cannot be
+// opened (GetLastError says why).
+bool ReadFileBytes(const std::string& path, std::string& bytes);
+
 }  // namespace dlmgrctl

@@ -5,7 +5,7 @@
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/options.h"
 #include "tools/dlmgrctl/task_changes.h"
-#include "tools/dlmgrctl/task_listing.h"
+#include "tools/dlmgrctl/table_reader.h"
 
 namespace dlmgrctl {
 
@@ -18,9 +18,9 @@ BOOL WINAPI OnConsoleControl(DWORD) {
     return TRUE;
 }
 
-std::vector<TaskRecord> Snapshot() {
-    std::vector<TaskRecord> all = CopyTasks(0);
-    const auto stopped = CopyTasks(1);
+std::vector<TaskRecord> Snapshot(const TableReader& table) {
+    std::vector<TaskRecord> all = table.Tasks(0);
+    const auto stopped = table.Tasks(1);
     all.insert(all.end(), stopped.begin(), stopped.end());
     return all;
 }
@@ -34,8 +34,13 @@ int RunWatch(const Words& words) {
     const long wanted = options.Number("count", 0, 0, 1000000);
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
-    unsigned stamps[2] = {DM_GetTimeStamp(0), DM_GetTimeStamp(1)};
-    std::vector<TaskRecord> tasks = Snapshot();
+    TableReader table;
+    if (!table.live()) {
+        std::fprintf(stderr, "dlmgrctl: %s; watching the file until a host opens it\n",
+                     kShownAsStored);
+    }
+    unsigned stamps[2] = {table.Counter(0), table.Counter(1)};
+    std::vector<TaskRecord> tasks = Snapshot(table);
     std::printf("watching %u tasks (counters running %u, stopped %u)\n",
                 static_cast<unsigned>(tasks.size()), stamps[0], stamps[1]);
     std::fflush(stdout);
@@ -43,9 +48,10 @@ int RunWatch(const Words& words) {
     long seen = 0;
     while (!stopRequested && (wanted == 0 || seen < wanted)) {
         ::Sleep(static_cast<DWORD>(interval));
-        const unsigned now[2] = {DM_GetTimeStamp(0), DM_GetTimeStamp(1)};
+        table.Refresh();
+        const unsigned now[2] = {table.Counter(0), table.Counter(1)};
         if (now[0] == stamps[0] && now[1] == stamps[1]) continue;
-        std::vector<TaskRecord> current = Snapshot();
+        std::vector<TaskRecord> current = Snapshot(table);
         std::printf("counters running %u -> %u, stopped %u -> %u\n", stamps[0], now[0], stamps[1],
                     now[1]);
         for (const auto& change : DiffTasks(tasks, current)) {

@@ -1,0 +1,69 @@
+#include "tools/dlmgrctl/table_reader.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "store/task_store.h"
+#include "tools/dlmgrctl/module_loading.h"
+#include "tools/dlmgrctl/task_listing.h"
+
+namespace dlmgrctl {
+
+namespace {
+
+dlmgr::UniqueMapping OpenTable() {
+    return dlmgr::UniqueMapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, dlmgr::kStoreMappingName));
+}
+
+StoreReport ReadStored() {
+    std::string bytes;
+    ReadFileBytes(DefaultDataFile(), bytes);  // no file: no tasks
+    return InspectStore(bytes);
+}
+
+}  // namespace
+
+TableReader::TableReader() : hold_(OpenTable()) {
+    if (live()) RequireModule();
+    else stored_ = ReadStored();
+}
+
+void TableReader::Refresh() {
+    if (live()) return;
+    hold_ = OpenTable();
+    if (live()) RequireModule();
+    else stored_ = ReadStored();
+}
+
+unsigned TableReader::Counter(int category) const {
+    if (live()) return DM_GetTimeStamp(category);
+    return stored_.header.timeStamp[dlmgr::ReduceCategory(category)];
+}
+
+std::vector<TaskRecord> TableReader::Tasks(int category) const {
+    if (live()) return CopyTasks(category);
+    std::vector<TaskRecord> tasks;
+    for (const TaskRecord& record : stored_.records) {
+        if (dlmgr::CategoryOfStatus(record.status) == dlmgr::ReduceCategory(category)) {
+            tasks.push_back(record);
+        }
+    }
+    return tasks;
+}
+
+void LoadModuleSayingWhatItPurged() {
+    const TableReader before;
+    if (before.live()) return;  // loaded, and never first
+    const size_t stored = before.Tasks(0).size() + before.Tasks(1).size();
+    RequireModule();  // its start-up maps the table first
+    const size_t kept = CopyTasks(0).size() + CopyTasks(1).size();
+    if (stored > kept) {
+        std::fprintf(stderr,
+                     "dlmgrctl: no host had the table open, so loading the module purged it: "
+                     "%u task(s) that were not paused were dropped\n",
+                     static_cast<unsigned>(stored - kept));
+    }
+}
+
+}  // namespace dlmgrctl
