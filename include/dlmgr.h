@@ -113,13 +113,18 @@ DLMGR_API DlmgrBool DLMGR_CALL DM_GetTaskInfo(TaskRecord* records);
 /* Always 0: refusals are reported only as false results. */
 DLMGR_API int DLMGR_CALL DM_GetLastError(void);
 
-/* Actions by task id; only the 16 bytes at id are read. */
+/* Actions by task id; only the 16 bytes at id are read. False when the task
+   is unknown or its status or kind does not allow the action, when a command
+   line would be cut or bent by the task's text, and when the program could
+   not be started or the file not opened (the log says why). A deletion is
+   true once the record is removed. */
 DLMGR_API DlmgrBool DLMGR_CALL DM_OpenTaskFile(const TaskId* id);
 DLMGR_API DlmgrBool DLMGR_CALL DM_ResumeTask(const TaskId* id);
 DLMGR_API DlmgrBool DLMGR_CALL DM_DownloadAgain(const TaskId* id);
 DLMGR_API DlmgrBool DLMGR_CALL DM_DeleteTask(const TaskId* id);
 
-/* Not supported: reads nothing and always returns false. */
+/* Not supported: reads nothing and always returns false. To pause a task,
+   register it again with status DLMGR_STATUS_PAUSED (DM_SetTaskInfo). */
 DLMGR_API DlmgrBool DLMGR_CALL DM_PauseTask(const TaskId* id);
 
 #ifdef __cplusplus
