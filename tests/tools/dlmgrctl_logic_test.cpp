@@ -1,10 +1,13 @@
 // dlmgrctl's parsing, offline checks and change descriptions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "log/messages.h"
 #include "tests/support/store_file.h"
+#include "tools/dlmgrctl/log_gloss.h"
 #include "tools/dlmgrctl/options.h"
 #include "tools/dlmgrctl/store_inspection.h"
 #include "tools/dlmgrctl/task_changes.h"
@@ -116,6 +119,21 @@ TEST(DlmgrctlChanges, AddedRemovedAndChangedTasksById) {
     EXPECT_EQ(changes[1].kind, TaskChange::kRemoved);
     EXPECT_EQ(changes[2].kind, TaskChange::kAdded);
     EXPECT_TRUE(DiffTasks({a, b}, {a, b}).empty());
+}
+
+TEST(DlmgrctlText, EveryMessageOfTheModuleHasItsEnglishWithItsValues) {
+    char line[256];
+    std::snprintf(line, sizeof(line), dlmgr::messages::kStoreLockTakenOver, 12ul, 345ul);
+    EXPECT_EQ(EnglishOf(line), "the store lock's holder (process 12, thread 345) has exited: taken over.");
+    std::snprintf(line, sizeof(line), dlmgr::messages::kDuplicateRemoved, "a b.", 7u);
+    EXPECT_EQ(EnglishOf(line), "removed a duplicate of task a b. (record 7).");
+    for (const auto& gloss : dlmgr::messages::kGlosses) {
+        const std::string message = gloss.message, english = gloss.english;
+        EXPECT_EQ(std::count(message.begin(), message.end(), '%'),
+                  std::count(english.begin(), english.end(), '%'))
+            << english << ": the same values in the same order";
+    }
+    EXPECT_EQ(EnglishOf("first \xc4\xe3\xba\xc3"), "") << "unknown lines pass through";
 }
 
 TEST(DlmgrctlText, TaskTextCannotDriveTheTerminal) {

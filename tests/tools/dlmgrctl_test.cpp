@@ -1,6 +1,7 @@
 // dlmgrctl run as a host would be, in processes with this test's profile.
 #include <windows.h>
 
+#include "log/messages.h"
 #include "settings/settings_names.h"
 #include "sync/optex.h"
 #include "tests/module/host_calls.h"
@@ -172,9 +173,11 @@ TEST_F(DlmgrctlTest, LogIsShownInTheConsolesTextAndFollowed) {
     EXPECT_TRUE(Contains(none, "dlmgrctl config set DlmgrLogLevel 0")) << none.output;
 
     // The module writes GBK; "\xc4\xe3\xba\xc3" is two Han characters.
-    AppendToFile(path, "first \xc4\xe3\xba\xc3\r\nhalf a li");
-    const auto shown = Ctl({"log", "--utf8"});
+    AppendToFile(path, "first \xc4\xe3\xba\xc3\r\n[Jan 01 00:00:00] " +
+                           std::string(messages::kNewMapping) + "\r\nhalf a li");
+    const auto shown = Ctl({"log", "--utf8", "--english"});
     EXPECT_TRUE(Contains(shown, "first \xe4\xbd\xa0\xe5\xa5\xbd\r\n")) << shown.output;
+    EXPECT_TRUE(Contains(shown, "  [creating a new memory mapping.]\r\n")) << shown.output;
     EXPECT_FALSE(Contains(shown, "half")) << "a line still being written waits";
 
     // Lines written while it follows are shown; it runs until stopped.

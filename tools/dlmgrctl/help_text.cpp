@@ -52,9 +52,11 @@ const char* HelpText(const std::string& command) {
                "that died holding it. For finding a host that holds the store. Reads only.\n";
     }
     if (command == "log") {
-        return "usage: dlmgrctl log [--follow] [--utf8]\n"
+        return "usage: dlmgrctl log [--follow] [--utf8] [--english]\n"
                "Prints the module's log (its path first), converted from the module's code\n"
-               "page 936 to the console's text, or to UTF-8 with --utf8. --follow keeps\n"
+               "page 936 to the console's text, or to UTF-8 with --utf8. Each message the\n"
+               "module writes shows its meaning in English beside it, in [ ], unless the\n"
+               "console's code page is 936 (--english: always). --follow keeps\n"
                "printing new lines until Ctrl+C. By default the module logs only failures;\n"
                "dlmgrctl config set DlmgrLogLevel 0 logs every step. Reads only.\n";
     }
@@ -83,7 +85,7 @@ const char* HelpText(const std::string& command) {
            "  open|resume|again|delete ID           act on a task\n"
            "  inspect [PATH] [--json]               check a data file offline\n"
            "  lock [--json]                         who holds the store lock\n"
-           "  log [--follow]                        the module's log, readable\n"
+           "  log [--follow] [--english]            the module's log, readable\n"
            "  config [set NAME VALUE | remove NAME] the settings and where they come from\n"
            "  hold [--seconds N]                    hold the store, as a listing host does\n"
            "dlmgrctl COMMAND --help for more; dlmgrctl --version. Options take \"--name value\"\n"

@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "dlmgr.h"
+#include "log/log_line.h"
 #include "module/data_directory.h"
 #include "tools/dlmgrctl/commands.h"
+#include "tools/dlmgrctl/log_gloss.h"
 #include "tools/dlmgrctl/options.h"
 #include "tools/dlmgrctl/settings_view.h"
 #include "tools/dlmgrctl/table_reader.h"
@@ -61,6 +63,24 @@ void Print(const std::string& gbk, bool utf8) {
     ::WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+// Each line whose message the module writes gets its English beside it.
+std::string WithEnglish(const std::string& text) {
+    std::string shown;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string line = text.substr(start, end - start);
+        shown += line;
+        const std::string english =
+            line.size() > dlmgr::kLogStampLength ? EnglishOf(line.substr(dlmgr::kLogStampLength)) : "";
+        if (!english.empty()) shown += "  [" + english + "]";
+        shown += text.compare(end, 2, "\r\n") == 0 ? "\r\n" : "";
+        start = end + 2;
+    }
+    return shown;
+}
+
 // Appends what the file holds beyond offset, up to its last whole line.
 bool ReadFrom(const std::string& path, long long& offset, std::string& text) {
     dlmgr::UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ,
@@ -86,9 +106,12 @@ bool ReadFrom(const std::string& path, long long& offset, std::string& text) {
 }  // namespace
 
 int RunLog(const Words& words) {
-    const Options options(words, {}, {"follow", "utf8"});
+    const Options options(words, {}, {"follow", "utf8", "english"});
     options.AtMostPositionals(0);
     const bool utf8 = options.Has("utf8");
+    // Beside each message unless the console reads the log's own code page.
+    const bool english = options.Has("english") || ::GetConsoleOutputCP() != kLogCodePage;
+    const auto show = [&](const std::string& text) { Print(english ? WithEnglish(text) : text, utf8); };
     const std::string path = LogPath();
     std::printf("log: %s\n", path.c_str());
     long long offset = 0;
@@ -98,13 +121,13 @@ int RunLog(const Words& words) {
                     "and repairs; for every step: dlmgrctl config set DlmgrLogLevel 0\n");
         return kExitDone;
     }
-    Print(text, utf8);
+    show(text);
     if (!options.Has("follow")) return kExitDone;
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     while (!stopRequested) {
         ::Sleep(250);
         text.clear();
-        if (ReadFrom(path, offset, text)) Print(text, utf8);
+        if (ReadFrom(path, offset, text)) show(text);
     }
     return kExitDone;
 }
