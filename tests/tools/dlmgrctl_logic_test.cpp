@@ -20,12 +20,12 @@ std::string Bytes(const dlmgr::StoreBlock& block) {
     return std::string(reinterpret_cast<const char*>(&block), sizeof(block));
 }
 
-TEST(DlmgrctlText, IdsRoundTripAsTheLogWritesThem) {
-    const auto id = ParseTaskId("0000000100000000000000000000000A");
+TEST(DlmgrctlText, IdsRoundTripInMemoryOrder) {
+    const auto id = ParseTaskId("4200000000000000000000000000000A");
     ASSERT_TRUE(id.has_value());
-    EXPECT_EQ(id->bytes[0], 1);
-    EXPECT_EQ(id->bytes[12], 0x0A);
-    EXPECT_EQ(FormatId(*id), "0000000100000000000000000000000a");
+    EXPECT_EQ(id->bytes[0], 0x42) << "memory order, byte 0 first";
+    EXPECT_EQ(id->bytes[15], 0x0A);
+    EXPECT_EQ(FormatId(*id), "4200000000000000000000000000000a");
     for (const char* bad : {"", "01", "0000000100000000000000000000000g",
                             "0000000100000000000000000000000a0"}) {
         EXPECT_FALSE(ParseTaskId(bad).has_value()) << bad;
@@ -114,7 +114,7 @@ TEST(DlmgrctlChanges, AddedRemovedAndChangedTasksById) {
     const auto changes = DiffTasks({a, b}, {aDone, c});
     ASSERT_EQ(changes.size(), 3u);
     EXPECT_EQ(DescribeChange(changes[0]),
-              "changed 000000010000000000000000" + std::string("5a000000") +
+              std::string("changed 0100000000000000000000000000005a") +
                   " 0 running -> 1 completed");
     EXPECT_EQ(changes[1].kind, TaskChange::kRemoved);
     EXPECT_EQ(changes[2].kind, TaskChange::kAdded);

@@ -358,7 +358,7 @@ TEST_F(DlmgrctlTest, WatchReportsTheTasksThatChange) {
     EXPECT_EQ(watched.exitCode, 0);
     EXPECT_TRUE(Contains(watched, "watching ")) << watched.output;
     EXPECT_TRUE(Contains(watched, "counters running ")) << watched.output;
-    const std::string id = "000000070000000000000000" "5a000000";
+    const std::string id = "0700000000000000000000000000005a";
     EXPECT_TRUE(Contains(watched, "changed " + id) || Contains(watched, "added   " + id))
         << watched.output;
 }

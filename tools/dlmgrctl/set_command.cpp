@@ -54,7 +54,7 @@ int RunSet(const Words& words) {
     std::memset(&record, 0, sizeof(record));
 
     const auto id = ParseTaskId(options.Require("id"));
-    if (!id) throw UsageError("--id takes 32 hexadecimal digits, as the log writes an id");
+    if (!id) throw UsageError("--id takes 32 hexadecimal digits: the id's 16 bytes in memory order");
     record.id = *id;
     const auto kind = ParseKind(options.Require("kind"));
     if (!kind) throw UsageError("--kind takes engine, torrent or a number");

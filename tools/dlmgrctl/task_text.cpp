@@ -56,29 +56,25 @@ std::optional<int> ParseKind(const std::string& text) {
 }
 
 std::optional<TaskId> ParseTaskId(const std::string& text) {
-    if (text.size() != 32) return std::nullopt;
+    if (text.size() != 2 * sizeof(TaskId::bytes)) return std::nullopt;
     TaskId id = {};
-    for (int word = 0; word < 4; ++word) {
-        unsigned long value = 0;
-        for (int digit = 0; digit < 8; ++digit) {
-            const char c = text[word * 8 + digit];
-            int nibble;
-            if (c >= '0' && c <= '9') nibble = c - '0';
-            else if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
-            else return std::nullopt;
-            value = (value << 4) | static_cast<unsigned long>(nibble);
-        }
-        for (int byte = 0; byte < 4; ++byte) {
-            id.bytes[word * 4 + byte] = static_cast<unsigned char>(value >> (8 * byte));
-        }
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        int nibble;
+        if (c >= '0' && c <= '9') nibble = c - '0';
+        else if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
+        else return std::nullopt;
+        id.bytes[i / 2] = static_cast<unsigned char>(id.bytes[i / 2] << 4 | nibble);
     }
     return id;
 }
 
 std::string FormatId(const TaskId& id) {
-    char text[dlmgr::kTaskIdTextSize];
-    dlmgr::FormatTaskId(id, text);
+    char text[2 * sizeof(id.bytes) + 1];
+    for (size_t i = 0; i < sizeof(id.bytes); ++i) {
+        std::snprintf(text + 2 * i, 3, "%02x", id.bytes[i]);
+    }
     return text;
 }
 

@@ -19,7 +19,9 @@ const char* KindName(int kind);
 std::optional<int> ParseStatus(const std::string& text);
 // "engine", "torrent" (in any case) or a number.
 std::optional<int> ParseKind(const std::string& text);
-// 32 hex digits, as the module's log writes an id (four little-endian words).
+// 32 hex digits: the id's 16 bytes in memory order, byte 0 first (a host that
+// sets id.bytes[0] = 0x42 sees 42000000000000000000000000000000). The
+// module's log writes ids as four little-endian words instead.
 std::optional<TaskId> ParseTaskId(const std::string& text);
 std::string FormatId(const TaskId& id);
 
