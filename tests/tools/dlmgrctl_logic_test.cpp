@@ -115,7 +115,12 @@ TEST(DlmgrctlChanges, AddedRemovedAndChangedTasksById) {
     ASSERT_EQ(changes.size(), 3u);
     EXPECT_EQ(DescribeChange(changes[0]),
               std::string("changed 0100000000000000000000000000005a") +
-                  " 0 running -> 1 completed");
+                  " status 0 running -> 1 completed");
+    TaskRecord moved = aDone;
+    std::strcpy(moved.filePath, "D:\\x");
+    EXPECT_EQ(DescribeChange(DiffTasks({aDone}, {moved})[0]),
+              "changed 0100000000000000000000000000005a filePath C:\\downloads\\file1.bin -> D:\\x")
+        << "the field that changed is named";
     EXPECT_EQ(changes[1].kind, TaskChange::kRemoved);
     EXPECT_EQ(changes[2].kind, TaskChange::kAdded);
     EXPECT_TRUE(DiffTasks({a, b}, {a, b}).empty());

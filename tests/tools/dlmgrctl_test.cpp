@@ -89,6 +89,9 @@ TEST_F(DlmgrctlTest, RegistersListsAndActsOnTasks) {
 }
 
 TEST_F(DlmgrctlTest, BadInputIsRefusedWithExitTwoAndChangesNothing) {
+    const auto fresh = Ctl({"inspect"});
+    EXPECT_EQ(fresh.exitCode, 2);
+    EXPECT_TRUE(Contains(fresh, "no host has run for this user yet")) << fresh.output;
     HoldStore();
     const std::vector<std::vector<std::string>> bad = {
         {},
@@ -116,6 +119,7 @@ TEST_F(DlmgrctlTest, BadInputIsRefusedWithExitTwoAndChangesNothing) {
     const auto unreadable = Ctl({"inspect", "C:\\no\\such\\file.dat"});
     EXPECT_TRUE(Contains(unreadable, "cannot read C:\\no\\such\\file.dat: ")) << unreadable.output;
     EXPECT_TRUE(Contains(unreadable, "(error 3)")) << "the system's reason, with its number";
+    EXPECT_FALSE(Contains(unreadable, "--help for usage")) << "the usage was right";
 }
 
 TEST_F(DlmgrctlTest, CommandLineFollowsTheUsualConventions) {
@@ -132,6 +136,20 @@ TEST_F(DlmgrctlTest, CommandLineFollowsTheUsualConventions) {
         EXPECT_TRUE(Contains(help, "usage: dlmgrctl")) << help.output;
     }
     EXPECT_TRUE(Contains(Ctl({"lsit"}), "did you mean list?"));
+    for (const char* word : {"-v", "version"}) {
+        EXPECT_TRUE(Contains(Ctl({word}), "dlmgr.dll 1.")) << word << ": the module's version too";
+    }
+    const auto noTopic = Ctl({"help", "lsit"});
+    EXPECT_EQ(noTopic.exitCode, 2);
+    EXPECT_TRUE(Contains(noTopic, "did you mean list?")) << noTopic.output;
+    EXPECT_TRUE(Contains(Ctl({"list", "--jsn"}), "unknown option --jsn; did you mean --json?"));
+    // Global options go before or after the command.
+    EXPECT_EQ(Ctl({"--timeout", "1", "lock"}).exitCode, 0);
+    EXPECT_EQ(Ctl({"lock", "--timeout=1"}).exitCode, 0);
+    EXPECT_TRUE(Contains(Ctl({"lock", "--json"}), "\"ownerRuns\":null,\"heldForMs\":null"))
+        << "nobody holds it";
+    EXPECT_TRUE(Contains(Ctl({"config", "get", "maxtaskcount"}), "MaxTaskCount     not set"));
+    EXPECT_TRUE(Contains(Ctl({"config"}), "settings from HKEY_CURRENT_USER\\Software\\"));
 
     EXPECT_EQ(Ctl({"set", "--id=" + kPausedId, "--kind=ENGINE", "--status=Stopped",
                    "--file=C:\\d\\x.zip"}).exitCode, 0);

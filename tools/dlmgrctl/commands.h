@@ -22,5 +22,8 @@ int RunHold(const Words& words);
 
 // Help text of a command, or of the tool when command is empty.
 const char* HelpText(const std::string& command);
+// dlmgrctl's version and size, and the version of the dlmgr.dll beside it,
+// read from its version resource without loading it.
+std::string VersionText();
 
 }  // namespace dlmgrctl

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include "settings/settings_names.h"
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/options.h"
 #include "tools/dlmgrctl/settings_view.h"
@@ -16,8 +17,27 @@ const SettingSpec& SettingNamed(const std::string& name) {
     return *spec;
 }
 
+// Where the settings are read from; the machine key in the registry's 32-bit
+// view, which both builds of the module read.
+std::string KeyPaths() {
+    return std::string("HKEY_CURRENT_USER\\") + dlmgr::kSettingsKeyPath +
+           " (user), then HKEY_LOCAL_MACHINE\\" + dlmgr::kSettingsKeyPath +
+           " (machine, 32-bit view)";
+}
+
+void Show(const SettingSpec& spec) {
+    const SettingValue value = ReadSetting(spec);
+    std::printf("%-16s %-8s %s\n", spec.shownName, SourceName(value.source),
+                value.source == SettingSource::kNone ? "" : value.text.c_str());
+    std::printf("  %s; when unset: %s\n", spec.use, spec.whenUnset);
+    for (const auto& note : value.unusable) {
+        std::printf("  ignored, %s (the module removes it when it next reads it)\n", note.c_str());
+    }
+}
+
 void List(bool json) {
-    std::string out = json ? "{\"settings\":[" : "";
+    std::string out = json ? "{\"keys\":" + JsonString(KeyPaths()) + ",\"settings\":[" : "";
+    if (!json) std::printf("settings from %s\n", KeyPaths().c_str());
     bool first = true;
     for (const SettingSpec& spec : SettingSpecs()) {
         const SettingValue value = ReadSetting(spec);
@@ -33,12 +53,7 @@ void List(bool json) {
             first = false;
             continue;
         }
-        std::printf("%-16s %-8s %s\n", spec.shownName, SourceName(value.source),
-                    value.source == SettingSource::kNone ? "" : value.text.c_str());
-        std::printf("  %s; when unset: %s\n", spec.use, spec.whenUnset);
-        for (const auto& note : value.unusable) {
-            std::printf("  ignored, %s (the module removes it when it next reads it)\n", note.c_str());
-        }
+        Show(spec);
     }
     if (json) std::printf("%s]}\n", out.c_str());
 }
@@ -54,6 +69,11 @@ int RunConfig(const Words& words) {
         return kExitDone;
     }
     const bool machine = options.Has("machine");
+    if (words_[0] == "get") {
+        if (words_.size() != 2) throw UsageError("config get takes a setting's name");
+        Show(SettingNamed(words_[1]));
+        return kExitDone;
+    }
     if (words_[0] == "set") {
         if (words_.size() != 3) throw UsageError("config set takes a setting's name and its value");
         const SettingSpec& spec = SettingNamed(words_[1]);
@@ -78,7 +98,8 @@ int RunConfig(const Words& words) {
                     machine || spec.machineOnly ? "machine" : "user");
         return kExitDone;
     }
-    throw UsageError("config takes list, set or remove, not " + words_[0]);
+    throw UsageError("config takes list, get, set or remove, not " + words_[0] +
+                     DidYouMean(words_[0], {"list", "get", "set", "remove"}));
 }
 
 }  // namespace dlmgrctl

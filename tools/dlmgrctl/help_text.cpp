@@ -1,5 +1,9 @@
 #include "tools/dlmgrctl/commands.h"
 
+#include <windows.h>
+
+#include <vector>
+
 namespace dlmgrctl {
 
 const char* HelpText(const std::string& command) {
@@ -63,6 +67,7 @@ const char* HelpText(const std::string& command) {
     }
     if (command == "config") {
         return "usage: dlmgrctl config [list] [--json]\n"
+               "       dlmgrctl config get NAME\n"
                "       dlmgrctl config set NAME VALUE [--machine]\n"
                "       dlmgrctl config remove NAME [--machine]\n"
                "Lists every setting with the key it comes from (user, machine, or not set)\n"
@@ -87,12 +92,35 @@ const char* HelpText(const std::string& command) {
            "  inspect [PATH] [--json]               check a data file offline\n"
            "  lock [--json]                         who holds the store lock\n"
            "  log [--follow] [--english]            the module's log, readable\n"
-           "  config [set NAME VALUE | remove NAME] the settings and where they come from\n"
+           "  config [get NAME | set NAME VALUE | remove NAME]  the settings, their keys\n"
            "  hold [--seconds N]                    hold the store, as a listing host does\n"
-           "dlmgrctl COMMAND --help for more; dlmgrctl --version. Options take \"--name value\"\n"
-           "or \"--name=value\". While the store is held, dlmgrctl says by whom after a\n"
-           "second; --timeout gives up after SECONDS. Exit codes: 0 done, 1 refused,\n"
-           "2 bad usage.\n";
+           "dlmgrctl help COMMAND or COMMAND --help for more; dlmgrctl version (or -v,\n"
+           "--version) for this tool's and dlmgr.dll's versions. Options take \"--name\n"
+           "value\" or \"--name=value\"; --timeout goes before or after the command. While\n"
+           "the store is held, dlmgrctl says by whom after a second; --timeout gives up\n"
+           "after SECONDS (0: at the first look that finds it held). Exit codes: 0 done,\n"
+           "1 refused, 2 bad usage or unreadable input.\n";
+}
+
+std::string VersionText() {
+    std::string text = "dlmgrctl " DLMGR_VERSION " (" + std::to_string(sizeof(void*) * 8) + "-bit)\n";
+    char path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof(path));
+    std::string module(path, length);
+    module = module.substr(0, module.find_last_of('\\') + 1) + "dlmgr.dll";
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeA(module.c_str(), &ignored);
+    std::vector<char> info(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedSize = 0;
+    if (size == 0 || !::GetFileVersionInfoA(module.c_str(), 0, size, info.data()) ||
+        !::VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize) ||
+        fixed == nullptr) {
+        return text + "dlmgr.dll: none with a version beside dlmgrctl.exe\n";
+    }
+    return text + "dlmgr.dll " + std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwFileVersionLS)) + " (" + module + ")\n";
 }
 
 }  // namespace dlmgrctl

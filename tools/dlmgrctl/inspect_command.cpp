@@ -58,7 +58,12 @@ int RunInspect(const Words& words) {
         options.positionals().empty() ? DefaultDataFile() : options.positionals()[0];
     std::string bytes;
     if (!ReadFileBytes(path, bytes)) {
-        throw UsageError("cannot read " + path + ": " + SystemErrorText(::GetLastError()));
+        const DWORD error = ::GetLastError();
+        if (options.positionals().empty() &&
+            (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+            throw InputError("no host has run for this user yet: " + path + " does not exist");
+        }
+        throw InputError("cannot read " + path + ": " + SystemErrorText(error));
     }
     const StoreReport report = InspectStore(bytes);
     if (options.Has("json")) {

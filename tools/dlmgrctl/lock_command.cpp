@@ -15,13 +15,17 @@ void PrintJson(const LockReport& report) {
     std::printf("{\"lock\":\"%s\",\"inUse\":%s", dlmgr::kStoreLockName,
                 report.inUse ? "true" : "false");
     if (report.inUse) {
+        // What only a holder has is null while nobody holds the lock.
+        const bool held = report.ownerThreadId != 0;
+        const std::string heldFor =
+            held && report.heldForMs >= 0 ? std::to_string(report.heldForMs) : "null";
         std::printf(",\"held\":%s,\"ownerThreadId\":%lu,\"ownerProcessId\":%lu,\"program\":%s,"
-                    "\"ownerRuns\":%s,\"heldForMs\":%ld,\"levels\":%ld,\"waiters\":%ld,"
+                    "\"ownerRuns\":%s,\"heldForMs\":%s,\"levels\":%ld,\"waiters\":%ld,"
                     "\"lockCount\":%ld,\"spinCount\":%ld,\"possiblyLeftLevels\":%ld,"
                     "\"takeovers\":%ld,\"usersWithoutRecords\":%ld",
-                    report.ownerThreadId != 0 ? "true" : "false", report.ownerThreadId,
-                    report.ownerProcessId, JsonString(report.program).c_str(),
-                    report.ownerRuns ? "true" : "false", report.heldForMs,
+                    held ? "true" : "false", report.ownerThreadId, report.ownerProcessId,
+                    held ? JsonString(report.program).c_str() : "null",
+                    held ? (report.ownerRuns ? "true" : "false") : "null", heldFor.c_str(),
                     report.ownerThreadId != 0 ? report.recursionCount : 0, report.waiters,
                     report.lockCount, report.spinCount, report.possiblyLeft, report.takeovers,
                     report.usersWithoutRecords);

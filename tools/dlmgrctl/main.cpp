@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,35 +16,16 @@ using namespace dlmgrctl;
 
 namespace {
 
-const char* const kCommands[] = {"list", "watch", "set",  "open", "resume", "again",  "delete",
-                                 "inspect", "lock", "log", "config", "hold", "help"};
-
-size_t Distance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
+const char* const kCommands[] = {"list",    "watch", "set", "open", "resume", "again",  "delete",
+                                 "inspect", "lock",  "log", "config", "hold", "help", "version"};
 
 std::string UnknownCommand(const std::string& command) {
-    std::string best;
-    size_t bestDistance = 3;
-    for (const char* known : kCommands) {
-        const size_t distance = Distance(command, known);
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = known;
-        }
-    }
-    return "unknown command " + command + (best.empty() ? "" : "; did you mean " + best + "?");
+    return "unknown command " + command +
+           DidYouMean(command, std::vector<std::string>(std::begin(kCommands), std::end(kCommands)));
+}
+
+bool IsKnownCommand(const std::string& word) {
+    return std::find(std::begin(kCommands), std::end(kCommands), word) != std::end(kCommands);
 }
 
 bool IsHelp(const std::string& word) { return word == "--help" || word == "-h"; }
@@ -80,6 +62,9 @@ int Dispatch(const std::string& command, const Words& words) {
     } catch (const UsageError& error) {
         std::fprintf(stderr, "dlmgrctl: %s\n(dlmgrctl --help for usage)\n", error.what());
         return kExitUsage;
+    } catch (const InputError& error) {
+        std::fprintf(stderr, "dlmgrctl: %s\n", error.what());
+        return kExitUsage;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "dlmgrctl: %s\n", error.what());
         return kExitRefused;
@@ -90,17 +75,30 @@ int Dispatch(const std::string& command, const Words& words) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // Global options go before or after the command.
+    long timeout = -1;
+    try {
+        timeout = TakeTimeout(args);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "dlmgrctl: %s\n(dlmgrctl --help for usage)\n", error.what());
+        return kExitUsage;
+    }
     if (args.empty()) {
         std::fputs(HelpText(""), stderr);
         return kExitUsage;
     }
-    if (IsHelp(args[0]) || args[0] == "help") {
-        std::fputs(HelpText(args.size() > 1 && args[0] == "help" ? args[1] : ""), stdout);
+    if (args[0] == "--version" || args[0] == "-v" || args[0] == "version") {
+        std::fputs(VersionText().c_str(), stdout);
         return kExitDone;
     }
-    if (args[0] == "--version") {
-        // Which build answers matters when both are installed.
-        std::printf("dlmgrctl %s (%d-bit)\n", DLMGR_VERSION, static_cast<int>(sizeof(void*) * 8));
+    if (IsHelp(args[0]) || args[0] == "help") {
+        const std::string topic = args.size() > 1 && args[0] == "help" ? args[1] : "";
+        if (!topic.empty() && !IsKnownCommand(topic)) {
+            std::fprintf(stderr, "dlmgrctl: no help on %s: %s\n", topic.c_str(),
+                         UnknownCommand(topic).c_str());
+            return kExitUsage;
+        }
+        std::fputs(HelpText(topic), stdout);
         return kExitDone;
     }
     const std::string command = args[0];
@@ -108,13 +106,6 @@ int main(int argc, char** argv) {
     if (std::any_of(words.begin(), words.end(), IsHelp)) {
         std::fputs(HelpText(command), stdout);
         return kExitDone;
-    }
-    long timeout = -1;
-    try {
-        timeout = TakeTimeout(words);
-    } catch (const UsageError& error) {
-        std::fprintf(stderr, "dlmgrctl: %s\n", error.what());
-        return kExitUsage;
     }
     return RunPatiently([&] { return Dispatch(command, words); }, timeout);
 }

@@ -1,8 +1,41 @@
 #include "tools/dlmgrctl/options.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace dlmgrctl {
+
+namespace {
+
+size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& known) {
+    std::string best;
+    size_t bestDistance = 3;
+    for (const std::string& candidate : known) {
+        const size_t distance = Distance(word, candidate);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = candidate;
+        }
+    }
+    return best.empty() ? "" : "; did you mean " + best + "?";
+}
 
 Options::Options(const std::vector<std::string>& words, const std::set<std::string>& valued,
                  const std::set<std::string>& flags) {
@@ -26,8 +59,13 @@ Options::Options(const std::vector<std::string>& words, const std::set<std::stri
                 values_[name] = words[++i];
             }
         } else {
-            throw UsageError(flags.count(name) ? "--" + name + " takes no value"
-                                               : "unknown option " + word);
+            if (flags.count(name)) throw UsageError("--" + name + " takes no value");
+            std::vector<std::string> known;
+            for (const auto& option : valued) known.push_back("--" + option);
+            for (const auto& option : flags) known.push_back("--" + option);
+            known.push_back("--timeout");
+            known.push_back("--help");
+            throw UsageError("unknown option " + word + DidYouMean("--" + name, known));
         }
     }
 }

@@ -15,10 +15,21 @@ constexpr int kExitDone = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 
-// Bad usage or input: the message is printed and the tool exits with 2.
+// Bad usage: the message is printed with a hint to the help, and the tool
+// exits with 2.
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// Input the command cannot use (a file it cannot read): exit code 2 too, but
+// no hint, since the usage was right.
+struct InputError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// "; did you mean X?" for the known word closest to word, or empty when none
+// is within two edits.
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& known);
 
 class Options {
 public:

@@ -16,6 +16,32 @@ const TaskRecord* FindById(const std::vector<TaskRecord>& records, const TaskId&
     return nullptr;
 }
 
+template <size_t Width>
+bool FieldChanged(const char (&before)[Width], const char (&after)[Width]) {
+    return std::memcmp(before, after, Width) != 0;
+}
+
+// Each field that differs, by name, with the status and the file path's old
+// and new values.
+std::string ChangedFields(const TaskChange& change) {
+    const TaskRecord& before = change.before;
+    const TaskRecord& after = change.after;
+    std::string text;
+    const auto add = [&](const std::string& field) { text += (text.empty() ? "" : ", ") + field; };
+    if (before.status != after.status) {
+        add("status " + StatusText(before.status) + " -> " + StatusText(after.status));
+    }
+    if (before.kind != after.kind) add(std::string("kind ") + KindName(before.kind) + " -> " + KindName(after.kind));
+    if (FieldChanged(before.filePath, after.filePath)) {
+        add("filePath " + ShownField(before.filePath, sizeof(before.filePath)) + " -> " +
+            ShownField(after.filePath, sizeof(after.filePath)));
+    }
+    if (FieldChanged(before.torrentName, after.torrentName)) add("torrentName");
+    if (FieldChanged(before.source, after.source)) add("source");
+    if (std::memcmp(before.reserved, after.reserved, sizeof(before.reserved)) != 0) add("reserved");
+    return text.empty() ? "registered again unchanged" : text;
+}
+
 }  // namespace
 
 std::vector<TaskChange> DiffTasks(const std::vector<TaskRecord>& before,
@@ -46,8 +72,7 @@ std::string DescribeChange(const TaskChange& change) {
                    ShownField(change.before.filePath, sizeof(change.before.filePath));
         case TaskChange::kChanged:
         default:
-            return "changed " + FormatId(change.after.id) + " " + StatusText(change.before.status) +
-                   " -> " + StatusText(change.after.status);
+            return "changed " + FormatId(change.after.id) + " " + ChangedFields(change);
     }
 }
 
