@@ -1,7 +1,8 @@
-# The body of both toolchain files: cross-compiles for Windows with the
+# The body of the toolchain files: cross-compiles for Windows with the
 # POSIX-threads variant of mingw-w64 (GoogleTest needs std::thread and
 # friends). The including file sets CMAKE_SYSTEM_PROCESSOR and
-# DLMGR_MINGW_TRIPLET.
+# DLMGR_MINGW_TRIPLET. The SDK ships it with files of its own that include
+# it (lib/cmake/dlmgr/toolchains).
 set(CMAKE_SYSTEM_NAME Windows)
 
 set(CMAKE_C_COMPILER ${DLMGR_MINGW_TRIPLET}-gcc-posix)
@@ -14,6 +15,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Packages may live outside the sysroot, such as an installed dlmgr SDK.
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
-
-# Test executables run under Wine, in the build's private prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run")

@@ -1,30 +1,30 @@
-# Installs both builds (BUILD_DIR, of pointer size ARCH, and PEER_BUILD_DIR)
-# into one scratch prefix, builds one host of ARCH against the installed
-# package exactly as docs/hosts.md tells, and runs it under Wine.
-#   HOST=c or cpp: the project in examples/<HOST>_host, with the MinGW toolchain.
-#   HOST=msvc: tests/msvc_host with the Microsoft ABI (clang, lld-link, /SAFESEH
-#   for x86), linked against the installed dlmgr.lib; needs CLANG, LLD_LINK,
-#   LLVM_DLLTOOL.
+# Writes the SDK archive from both builds (BUILD_DIR, of pointer size ARCH,
+# and PEER_BUILD_DIR) as ./dev package does, unpacks it into a scratch
+# folder, builds one host of ARCH against it exactly as docs/hosts.md tells,
+# with nothing else from the build tree, and runs it under Wine.
+#   HOST=c or cpp: the project in examples/<HOST>_host, with the archive's
+#   MinGW toolchain file. HOST=c also writes the archive twice and compares.
+#   HOST=msvc: tests/msvc_host, a find_package(dlmgr) consumer with the
+#   Microsoft ABI (clang-cl, lld-link, /SAFESEH for x86); needs CLANG_CL,
+#   LLD_LINK, LLVM_DLLTOOL.
 # Usage: cmake -DBUILD_DIR=... -DPEER_BUILD_DIR=... -DARCH=x86|x64 -DSOURCE_DIR=...
 #              -DSCRATCH=... -DHOST=... [...] -P check_sdk_install.cmake
 file(REMOVE_RECURSE ${SCRATCH})
-set(prefix ${SCRATCH}/prefix)
+set(name dlmgr-sdk-check)
+set(prefix ${SCRATCH}/unpacked/${name})
 set(host ${SCRATCH}/host)
 if(NOT EXISTS ${PEER_BUILD_DIR}/cmake_install.cmake)
   message(FATAL_ERROR "the other build is missing in ${PEER_BUILD_DIR}: build both presets (./dev test does)")
 endif()
 if(ARCH STREQUAL "x64")
-  set(toolchain mingw-w64-x86_64.cmake)
-  set(clang_target x86_64-pc-windows-msvc)
+  set(processor x86_64)
+  set(msvc_target x86_64-pc-windows-msvc)
   set(llvm_machine i386:x86-64)
-  set(seh_option "")
   set(arch_dir /x64)
 else()
-  set(toolchain mingw-w64-i686.cmake)
-  set(clang_target i686-pc-windows-msvc)
+  set(processor i686)
+  set(msvc_target i686-pc-windows-msvc)
   set(llvm_machine i386)
-  # As new 32-bit Visual Studio projects are linked.
-  set(seh_option /safeseh)
   set(arch_dir "")
 endif()
 
@@ -36,15 +36,59 @@ function(run)
   set(last_output "${out}" PARENT_SCOPE)
 endfunction()
 
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-run(${CMAKE_COMMAND} --install ${PEER_BUILD_DIR} --prefix ${prefix})
+function(package output)
+  run(${CMAKE_COMMAND} -DBUILD_DIRS=${BUILD_DIR},${PEER_BUILD_DIR} -DNAME=${name}
+      -DOUTPUT=${output} -P ${SOURCE_DIR}/cmake/package.cmake)
+endfunction()
+package(${SCRATCH}/${name}.zip)
+if(HOST STREQUAL "c")
+  package(${SCRATCH}/again/${name}.zip)
+  file(SHA256 ${SCRATCH}/${name}.zip first)
+  file(SHA256 ${SCRATCH}/again/${name}.zip second)
+  if(NOT first STREQUAL second)
+    message(FATAL_ERROR "two archives of the same builds differ")
+  endif()
+endif()
+file(MAKE_DIRECTORY ${SCRATCH}/unpacked)
+run(${CMAKE_COMMAND} -E tar xf ${SCRATCH}/${name}.zip WORKING_DIRECTORY ${SCRATCH}/unpacked)
 foreach(file include/dlmgr.h lib/cmake/dlmgr/dlmgrConfig.cmake
-             bin/dlmgr.dll bin/dlmgrctl.exe lib/libdlmgr.dll.a lib/dlmgr.lib
-             bin/x64/dlmgr.dll bin/x64/dlmgrctl.exe lib/x64/libdlmgr.dll.a lib/x64/dlmgr.lib)
+             lib/cmake/dlmgr/toolchains/mingw-w64-${processor}.cmake
+             bin/dlmgr.dll bin/dlmgr.dll.debug bin/dlmgrctl.exe bin/dlmgrctl.exe.debug
+             lib/libdlmgr.dll.a lib/dlmgr.lib
+             bin/x64/dlmgr.dll bin/x64/dlmgrctl.exe lib/x64/libdlmgr.dll.a lib/x64/dlmgr.lib
+             examples/c_host/main.c docs/hosts.md LICENSE CHANGELOG.md)
   if(NOT EXISTS ${prefix}/${file})
-    message(FATAL_ERROR "the package lacks ${file}")
+    message(FATAL_ERROR "the archive lacks ${file}")
   endif()
 endforeach()
+# What ships looks shipped: stripped programs whose version resources name
+# their maker.
+foreach(binary bin/dlmgr.dll bin/dlmgrctl.exe bin/x64/dlmgrctl.exe)
+  file(SIZE ${prefix}/${binary} size)
+  if(size GREATER 1048576)
+    message(FATAL_ERROR "${binary} is ${size} bytes: not stripped")
+  endif()
+  file(READ ${prefix}/${binary} bytes HEX)
+  # "CompanyName" in UTF-16
+  if(NOT bytes MATCHES "43006f006d00700061006e0079004e0061006d006500")
+    message(FATAL_ERROR "${binary} has no CompanyName in its version resource")
+  endif()
+endforeach()
+if(HOST STREQUAL "c")
+  # A project that does not target Windows is told so at find_package.
+  file(WRITE ${SCRATCH}/native/CMakeLists.txt
+       "cmake_minimum_required(VERSION 3.21)\nproject(native C)\nfind_package(dlmgr REQUIRED)\n")
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${SCRATCH}/native -B ${SCRATCH}/native/build
+                          -DCMAKE_PREFIX_PATH=${prefix}
+                  RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT failed OR NOT err MATCHES "dlmgr is a Windows DLL")
+    message(FATAL_ERROR "a native project was not told that dlmgr is for Windows:\n${out}\n${err}")
+  endif()
+endif()
+file(READ ${prefix}/lib/cmake/dlmgr/toolchains/mingw-w64.cmake toolchain)
+if(toolchain MATCHES "EMULATOR")
+  message(FATAL_ERROR "the archive's toolchain would run a consumer's tests in this project's prefix")
+endif()
 
 if(HOST STREQUAL "msvc")
   file(MAKE_DIRECTORY ${host})
@@ -55,15 +99,15 @@ if(HOST STREQUAL "msvc")
   endif()
   file(WRITE ${host}/kernel32.def "${imports}")
   run(${LLVM_DLLTOOL} -m ${llvm_machine} -k -d ${host}/kernel32.def -l ${host}/kernel32.lib)
-  run(${CLANG} --target=${clang_target} -ffreestanding -fno-stack-protector -O1
-      -I${prefix}/include -c ${SOURCE_DIR}/tests/msvc_host/host.c -o ${host}/host.obj)
-  run(${LLD_LINK} /nologo ${seh_option} /subsystem:console /entry:Start /nodefaultlib
-      /out:${host}/msvc_host.exe ${host}/host.obj ${prefix}/lib${arch_dir}/dlmgr.lib ${host}/kernel32.lib)
-  file(COPY ${prefix}/bin${arch_dir}/dlmgr.dll DESTINATION ${host})
-  set(program ${host}/msvc_host.exe)
+  run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/msvc_host -B ${host}/build
+      -DCMAKE_TOOLCHAIN_FILE=${SOURCE_DIR}/tests/msvc_host/msvc-toolchain.cmake
+      -DMSVC_TARGET=${msvc_target} -DMSVC_CL=${CLANG_CL} -DMSVC_LINK=${LLD_LINK}
+      -DKERNEL32_LIB=${host}/kernel32.lib -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+  run(${CMAKE_COMMAND} --build ${host}/build)
+  set(program ${host}/build/msvc_host.exe)
 else()
   run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/${HOST}_host -B ${host}
-      -DCMAKE_TOOLCHAIN_FILE=${SOURCE_DIR}/cmake/${toolchain}
+      -DCMAKE_TOOLCHAIN_FILE=${prefix}/lib/cmake/dlmgr/toolchains/mingw-w64-${processor}.cmake
       -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
   run(${CMAKE_COMMAND} --build ${host})
   set(program ${host}/${HOST}_host.exe)
