@@ -136,7 +136,7 @@ int RunHold(const Words& words) {
     const Options options(words, {"seconds"}, {});
     options.AtMostPositionals(0);
     const long seconds = options.Number("seconds", 10, 0, 3600);
-    LoadModuleSayingWhatItPurged();
+    SayWhatTheLoadPurged();
     // Counted, not yet copied: the store stays held, as by a host that lists.
     const unsigned count = DM_GetTaskCount(DLMGR_CATEGORY_RUNNING);
     std::printf("holding the task store for %ld s\n", seconds);

@@ -2,12 +2,10 @@
 #include <cstring>
 #include <optional>
 
+#include "tools/dlmgrctl/action_refusal.h"
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/options.h"
-#include "tools/dlmgrctl/refusal_reason.h"
-#include "tools/dlmgrctl/settings_view.h"
 #include "tools/dlmgrctl/table_reader.h"
-#include "tools/dlmgrctl/task_listing.h"
 #include "tools/dlmgrctl/task_text.h"
 
 namespace dlmgrctl {
@@ -23,25 +21,6 @@ void FillField(char (&field)[Width], const std::string& text, const char* option
                          " characters; at most " + std::to_string(Width - 1) + " fit");
     }
     std::memcpy(field, text.c_str(), text.size() + 1);
-}
-
-// The module only logs why it refused; the record and the settings tell it.
-std::string RefusalOf(const std::string& action, const TaskId& id) {
-    std::optional<TaskRecord> task;
-    for (int category : {DLMGR_CATEGORY_RUNNING, DLMGR_CATEGORY_STOPPED}) {
-        for (const TaskRecord& record : CopyTasks(category)) {
-            if (std::memcmp(&record.id, &id, sizeof(id)) == 0) task = record;
-        }
-    }
-    ActionSettings settings;
-    const SettingValue engine = ReadSetting(*FindSetting("DLEngine"));
-    const SettingValue install = ReadSetting(*FindSetting("default"));
-    settings.engineSet = engine.source != SettingSource::kNone;
-    settings.installSet = install.source != SettingSource::kNone;
-    settings.engine = engine.text;
-    settings.installDir = install.text;
-    settings.torrentsDir = ReadSetting(*FindSetting("TorrentsDir")).text;
-    return WhyRefused(action, task ? &*task : nullptr, settings);
 }
 
 }  // namespace
@@ -73,7 +52,7 @@ int RunSet(const Words& words) {
     FillField(record.torrentName, options.Get("torrent"), "torrent");
     FillField(record.source, options.Get("source"), "source");
 
-    LoadModuleSayingWhatItPurged();
+    SayWhatTheLoadPurged();
     if (!DM_SetTaskInfo(&record)) {
         std::fprintf(stderr, "dlmgrctl: the module refused the task (is the table full?)\n");
         return kExitRefused;
@@ -89,7 +68,7 @@ int RunAction(const std::string& action, const Words& words) {
     const auto id = ParseTaskId(options.positionals()[0]);
     if (!id) throw UsageError("a task id is 32 hexadecimal digits");
 
-    LoadModuleSayingWhatItPurged();
+    SayWhatTheLoadPurged();
     DlmgrBool done = 0;
     if (action == "open") done = DM_OpenTaskFile(&*id);
     else if (action == "resume") done = DM_ResumeTask(&*id);
@@ -97,7 +76,7 @@ int RunAction(const std::string& action, const Words& words) {
     else done = DM_DeleteTask(&*id);
     if (!done) {
         std::fprintf(stderr, "dlmgrctl: cannot %s %s: %s\n", action.c_str(),
-                     options.positionals()[0].c_str(), RefusalOf(action, *id).c_str());
+                     options.positionals()[0].c_str(), WhyActionFailed(action, *id).c_str());
         return kExitRefused;
     }
     std::printf("%s %s: done\n", action.c_str(), options.positionals()[0].c_str());

@@ -52,18 +52,20 @@ std::vector<TaskRecord> TableReader::Tasks(int category) const {
     return tasks;
 }
 
-void LoadModuleSayingWhatItPurged() {
+std::string LoadModuleForAChange() {
     const TableReader before;
-    if (before.live()) return;  // loaded, and never first
+    if (before.live()) return "";  // loaded, and never first
     const size_t stored = before.Tasks(0).size() + before.Tasks(1).size();
     RequireModule();  // its start-up maps the table first
     const size_t kept = CopyTasks(0).size() + CopyTasks(1).size();
-    if (stored > kept) {
-        std::fprintf(stderr,
-                     "dlmgrctl: no host had the table open, so loading the module purged it: "
-                     "%u task(s) that were not paused were dropped\n",
-                     static_cast<unsigned>(stored - kept));
-    }
+    if (stored <= kept) return "";
+    return "no host had the table open, so loading the module purged it: " +
+           std::to_string(stored - kept) + " task(s) that were not paused were dropped";
+}
+
+void SayWhatTheLoadPurged() {
+    const std::string purged = LoadModuleForAChange();
+    if (!purged.empty()) std::fprintf(stderr, "dlmgrctl: %s\n", purged.c_str());
 }
 
 }  // namespace dlmgrctl

@@ -35,8 +35,11 @@ private:
     StoreReport stored_;
 };
 
-// For commands that change the table: loads the module, and when that load
-// was the table's first mapping, says how many tasks its start-up dropped.
-void LoadModuleSayingWhatItPurged();
+// For commands that change the table: loads the module. When that load was
+// the table's first mapping and its start-up dropped tasks, says how many;
+// empty otherwise.
+std::string LoadModuleForAChange();
+// The same, said on standard error.
+void SayWhatTheLoadPurged();
 
 }  // namespace dlmgrctl
