@@ -80,5 +80,11 @@ using UniqueThread = UniqueResource<KernelHandleTraits>;
 using UniqueView = UniqueResource<ViewTraits>;
 using UniqueTlsSlot = UniqueResource<TlsSlotTraits>;
 using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
+struct FontTraits {
+    using Type = HFONT;
+    static Type Empty() noexcept { return nullptr; }
+    static void Release(Type font) noexcept { ::DeleteObject(font); }
+};
+using UniqueFont = UniqueResource<FontTraits>;
 
 }  // namespace dlmgr

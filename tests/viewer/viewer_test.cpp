@@ -1,0 +1,167 @@
+// The viewer's window, created in this process and driven with its
+// controls' own messages while another process changes the table.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "settings/settings_names.h"
+#include "tests/support/child_process.h"
+#include "tests/support/dlmgr_library.h"
+#include "tests/support/registry_fixture.h"
+#include "tests/support/store_file.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_sync.h"
+#include "tools/viewer/viewer_window.h"
+
+namespace dlmgr::test {
+namespace {
+
+using dlmgrview::kCommandDelete;
+using dlmgrview::kCommandResume;
+
+void Register(DlmgrLibrary& lib, unsigned char id, int status) {
+    const TaskRecord record = MakeTaskRecord(id, status);
+    EXPECT_TRUE(lib.SetTaskInfo(&record));
+}
+
+// A host that changes the table step by step, each step on an event.
+DLMGR_CHILD_SCENARIO(ChangeStepByStep) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    const std::string name = args.at(0);
+    Register(lib, 1, DLMGR_STATUS_PAUSED);
+    Register(lib, 2, DLMGR_STATUS_RUNNING);
+    NamedEvent(name + "-registered").Signal();
+    ASSERT_TRUE(NamedEvent(name + "-pause").Await());
+    Register(lib, 2, DLMGR_STATUS_PAUSED);
+    ASSERT_TRUE(NamedEvent(name + "-delete").Await());
+    const TaskRecord first = MakeTaskRecord(1, 0);
+    EXPECT_TRUE(lib.DeleteTask(&first.id));
+    EXPECT_TRUE(NamedEvent(name + "-end").Await());
+}
+
+class ViewerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DeleteRegistryKey(HKEY_CURRENT_USER, kSettingsKeyPath);
+        // The data folder the module and the viewer use, in this process and
+        // the child's.
+        ::SetEnvironmentVariableA("USERPROFILE", profile.path().c_str());
+        dlmgrview::ViewerOptions options;
+        options.rememberPlacement = false;
+        options.confirm = [](HWND, const std::wstring&) { return true; };
+        window = dlmgrview::CreateViewerWindow(::GetModuleHandleW(nullptr), options);
+        ASSERT_NE(window, nullptr) << "error " << ::GetLastError();
+        list = ::GetDlgItem(window, dlmgrview::kListId);
+        tabs = ::GetDlgItem(window, dlmgrview::kTabsId);
+        status = ::GetDlgItem(window, dlmgrview::kStatusId);
+    }
+    void TearDown() override {
+        if (window != nullptr) ::DestroyWindow(window);
+        DeleteRegistryKey(HKEY_CURRENT_USER, kSettingsKeyPath);
+    }
+
+    // Runs the window's messages until condition holds (a generous cap).
+    bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
+        const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+        for (;;) {
+            MSG message;
+            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageW(&message);
+            }
+            if (condition()) return true;
+            if (::GetTickCount64() >= deadline) return false;
+            ::Sleep(10);
+        }
+    }
+    void ShowTab(int index) {
+        TabCtrl_SetCurSel(tabs, index);
+        NMHDR changed = {tabs, dlmgrview::kTabsId, static_cast<UINT>(TCN_SELCHANGE)};
+        ::SendMessageW(window, WM_NOTIFY, dlmgrview::kTabsId, reinterpret_cast<LPARAM>(&changed));
+    }
+    int Rows() const { return ListView_GetItemCount(list); }
+    std::wstring Cell(int row, int column) const {
+        wchar_t text[600] = {};
+        LVITEMW item = {};
+        item.iSubItem = column;
+        item.pszText = text;
+        item.cchTextMax = 600;
+        ::SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+        return text;
+    }
+    std::wstring Status(int part) const {
+        wchar_t text[600] = {};
+        ::SendMessageW(status, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+    bool StatusSays(int part, const std::wstring& text) const {
+        return Status(part).find(text) != std::wstring::npos;
+    }
+    void Select(int row) {
+        ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    }
+    void Command(WORD command) { ::SendMessageW(window, WM_COMMAND, command, 0); }
+
+    TempFolder profile;
+    HWND window = nullptr;
+    HWND list = nullptr;
+    HWND tabs = nullptr;
+    HWND status = nullptr;
+};
+
+TEST_F(ViewerTest, ListsFollowAnotherHostAndActionsSayWhy) {
+    // Nobody has the table open: shown as stored, and nothing loaded.
+    auto stored = EmptyStore();
+    PutRecord(*stored, MakeTaskRecord(7, DLMGR_STATUS_RUNNING));
+    PutRecord(*stored, MakeTaskRecord(8, DLMGR_STATUS_COMPLETED));
+    const std::string folder = profile / "Application Data";
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    ::CreateDirectoryA((folder + "\\p4p").c_str(), nullptr);
+    const std::string dataFile = folder + "\\p4p\\dlmgr.dat";
+    WriteStoreFile(dataFile, *stored);
+    const std::string bytes = ReadWholeFile(dataFile);
+    ASSERT_TRUE(PumpUntil([&] { return StatusSays(dlmgrview::kPartCounts, L"Running 1, stopped 1 (as stored)"); }))
+        << "counts: " << std::string(Status(0).begin(), Status(0).end());
+    EXPECT_TRUE(StatusSays(dlmgrview::kPartMessage, L"shown as stored"));
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_EQ(Cell(0, 2), L"0 running");
+    EXPECT_EQ(::GetModuleHandleA("dlmgr.dll"), nullptr) << "looking loaded the module";
+    EXPECT_TRUE(ReadWholeFile(dataFile) == bytes);
+
+    // Another host starts (its start-up purges) and registers.
+    const std::string name = UniqueName("viewer-steps");
+    ChildProcess host = ChildProcess::Start("ChangeStepByStep", {name});
+    ASSERT_TRUE(NamedEvent(name + "-registered").Await());
+    ASSERT_TRUE(PumpUntil([&] { return StatusSays(dlmgrview::kPartCounts, L"Running 1, stopped 1") &&
+                                       !StatusSays(dlmgrview::kPartCounts, L"as stored"); }));
+    EXPECT_EQ(Cell(0, 0).substr(0, 8), L"02000000") << "the id as dlmgrctl shows it, shortened";
+    EXPECT_EQ(Cell(0, 1), L"engine");
+    EXPECT_EQ(Cell(0, 3), L"C:\\downloads\\file2.bin");
+
+    NamedEvent(name + "-pause").Signal();
+    ASSERT_TRUE(PumpUntil([&] { return Rows() == 0; })) << "task 2 left the running list";
+    ShowTab(1);
+    ASSERT_TRUE(PumpUntil([&] { return Rows() == 2; }));
+
+    // Actions: a refusal in dlmgrctl's words; a deletion after asking.
+    Select(0);
+    Command(kCommandResume);
+    EXPECT_TRUE(PumpUntil([&] { return StatusSays(dlmgrview::kPartMessage, L"no DLEngine setting in either key"); }))
+        << std::string(Status(2).begin(), Status(2).end());
+    Select(1);
+    Command(kCommandDelete);
+    EXPECT_TRUE(PumpUntil([&] { return Rows() == 1 && StatusSays(dlmgrview::kPartMessage, L"delete: done"); }));
+
+    NamedEvent(name + "-delete").Signal();
+    EXPECT_TRUE(PumpUntil([&] { return Rows() == 0; })) << "the other host's deletion";
+    NamedEvent(name + "-end").Signal();
+    EXPECT_EQ(host.Wait(), 0);
+}
+
+}  // namespace
+}  // namespace dlmgr::test
