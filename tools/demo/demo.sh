@@ -36,10 +36,14 @@ ctl config set default "$(windows_path "$demo/install")"
 ctl config set DlmgrLogLevel 0
 ctl config | grep -v '^  '
 
-section "A host process watches the change counters (it keeps the shared table mapped)"
+section "A host process keeps the shared table open, and another watches its change counters"
+wine "$bin/dlmgrctl.exe" host >"$demo/host.txt" 2>&1 &
+host=$!
+await_file "$demo/host.txt"
+tr -d '\r' <"$demo/host.txt"
 wine "$bin/dlmgrctl.exe" watch --interval 100 >"$demo/watch.txt" 2>&1 &
 watcher=$!
-trap 'kill "$watcher" 2>/dev/null || true' EXIT
+trap 'kill "$watcher" "$host" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do grep -q watching "$demo/watch.txt" 2>/dev/null && break; sleep 0.1; done
 tr -d '\r' <"$demo/watch.txt"
 
@@ -87,8 +91,8 @@ ctl list stopped
 
 sleep 0.5
 section "What the watcher saw"
-kill "$watcher" 2>/dev/null || true
-wait "$watcher" 2>/dev/null || true
+kill "$watcher" "$host" 2>/dev/null || true
+wait "$watcher" "$host" 2>/dev/null || true
 tr -d '\r' <"$demo/watch.txt"
 
 section "The module's log of the actions (its code page 936 converted to UTF-8)"
@@ -97,7 +101,11 @@ ctl log --utf8 | grep -F 'C:\Downloads' | grep -v ID | tail -n 8
 section "Every host has ended; the data file, inspected offline (without loading the module)"
 ctl inspect || true
 
+section "Looking changes nothing: with no host running, list reads the file as stored"
+ctl list all
+
 section "A host starts again: the first to map the table keeps only paused tasks"
+ctl hold --seconds 0
 ctl list all
 
 section "Where things are"
@@ -105,4 +113,4 @@ printf '  DLL:        %s\n' "$bin/dlmgr.dll"
 printf '  header:     %s\n' "$root/include/dlmgr.h"
 printf '  data file:  %s\n' "$data_folder/dlmgr.dat"
 printf '  the table, read without loading the library:  ./dev ctl inspect\n'
-printf '  (a command that loads it, such as ./dev ctl list, purges again when no host runs)\n'
+printf '  the table in a window (the viewer, dlmgrview):  ./dev view\n'

@@ -19,6 +19,7 @@ int RunLock(const Words& words);
 int RunLog(const Words& words);
 int RunConfig(const Words& words);
 int RunHold(const Words& words);
+int RunHost(const Words& words);
 
 // Help text of a command, or of the tool when command is empty.
 const char* HelpText(const std::string& command);

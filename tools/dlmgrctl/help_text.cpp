@@ -83,6 +83,12 @@ const char* HelpText(const std::string& command) {
                "module; when no host had the table open, says how many tasks its start-up\n"
                "purged.\n";
     }
+    if (command == "host") {
+        return "usage: dlmgrctl host [--seconds N]\n"
+               "Loads the module and keeps the table open, as a running host does, until\n"
+               "Ctrl+C (or for N seconds): the table then lives on between other commands.\n"
+               "When no host had it open, says how many tasks the module's start-up purged.\n";
+    }
     return "dlmgrctl " DLMGR_VERSION ": a console host of dlmgr.dll\n"
            "usage: dlmgrctl COMMAND [ARGS] [--timeout SECONDS]\n"
            "  list [running|stopped|all] [--json]   the tasks and change counters\n"
@@ -94,6 +100,7 @@ const char* HelpText(const std::string& command) {
            "  log [--follow] [--english]            the module's log, readable\n"
            "  config [get NAME | set NAME VALUE | remove NAME]  the settings, their keys\n"
            "  hold [--seconds N]                    hold the store, as a listing host does\n"
+           "  host [--seconds N]                    keep the table open, as a running host does\n"
            "dlmgrctl help COMMAND or COMMAND --help for more; dlmgrctl version (or -v,\n"
            "--version) for this tool's and dlmgr.dll's versions. Options take \"--name\n"
            "value\" or \"--name=value\"; --timeout goes before or after the command. While\n"

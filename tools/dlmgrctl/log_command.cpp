@@ -148,4 +148,19 @@ int RunHold(const Words& words) {
     return kExitDone;
 }
 
+int RunHost(const Words& words) {
+    const Options options(words, {"seconds"}, {});
+    options.AtMostPositionals(0);
+    const long seconds = options.Number("seconds", 0, 0, 86400);
+    SayWhatTheLoadPurged();
+    DM_GetTimeStamp(0);
+    std::printf("keeping the table open as a host does, %s\n",
+                seconds == 0 ? "until Ctrl+C" : ("for " + std::to_string(seconds) + " s").c_str());
+    std::fflush(stdout);
+    ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    while (!stopRequested && (seconds == 0 || ::GetTickCount64() < end)) ::Sleep(100);
+    return kExitDone;
+}
+
 }  // namespace dlmgrctl

@@ -17,7 +17,7 @@ using namespace dlmgrctl;
 namespace {
 
 const char* const kCommands[] = {"list",    "watch", "set", "open", "resume", "again",  "delete",
-                                 "inspect", "lock",  "log", "config", "hold", "help", "version"};
+                                 "inspect", "lock",  "log", "config", "hold", "host", "help", "version"};
 
 std::string UnknownCommand(const std::string& command) {
     return "unknown command " + command +
@@ -58,6 +58,7 @@ int Dispatch(const std::string& command, const Words& words) {
         if (command == "log") return RunLog(words);
         if (command == "config") return RunConfig(words);
         if (command == "hold") return RunHold(words);
+        if (command == "host") return RunHost(words);
         throw UsageError(UnknownCommand(command));
     } catch (const UsageError& error) {
         std::fprintf(stderr, "dlmgrctl: %s\n(dlmgrctl --help for usage)\n", error.what());

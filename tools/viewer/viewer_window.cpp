@@ -162,13 +162,13 @@ void ViewerWindow::Create() {
     status_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
                                 0, 0, 0, 0, window_, reinterpret_cast<HMENU>(kStatusId), instance,
                                 nullptr);
-    SetStatus(kPartFile, Wide(dlmgrctl::DefaultDataFile()));
     if (placement.window.right > placement.window.left) {
         const RECT& r = placement.window;
         ::SetWindowPos(window_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                        SWP_NOZORDER | SWP_NOACTIVATE);
     }
     Layout();
+    SetStatus(kPartFile, Wide(dlmgrctl::DefaultDataFile()));
     ::SetTimer(window_, kHolderTimer, kHolderTimerMs, nullptr);
     feed_ = std::make_unique<ViewerFeed>(window_);
 }
