@@ -4,15 +4,6 @@
 
 namespace dlmgr::test {
 
-namespace {
-
-template <typename Function>
-void Resolve(HMODULE module, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
-}  // namespace
-
 std::string DlmgrDllPath() { return ExecutableFolder() + "\\dlmgr.dll"; }
 
 DlmgrLibrary::DlmgrLibrary() {
@@ -21,16 +12,7 @@ DlmgrLibrary::DlmgrLibrary() {
         loadError_ = ::GetLastError();
         return;
     }
-    Resolve(module_, "DM_SetTaskInfo", SetTaskInfo);
-    Resolve(module_, "DM_GetTimeStamp", GetTimeStamp);
-    Resolve(module_, "DM_GetTaskCount", GetTaskCount);
-    Resolve(module_, "DM_GetTaskInfo", GetTaskInfo);
-    Resolve(module_, "DM_GetLastError", GetLastError);
-    Resolve(module_, "DM_OpenTaskFile", OpenTaskFile);
-    Resolve(module_, "DM_ResumeTask", ResumeTask);
-    Resolve(module_, "DM_DownloadAgain", DownloadAgain);
-    Resolve(module_, "DM_DeleteTask", DeleteTask);
-    Resolve(module_, "DM_PauseTask", PauseTask);
+    Resolve(module_);
 }
 
 DlmgrLibrary::~DlmgrLibrary() {

@@ -7,10 +7,11 @@
 #include <string>
 
 #include "dlmgr.h"
+#include "tools/common/dlmgr_exports.h"
 
 namespace dlmgr::test {
 
-class DlmgrLibrary {
+class DlmgrLibrary : public DlmgrExports {
 public:
     // Loads the dlmgr.dll built beside this executable.
     DlmgrLibrary();
@@ -20,17 +21,6 @@ public:
 
     bool loaded() const { return module_ != nullptr; }
     DWORD loadError() const { return loadError_; }
-
-    decltype(&::DM_SetTaskInfo) SetTaskInfo = nullptr;
-    decltype(&::DM_GetTimeStamp) GetTimeStamp = nullptr;
-    decltype(&::DM_GetTaskCount) GetTaskCount = nullptr;
-    decltype(&::DM_GetTaskInfo) GetTaskInfo = nullptr;
-    decltype(&::DM_GetLastError) GetLastError = nullptr;
-    decltype(&::DM_OpenTaskFile) OpenTaskFile = nullptr;
-    decltype(&::DM_ResumeTask) ResumeTask = nullptr;
-    decltype(&::DM_DownloadAgain) DownloadAgain = nullptr;
-    decltype(&::DM_DeleteTask) DeleteTask = nullptr;
-    decltype(&::DM_PauseTask) PauseTask = nullptr;
 
 private:
     HMODULE module_ = nullptr;

@@ -15,6 +15,7 @@
 #include "tests/support/store_file.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_sync.h"
+#include "tools/viewer/viewer_settings.h"
 #include "tools/viewer/viewer_window.h"
 
 namespace dlmgr::test {
@@ -161,6 +162,21 @@ TEST_F(ViewerTest, ListsFollowAnotherHostAndActionsSayWhy) {
     EXPECT_TRUE(PumpUntil([&] { return Rows() == 0; })) << "the other host's deletion";
     NamedEvent(name + "-end").Signal();
     EXPECT_EQ(host.Wait(), 0);
+}
+
+TEST_F(ViewerTest, RemembersItsSizeAndColumnWidths) {
+    ::DestroyWindow(window);
+    dlmgrview::ViewerOptions remembering;
+    window = dlmgrview::CreateViewerWindow(::GetModuleHandleW(nullptr), remembering);
+    ASSERT_NE(window, nullptr);
+    ::SetWindowPos(window, nullptr, 40, 50, 700, 400, SWP_NOZORDER);
+    ListView_SetColumnWidth(::GetDlgItem(window, dlmgrview::kListId), 3, 444);
+    ::DestroyWindow(window);
+    window = nullptr;
+    const dlmgrview::ViewerPlacement placement = dlmgrview::LoadPlacement();
+    EXPECT_EQ(placement.window.right - placement.window.left, 700);
+    EXPECT_EQ(placement.window.bottom - placement.window.top, 400);
+    EXPECT_EQ(placement.columns[3], 444) << "at 96 dots per inch, the tests' display";
 }
 
 }  // namespace

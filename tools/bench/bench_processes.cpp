@@ -7,11 +7,6 @@ namespace bench {
 
 namespace {
 
-template <typename Function>
-void Resolve(HMODULE module, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
 std::string OwnPath() {
     char path[MAX_PATH];
     const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof(path));
@@ -80,13 +75,7 @@ int WaitForStore(const std::vector<std::string>& args) {
 
 bool Exports::Load() {
     module = ::LoadLibraryA("dlmgr.dll");
-    if (module == nullptr) return false;
-    Resolve(module, "DM_SetTaskInfo", SetTaskInfo);
-    Resolve(module, "DM_GetTimeStamp", GetTimeStamp);
-    Resolve(module, "DM_GetTaskCount", GetTaskCount);
-    Resolve(module, "DM_GetTaskInfo", GetTaskInfo);
-    Resolve(module, "DM_DeleteTask", DeleteTask);
-    return SetTaskInfo && GetTimeStamp && GetTaskCount && GetTaskInfo && DeleteTask;
+    return module != nullptr && Resolve(module);
 }
 
 TaskRecord BenchTask(unsigned number, int status) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dlmgr.h"
+#include "tools/common/dlmgr_exports.h"
 #include "win/unique_resource.h"
 
 namespace bench {
@@ -16,13 +17,9 @@ namespace bench {
 constexpr DWORD kChildTimeoutMs = 60000;
 
 // The exports the benchmark calls, from the dlmgr.dll beside it.
-struct Exports {
+// The library beside the benchmark, loaded and resolved.
+struct Exports : dlmgr::DlmgrExports {
     HMODULE module = nullptr;
-    decltype(&DM_SetTaskInfo) SetTaskInfo = nullptr;
-    decltype(&DM_GetTimeStamp) GetTimeStamp = nullptr;
-    decltype(&DM_GetTaskCount) GetTaskCount = nullptr;
-    decltype(&DM_GetTaskInfo) GetTaskInfo = nullptr;
-    decltype(&DM_DeleteTask) DeleteTask = nullptr;
     bool Load();
 };
 

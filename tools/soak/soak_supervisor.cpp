@@ -22,6 +22,22 @@ std::string OwnProgram() {
     return std::string(path, length);
 }
 
+// Starts a command line with the soak's console; empty, and said, on failure.
+dlmgr::UniqueProcess StartProgram(const std::string& line) {
+    std::vector<char> mutableLine(line.begin(), line.end());
+    mutableLine.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &info)) {
+        std::printf("soak: could not start %s: error %lu\n", line.c_str(), ::GetLastError());
+        return dlmgr::UniqueProcess();
+    }
+    const dlmgr::UniqueThread ignored(info.hThread);
+    return dlmgr::UniqueProcess(info.hProcess);
+}
+
 struct Worker {
     std::string program;
     int bits = 32;
@@ -94,20 +110,8 @@ bool Supervisor::Prepare() {
 
 void Supervisor::Start(int index) {
     Worker& worker = workers_[index];
-    std::string line = "\"" + worker.program + "\" --worker " + oracleName_ + " " +
-                       std::to_string(index) + (options_.wrongLock ? " --wrong-lock" : "");
-    std::vector<char> mutableLine(line.begin(), line.end());
-    mutableLine.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &info)) {
-        std::printf("soak: could not start %s: error %lu\n", worker.program.c_str(), ::GetLastError());
-        return;
-    }
-    worker.process.reset(info.hProcess);
-    dlmgr::UniqueThread ignored(info.hThread);
+    worker.process = StartProgram("\"" + worker.program + "\" --worker " + oracleName_ + " " +
+                                  std::to_string(index) + (options_.wrongLock ? " --wrong-lock" : ""));
 }
 
 void Supervisor::Kill(int index) {
@@ -153,20 +157,10 @@ void Supervisor::Watch() {
 }
 
 int Supervisor::CheckFile() {
-    const std::string line = "\"" + OwnProgram() + "\" --check \"" + profile_ +
-                             "\\Application Data\\p4p\\dlmgr.dat\"" +
-                             (options_.wrongLock ? " --wrong-lock" : "");
-    std::vector<char> mutableLine(line.begin(), line.end());
-    mutableLine.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &info)) {
-        return -1;
-    }
-    const dlmgr::UniqueProcess process(info.hProcess);
-    const dlmgr::UniqueThread thread(info.hThread);
+    const dlmgr::UniqueProcess process =
+        StartProgram("\"" + OwnProgram() + "\" --check \"" + profile_ +
+                     "\\Application Data\\p4p\\dlmgr.dat\"" + (options_.wrongLock ? " --wrong-lock" : ""));
+    if (!process) return -1;
     if (::WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
         ::TerminateProcess(process.get(), kKilledCode);
         return -1;

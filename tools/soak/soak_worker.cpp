@@ -6,6 +6,7 @@
 #include <string>
 
 #include "dlmgr.h"
+#include "tools/common/dlmgr_exports.h"
 #include "tools/dlmgrctl/store_inspection.h"
 #include "tools/soak/soak_oracle.h"
 #include "tools/soak/soak_records.h"
@@ -15,32 +16,12 @@ namespace soak {
 
 namespace {
 
-struct Exports {
-    decltype(&DM_SetTaskInfo) setTaskInfo = nullptr;
-    decltype(&DM_GetTimeStamp) getTimeStamp = nullptr;
-    decltype(&DM_GetTaskCount) getTaskCount = nullptr;
-    decltype(&DM_GetTaskInfo) getTaskInfo = nullptr;
-    decltype(&DM_DeleteTask) deleteTask = nullptr;
-    decltype(&DM_PauseTask) pauseTask = nullptr;
-
+struct Exports : dlmgr::DlmgrExports {
     bool Load(const std::string& path) {
         // Never freed: a thread ended by another may have left the module
         // mid-call, and the process ends right after its work.
         const HMODULE module = ::LoadLibraryA(path.c_str());
-        if (module == nullptr) return false;
-        Resolve(module, "DM_SetTaskInfo", setTaskInfo);
-        Resolve(module, "DM_GetTimeStamp", getTimeStamp);
-        Resolve(module, "DM_GetTaskCount", getTaskCount);
-        Resolve(module, "DM_GetTaskInfo", getTaskInfo);
-        Resolve(module, "DM_DeleteTask", deleteTask);
-        Resolve(module, "DM_PauseTask", pauseTask);
-        return setTaskInfo && getTimeStamp && getTaskCount && getTaskInfo && deleteTask &&
-               pauseTask;
-    }
-
-    template <typename Function>
-    static void Resolve(HMODULE module, const char* name, Function& function) {
-        function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+        return module != nullptr && Resolve(module);
     }
 };
 
@@ -82,7 +63,7 @@ void List(ThreadSlot& slot, int slotIndex, int category, DWORD hold) {
     // it sleeps, and its successor in the slot takes the buffer over.
     static TaskRecord buffers[kThreadsPerWorker][DLMGR_MAX_TASKS + 1];
     TaskRecord* const buffer = buffers[slotIndex % kThreadsPerWorker];
-    const unsigned count = exports.getTaskCount(category);
+    const unsigned count = exports.GetTaskCount(category);
     const LONG mark = MarkOf(slotIndex, slot.generation);
     if (hold > 0) {
         ::InterlockedIncrement(&oracle->holds);
@@ -103,7 +84,7 @@ void List(ThreadSlot& slot, int slotIndex, int category, DWORD hold) {
     }
     const unsigned copied = count > DLMGR_MAX_TASKS ? DLMGR_MAX_TASKS : count;
     FillGuard(buffer[copied]);
-    exports.getTaskInfo(buffer);
+    exports.GetTaskInfo(buffer);
     const std::string fault = CheckListing(buffer, copied, category);
     if (!fault.empty()) {
         ::InterlockedIncrement(&oracle->listingFaults);
@@ -148,16 +129,16 @@ DWORD WINAPI WorkerThread(void* parameter) {
         if (roll < 25) {
             static constexpr int kStatuses[] = {0, 1, 2, 3, 7};
             record = MakeRecord(id, kStatuses[random.Below(5)]);
-            exports.setTaskInfo(&record);
+            exports.SetTaskInfo(&record);
         } else if (roll < 35) {
             record = MakeRecord(id, 0);
-            exports.deleteTask(&record.id);
+            exports.DeleteTask(&record.id);
         } else if (roll < 43) {
             record = MakeRecord(id, DLMGR_STATUS_PAUSED);
-            exports.pauseTask(&record.id);
-            exports.setTaskInfo(&record);
+            exports.PauseTask(&record.id);
+            exports.SetTaskInfo(&record);
         } else if (roll < 63) {
-            exports.getTimeStamp(random.Below(2));
+            exports.GetTimeStamp(random.Below(2));
         } else if (roll < 80) {
             List(slot, slotIndex, random.Below(2), 0);
         } else if (roll < 95) {
@@ -246,10 +227,10 @@ int RunFileCheck(const std::string& dllPath, const std::string& dataFile) {
     }
     for (int category = 0; category < 2; ++category) {
         static TaskRecord buffer[DLMGR_MAX_TASKS + 1];
-        const unsigned count = exports.getTaskCount(category);
+        const unsigned count = exports.GetTaskCount(category);
         const unsigned copied = count > DLMGR_MAX_TASKS ? DLMGR_MAX_TASKS : count;
         FillGuard(buffer[copied]);
-        exports.getTaskInfo(buffer);
+        exports.GetTaskInfo(buffer);
         const std::string fault = CheckListing(buffer, copied, category);
         std::printf("file check: category %d lists %u task(s) after loading%s%s\n", category, count,
                     fault.empty() ? "" : ": ", fault.c_str());
