@@ -174,7 +174,7 @@ TEST_F(ActionsTest, TaskTextThatWouldBendACommandLineStartsNothing) {
         const char* refusal;
         std::string field;
     };
-    Task path, torrent, source, spaced, tabbed, control, again, deleted;
+    Task path, torrent, source, spaced, tabbed, control, again, deleted, fullWidth;
     path.filePath = "C:\\d\\a\" -evil \"x.zip";
     torrent.kind = DLMGR_KIND_TORRENT;
     torrent.torrentName = "t\" -delete \"C:\\x";
@@ -186,6 +186,9 @@ TEST_F(ActionsTest, TaskTextThatWouldBendACommandLineStartsNothing) {
     spaced.source = "x -evil";
     tabbed.source = "x\ty";
     control.source = "x\x01y";
+    // All 256 bytes, no terminator: the line shows the name, not the path after it.
+    fullWidth.kind = DLMGR_KIND_TORRENT;
+    fullWidth.torrentName = "t\"" + std::string(254, 'n');
     const Case cases[] = {
         {"resume", path, kChildFalse, messages::kQuoteInFilePath, path.filePath},
         {"resume", torrent, kChildFalse, messages::kQuoteInTorrentName, torrent.torrentName},
@@ -195,6 +198,7 @@ TEST_F(ActionsTest, TaskTextThatWouldBendACommandLineStartsNothing) {
         {"again", tabbed, kChildFalse, messages::kUnsafeSource, "x\\ty"},
         {"again", control, kChildFalse, messages::kUnsafeSource, "x\\x01y"},
         // The user asked for the task to go: it goes, without the client.
+        {"resume", fullWidth, kChildFalse, messages::kQuoteInTorrentName, fullWidth.torrentName},
         {"delete", deleted, kChildTrue, messages::kDeleteWithoutClient, torrent.torrentName},
     };
     for (const Case& c : cases) {
