@@ -43,9 +43,16 @@ struct Oracle {
     LONG threadKills;
     LONG reserved[7];
     ThreadSlot slots[kMaxSlots];
+    // How far each worker process got (a WorkerStage), and which process
+    // that is: a worker that ends by itself is told from one that never ran.
+    LONG stage[kMaxWorkers];
+    LONG stageProcess[kMaxWorkers];
 };
 static_assert(offsetof(Oracle, slots) == 64, "both pointer sizes share the oracle");
-static_assert(sizeof(Oracle) == 64 + kMaxSlots * 32, "both pointer sizes share the oracle");
+static_assert(sizeof(Oracle) == 64 + kMaxSlots * 32 + kMaxWorkers * 8,
+              "both pointer sizes share the oracle");
+
+enum WorkerStage : LONG { kStageMapped = 1, kStageLoaded = 2, kStageRunning = 3 };
 
 inline LONG MarkOf(int slot, LONG generation) {
     return static_cast<LONG>(((slot + 1) << 16) | (generation & 0xFFFF));

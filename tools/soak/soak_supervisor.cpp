@@ -110,6 +110,7 @@ bool Supervisor::Prepare() {
 
 void Supervisor::Start(int index) {
     Worker& worker = workers_[index];
+    ::InterlockedExchange(&oracle_->stage[index], 0);
     worker.process = StartProgram("\"" + worker.program + "\" --worker " + oracleName_ + " " +
                                   std::to_string(index) + (options_.wrongLock ? " --wrong-lock" : ""));
 }
@@ -130,7 +131,11 @@ void Supervisor::ReapEnded() {
         DWORD code = 0;
         ::GetExitCodeProcess(worker.process.get(), &code);
         ++crashes_;
-        std::printf("soak: worker %zu (%d-bit) ended by itself with 0x%lx\n", i, worker.bits, code);
+        const bool ours = oracle_->stageProcess[i] == static_cast<LONG>(::GetProcessId(worker.process.get()));
+        static const char* const kStages[] = {"before mapping the oracle", "before loading the library",
+                                              "before starting its threads", "while running"};
+        std::printf("soak: worker %zu (%d-bit) ended by itself with 0x%lx, %s\n", i, worker.bits, code,
+                    kStages[ours ? oracle_->stage[i] : 0]);
         worker.process.reset();
         Start(static_cast<int>(i));
     }

@@ -182,16 +182,24 @@ int RunWorker(const std::string& oracleName, int index, const std::string& dllPa
         return 2;
     }
     workerIndex = index;
+    ::InterlockedExchange(&oracle->stageProcess[index], static_cast<LONG>(::GetCurrentProcessId()));
+    ::InterlockedExchange(&oracle->stage[index], kStageMapped);
     if (!exports.Load(dllPath)) {
         std::printf("soak worker %d: could not load %s (error %lu)\n", index, dllPath.c_str(),
                     ::GetLastError());
         return 2;
     }
+    ::InterlockedExchange(&oracle->stage[index], kStageLoaded);
+    // A slot's state may be left from a process killed while its thread slept:
+    // nobody may end a thread of ours before both are known.
     for (int t = 0; t < kThreadsPerWorker; ++t) {
+        ::InterlockedExchange(&oracle->slots[index * kThreadsPerWorker + t].killState, kBusy);
         threads[t] = ::CreateThread(nullptr, 0, WorkerThread,
                                     reinterpret_cast<void*>(static_cast<INT_PTR>(index * kThreadsPerWorker + t)),
-                                    0, nullptr);
+                                    CREATE_SUSPENDED, nullptr);
     }
+    for (HANDLE thread : threads) ::ResumeThread(thread);
+    ::InterlockedExchange(&oracle->stage[index], kStageRunning);
     while (oracle->stop == 0) ::Sleep(50);
     // The threads finish their operation; one that hangs is the watchdog's.
     ::WaitForMultipleObjects(kThreadsPerWorker, threads, TRUE, 10000);
