@@ -39,8 +39,9 @@ protected:
         ::TerminateProcess(lister.handle(), 1);
         ::WaitForSingleObject(lister.handle(), kSignalTimeoutMs);
         ChildProcess newcomer = Start("Load");
+        const NamedEvent afterSet(name + "-after-set");  // signalled by a child that then ends
         NamedEvent(name + "-go").Signal();
-        EXPECT_TRUE(NamedEvent(name + "-after-set").Await(kCapMs)) << "another host's export";
+        EXPECT_TRUE(afterSet.Await(kCapMs)) << "another host's export";
         EXPECT_EQ(newcomer.Wait(kCapMs), 0) << "a new load";
         EXPECT_EQ(other.Wait(), 0);
         EXPECT_EQ(Run("ExpectTasks", {"2"}), 0);

@@ -127,15 +127,18 @@ DLMGR_CHILD_SCENARIO(HoldThenRegister) {
 
 // Polls while another process holds the store, then lists once it moved.
 DLMGR_CHILD_SCENARIO(PollWhileAnotherHolds) {
+    // Made before anyone may signal them: the holder signals "released" and
+    // ends at once.
+    NamedEvent held(args.at(0) + "-held"), released(args.at(0) + "-released");
     DlmgrLibrary lib;
     ASSERT_TRUE(lib.loaded());
     NamedEvent(args.at(0) + "-poller-loaded").Signal();
-    EXPECT_TRUE(NamedEvent(args.at(0) + "-held").Await());
+    EXPECT_TRUE(held.Await());
     unsigned before = 0;
     EXPECT_TRUE(RunOnOtherThread([&] { before = lib.GetTimeStamp(0); }, 2000))
         << "a poll waited for the store";
     NamedEvent(args.at(0) + "-polled").Signal();
-    EXPECT_TRUE(NamedEvent(args.at(0) + "-released").Await());
+    EXPECT_TRUE(released.Await());
     EXPECT_NE(lib.GetTimeStamp(0), before);
     EXPECT_EQ(ListIds(lib, 0), Ids({3})) << "the counter moved before its record was there";
 }

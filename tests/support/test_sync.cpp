@@ -1,6 +1,8 @@
 #include "tests/support/test_sync.h"
 
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "tests/support/child_process.h"
 #include "tests/support/wait_diagnosis.h"
@@ -13,6 +15,18 @@ NamedEvent::NamedEvent(const std::string& name)
 void NamedEvent::Signal() const {
     Trace("signalled " + name_);
     ::SetEvent(event_.get());
+    // A named event lives only while a handle to it is open: signalled through
+    // a temporary and closed before the waiter opened it, the signal would be
+    // lost, and the waiter would time out with the signaller long done. Each
+    // signalled event stays open until this process ends.
+    static std::mutex keptLock;
+    static std::vector<UniqueEvent> kept;
+    HANDLE copy = nullptr;
+    if (::DuplicateHandle(::GetCurrentProcess(), event_.get(), ::GetCurrentProcess(), &copy, 0,
+                          FALSE, DUPLICATE_SAME_ACCESS)) {
+        const std::lock_guard<std::mutex> guard(keptLock);
+        kept.emplace_back(copy);
+    }
 }
 
 ::testing::AssertionResult NamedEvent::Await(DWORD timeoutMs) const {
@@ -24,7 +38,11 @@ void NamedEvent::Signal() const {
 }
 
 std::string UniqueName(const std::string& base) {
-    return base + "-" + std::to_string(::GetCurrentProcessId());
+    // Counted too: signalled events outlive their test (see Signal), and one
+    // process may run several tests.
+    static volatile LONG serial = 0;
+    return base + "-" + std::to_string(::GetCurrentProcessId()) + "-" +
+           std::to_string(::InterlockedIncrement(&serial));
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {

@@ -19,7 +19,9 @@ constexpr DWORD kSignalTimeoutMs = 20000;
 constexpr DWORD kQuietPeriodMs = 300;
 
 // A manual-reset named event, made unique to this test run by the parent's
-// process id (passed to children in the name).
+// process id (passed to children in the name). A signalled event stays until
+// the signalling process ends; a process that signals and ends at once must
+// be waited for on an event the waiter made before.
 class NamedEvent {
 public:
     explicit NamedEvent(const std::string& name);
@@ -38,7 +40,7 @@ private:
     UniqueEvent event_;
 };
 
-// A name unique to this parent process: "<base>-<pid>".
+// A name unique to this process and call: "<base>-<pid>-<n>".
 std::string UniqueName(const std::string& base);
 
 // Polls condition until it holds or the time-out passes.
