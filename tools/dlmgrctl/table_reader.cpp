@@ -25,15 +25,29 @@ StoreReport ReadStored() {
 }  // namespace
 
 TableReader::TableReader() : hold_(OpenTable()) {
-    if (live()) RequireModule();
-    else stored_ = ReadStored();
+    if (live()) {
+        RequireModule();
+        return;
+    }
+    ::GetFileAttributesExA(DefaultDataFile().c_str(), GetFileExInfoStandard, &storedAs_);
+    stored_ = ReadStored();
 }
 
 void TableReader::Refresh() {
     if (live()) return;
     hold_ = OpenTable();
-    if (live()) RequireModule();
-    else stored_ = ReadStored();
+    if (live()) {
+        RequireModule();
+        return;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA now = {};
+    ::GetFileAttributesExA(DefaultDataFile().c_str(), GetFileExInfoStandard, &now);
+    if (::CompareFileTime(&now.ftLastWriteTime, &storedAs_.ftLastWriteTime) == 0 &&
+        now.nFileSizeLow == storedAs_.nFileSizeLow) {
+        return;
+    }
+    storedAs_ = now;
+    stored_ = ReadStored();
 }
 
 unsigned TableReader::Counter(int category) const {

@@ -5,6 +5,8 @@
 // it looks at.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -33,6 +35,9 @@ public:
 private:
     dlmgr::UniqueMapping hold_;
     StoreReport stored_;
+    // When and how large the file was when stored_ was read: a poll reads it
+    // again only once it changed.
+    WIN32_FILE_ATTRIBUTE_DATA storedAs_ = {};
 };
 
 // For commands that change the table: loads the module. When that load was
