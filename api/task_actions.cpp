@@ -72,21 +72,25 @@ bool TorrentClientCommand(const TaskRecord& record, const char* option, Launch& 
     return BuildTorrentCommand(record, option, command) && launch.Command(command, optional);
 }
 
-// False, and logged, when the field would bend the command line it goes on:
-// a quotation mark ends its quoted argument early; a last character of which
-// only the lead byte is there is paired, by the system's conversion to wide
-// characters, with the byte after the field.
+// False, and logged, when the field's last character is only the lead byte of
+// a double-byte one: the system's conversion to wide characters would pair it
+// with the byte after the field.
+template <size_t Width>
+bool EndsWhole(const char (&field)[Width]) {
+    if (!EndsInLeadByte(field, Width)) return true;
+    Log(4, messages::kEndsInLeadByte, LogText<Width>(field).c_str());
+    return false;
+}
+
+// False, and logged, when the field would bend the quoted argument it goes
+// in: a quotation mark ends it early.
 template <size_t Width>
 bool QuotedFieldIsSafe(const char (&field)[Width], const char* quoteRefusal) {
     if (HoldsQuote(field, Width)) {
         Log(4, quoteRefusal, LogText<Width>(field).c_str());
         return false;
     }
-    if (EndsInLeadByte(field, Width)) {
-        Log(4, messages::kEndsInLeadByte, LogText<Width>(field).c_str());
-        return false;
-    }
-    return true;
+    return EndsWhole(field);
 }
 
 bool SourceIsSafe(const TaskRecord& record) {
@@ -94,11 +98,7 @@ bool SourceIsSafe(const TaskRecord& record) {
         Log(4, messages::kUnsafeSource, LogText<DLMGR_SOURCE_SIZE>(record.source).c_str());
         return false;
     }
-    if (EndsInLeadByte(record.source, sizeof(record.source))) {
-        Log(4, messages::kEndsInLeadByte, LogText<DLMGR_SOURCE_SIZE>(record.source).c_str());
-        return false;
-    }
-    return true;
+    return EndsWhole(record.source);
 }
 
 }  // namespace

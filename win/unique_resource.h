@@ -1,5 +1,6 @@
-// Move-only owners of kernel handles, mapped views and TLS slots: one type per
-// kind of object, each with its own empty value and its own release function.
+// Move-only owners of kernel handles, mapped views, TLS slots, registry keys
+// and fonts: one type per kind of object, each with its own empty value and
+// its own release function.
 #pragma once
 
 #include <windows.h>
@@ -67,6 +68,11 @@ struct TlsSlotTraits {
     static Type Empty() noexcept { return TLS_OUT_OF_INDEXES; }
     static void Release(Type slot) noexcept { ::TlsFree(slot); }
 };
+struct FontTraits {
+    using Type = HFONT;
+    static Type Empty() noexcept { return nullptr; }
+    static void Release(Type font) noexcept { ::DeleteObject(font); }
+};
 
 // CreateFileA reports failure as INVALID_HANDLE_VALUE; the other creators as null.
 using UniqueFile = UniqueResource<FileHandleTraits>;
@@ -80,11 +86,6 @@ using UniqueThread = UniqueResource<KernelHandleTraits>;
 using UniqueView = UniqueResource<ViewTraits>;
 using UniqueTlsSlot = UniqueResource<TlsSlotTraits>;
 using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
-struct FontTraits {
-    using Type = HFONT;
-    static Type Empty() noexcept { return nullptr; }
-    static void Release(Type font) noexcept { ::DeleteObject(font); }
-};
 using UniqueFont = UniqueResource<FontTraits>;
 
 }  // namespace dlmgr
