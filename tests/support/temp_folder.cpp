@@ -5,6 +5,7 @@
 #include <atomic>
 #include <stdexcept>
 
+#include "tools/dlmgrctl/store_inspection.h"
 #include "win/unique_resource.h"
 
 namespace dlmgr::test {
@@ -46,16 +47,8 @@ bool FileExists(const std::string& path) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string content;
-    if (!file) return content;
-    char chunk[65536];
-    DWORD read = 0;
-    while (::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        content.append(chunk, read);
-    }
+    dlmgrctl::ReadFileBytes(path, content);  // none: empty
     return content;
 }
 

@@ -16,8 +16,7 @@ namespace bench {
 
 constexpr DWORD kChildTimeoutMs = 60000;
 
-// The exports the benchmark calls, from the dlmgr.dll beside it.
-// The library beside the benchmark, loaded and resolved.
+// The dlmgr.dll beside the benchmark, loaded and resolved.
 struct Exports : dlmgr::DlmgrExports {
     HMODULE module = nullptr;
     bool Load();

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "tools/dlmgrctl/module_loading.h"
+
 namespace dlmgrctl {
 
 const char* HelpText(const std::string& command) {
@@ -111,10 +113,7 @@ const char* HelpText(const std::string& command) {
 
 std::string VersionText() {
     std::string text = "dlmgrctl " DLMGR_VERSION " (" + std::to_string(sizeof(void*) * 8) + "-bit)\n";
-    char path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof(path));
-    std::string module(path, length);
-    module = module.substr(0, module.find_last_of('\\') + 1) + "dlmgr.dll";
+    const std::string module = ModuleBesideUs();
     DWORD ignored = 0;
     const DWORD size = ::GetFileVersionInfoSizeA(module.c_str(), &ignored);
     std::vector<char> info(size);

@@ -152,8 +152,7 @@ int RunHost(const Words& words) {
     const Options options(words, {"seconds"}, {});
     options.AtMostPositionals(0);
     const long seconds = options.Number("seconds", 0, 0, 86400);
-    SayWhatTheLoadPurged();
-    DM_GetTimeStamp(0);
+    SayWhatTheLoadPurged();  // loaded: its start-up has mapped the table
     std::printf("keeping the table open as a host does, %s\n",
                 seconds == 0 ? "until Ctrl+C" : ("for " + std::to_string(seconds) + " s").c_str());
     std::fflush(stdout);

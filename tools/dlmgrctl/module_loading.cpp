@@ -14,13 +14,6 @@ namespace {
 
 constexpr int kOwnBits = sizeof(void*) * 8;
 
-std::string OwnFolder() {
-    char path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof(path));
-    const std::string own(path, length);
-    return own.substr(0, own.find_last_of('\\'));
-}
-
 // 32 or 64 from the file's PE header; 0 when it is no PE image of either.
 int BitsOfImage(const std::string& path) {
     std::string bytes;
@@ -33,10 +26,17 @@ int BitsOfImage(const std::string& path) {
 
 }  // namespace
 
+std::string ModuleBesideUs() {
+    char path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof(path));
+    const std::string own(path, length);
+    return own.substr(0, own.find_last_of('\\') + 1) + "dlmgr.dll";
+}
+
 void RequireModule() {
     if (::LoadLibraryA("dlmgr.dll") != nullptr) return;  // kept for the process's life
     const DWORD error = ::GetLastError();
-    const std::string beside = OwnFolder() + "\\dlmgr.dll";
+    const std::string beside = ModuleBesideUs();
     if (::GetFileAttributesA(beside.c_str()) == INVALID_FILE_ATTRIBUTES) {
         throw std::runtime_error("dlmgr.dll (" + std::to_string(kOwnBits) +
                                  "-bit) not found beside dlmgrctl.exe");

@@ -4,7 +4,12 @@
 // what is wrong is said.
 #pragma once
 
+#include <string>
+
 namespace dlmgrctl {
+
+// The path of the dlmgr.dll beside this program, which is the one it loads.
+std::string ModuleBesideUs();
 
 // Loads dlmgr.dll (its start-up runs); throws std::runtime_error saying why
 // it cannot be loaded.

@@ -74,9 +74,10 @@ std::string DefaultDataFile() {
 }
 
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
+    // Shared every way: a reader never stands in the way of a host.
     dlmgr::UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     char chunk[65536];
     DWORD read = 0;

@@ -21,7 +21,7 @@ StoreReport InspectStore(const std::string& bytes);
 
 // Where the module keeps the data file, found without creating any folder.
 std::string DefaultDataFile();
-// The whole file, read while hosts may write it; false when it cannot be
+// The whole file, read while hosts may write, rename or delete it; false when it cannot be
 // opened (GetLastError says why).
 bool ReadFileBytes(const std::string& path, std::string& bytes);
 

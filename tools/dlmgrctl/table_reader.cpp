@@ -24,14 +24,7 @@ StoreReport ReadStored() {
 
 }  // namespace
 
-TableReader::TableReader() : hold_(OpenTable()) {
-    if (live()) {
-        RequireModule();
-        return;
-    }
-    ::GetFileAttributesExA(DefaultDataFile().c_str(), GetFileExInfoStandard, &storedAs_);
-    stored_ = ReadStored();
-}
+TableReader::TableReader() { Refresh(); }
 
 void TableReader::Refresh() {
     if (live()) return;
@@ -40,6 +33,7 @@ void TableReader::Refresh() {
         RequireModule();
         return;
     }
+    // No file reads as unchanged from nothing read: no tasks.
     WIN32_FILE_ATTRIBUTE_DATA now = {};
     ::GetFileAttributesExA(DefaultDataFile().c_str(), GetFileExInfoStandard, &now);
     if (::CompareFileTime(&now.ftLastWriteTime, &storedAs_.ftLastWriteTime) == 0 &&

@@ -93,7 +93,7 @@ void ViewerFeed::Loop() {
             for (int category = 0; category < 2; ++category) {
                 snapshot->counters[category] = table->Counter(category);
             }
-            if (!refresh && table && snapshot->counters[0] == seen[0] &&
+            if (!refresh && snapshot->counters[0] == seen[0] &&
                 snapshot->counters[1] == seen[1]) {
                 continue;
             }
