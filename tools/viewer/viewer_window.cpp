@@ -43,11 +43,8 @@ std::wstring Cell(const char (&field)[Width]) {
     return Wide(dlmgrctl::ShownField(field, Width), kCodePage);
 }
 
-struct Column {
-    const wchar_t* title;
-};
-constexpr Column kColumns[kColumnCount] = {
-    {L"Id"}, {L"Kind"}, {L"Status"}, {L"File"}, {L"Source or torrent"}};
+constexpr const wchar_t* kColumnTitles[kColumnCount] = {L"Id", L"Kind", L"Status", L"File",
+                                                        L"Source or torrent"};
 
 class ViewerWindow {
 public:
@@ -62,7 +59,11 @@ private:
     void Act(WORD command);
     void SetStatus(int part, const std::wstring& text);
     void ShowHolder();
-    const TaskRecord* Selected() const;
+    // The list the tab shows: 0 running, 1 stopped.
+    int Category() const { return TabCtrl_GetCurSel(tabs_) == 1 ? 1 : 0; }
+    // The task of the list's row item, or null.
+    const TaskRecord* TaskAt(int item) const;
+    const TaskRecord* Selected() const { return TaskAt(ListView_GetNextItem(list_, -1, LVNI_SELECTED)); }
     int Scaled(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
     void SaveLayout();
 
@@ -144,7 +145,7 @@ void ViewerWindow::Create() {
     for (int i = 0; i < kColumnCount; ++i) {
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.pszText = const_cast<wchar_t*>(kColumns[i].title);
+        column.pszText = const_cast<wchar_t*>(kColumnTitles[i]);
         column.cx = Scaled(placement.columns[i]);
         column.iSubItem = i;
         ::SendMessageW(list_, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
@@ -197,15 +198,13 @@ void ViewerWindow::SetStatus(int part, const std::wstring& text) {
     ::SendMessageW(status_, SB_SETTEXTW, part, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-const TaskRecord* ViewerWindow::Selected() const {
-    const int item = ListView_GetNextItem(list_, -1, LVNI_SELECTED);
-    const int category = TabCtrl_GetCurSel(tabs_) == 1 ? 1 : 0;
-    if (item < 0 || !shown_ || item >= static_cast<int>(shown_->tasks[category].size())) return nullptr;
-    return &shown_->tasks[category][static_cast<size_t>(item)];
+const TaskRecord* ViewerWindow::TaskAt(int item) const {
+    if (item < 0 || !shown_ || item >= static_cast<int>(shown_->tasks[Category()].size())) return nullptr;
+    return &shown_->tasks[Category()][static_cast<size_t>(item)];
 }
 
 void ViewerWindow::Fill() {
-    const int category = TabCtrl_GetCurSel(tabs_) == 1 ? 1 : 0;
+    const int category = Category();
     std::string keep;
     if (const TaskRecord* selected = Selected()) keep = dlmgrctl::FormatId(selected->id);
     ::SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
@@ -338,11 +337,8 @@ LRESULT ViewerWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if (header->idFrom == kTabsId && header->code == TCN_SELCHANGE) Fill();
             if (header->idFrom == kListId && header->code == LVN_GETINFOTIPW) {
                 auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(lParam);
-                const int category = TabCtrl_GetCurSel(tabs_) == 1 ? 1 : 0;
-                if (shown_ && tip->iItem >= 0 &&
-                    tip->iItem < static_cast<int>(shown_->tasks[category].size())) {
-                    const std::wstring id =
-                        L"id " + Wide(dlmgrctl::FormatId(shown_->tasks[category][tip->iItem].id));
+                if (const TaskRecord* task = TaskAt(tip->iItem)) {
+                    const std::wstring id = L"id " + Wide(dlmgrctl::FormatId(task->id));
                     ::lstrcpynW(tip->pszText, id.c_str(), tip->cchTextMax);
                 }
             }
