@@ -17,7 +17,11 @@ namespace dlmgr {
 constexpr char kIntentFileName[] = "dlmgr.intent";
 constexpr char kIntentMappingName[] = "dlmgr_intent_filemapping";
 constexpr std::uint32_t kIntentMagic = 0x31494D44;  // "DMI1": this layout
-constexpr std::uint32_t kIntentTied = 0x54494D44;   // "DMIT": tableTimeStamp is set
+// tied: which checks the intent carries. An intent of another kind is
+// dropped, never completed: its checks cannot be made, and a peer that does
+// not know ours drops them the same way.
+constexpr std::uint32_t kIntentTied = 0x54494D44;     // "DMIT": counters and count only (1.3.0)
+constexpr std::uint32_t kIntentChecked = 0x43494D44;  // "DMIC": and the records the change is on
 
 enum IntentOperation : std::uint32_t {
     kIntentNone = 0,
@@ -30,21 +34,39 @@ enum IntentOperation : std::uint32_t {
 
 // Written only under storeLock. A change is begun by filling the fields and
 // then setting operation, and ended by clearing operation; every step in
-// between can be redone from these fields alone, on the table they were
-// written for: the header's counters and count when the change began tie
-// the intent to it. A table changed since (by a build that knows no intent
-// file, or restored from a copy) is never rolled forward onto.
+// between can be redone from these fields alone, on the exact records they
+// were written for. A table changed since (by a build that knows no intent
+// file and may have died in the middle of its own change, or restored from
+// a copy) is never rolled forward onto.
 struct StoreIntent {
     std::uint32_t magic;      // kIntentMagic; anything else: the file is (re)initialised
     std::uint32_t operation;  // IntentOperation
     std::uint32_t index;      // the slot the change is about
-    std::uint32_t taskCount;  // taskCount when the change began
+    // taskCount when the change began. A removal's guard against a build
+    // without intent that appended and died before its counters moved:
+    // rolling the removal forward would cut that task off.
+    std::uint32_t taskCount;
     std::uint32_t progress;   // removal: slots below this one hold their final records
-    std::uint32_t tableTimeStamp[2];  // the header's counters when the change began
-    std::uint32_t tied;       // kIntentTied: the fields above describe the table; else an older intent
-    TaskRecord record;        // overwrite: the new record
+    // The header's counters when the change began. Guard against any change
+    // made since that was finished, even one the checks below cannot see
+    // (an update of the half-copied slot, which lookups find first).
+    std::uint32_t tableTimeStamp[2];
+    std::uint32_t tied;       // kIntentChecked: the checks below are there; else dropped
+    union {
+        // Overwrite: the new record. Its id guards the slot: a build without
+        // intent that died moving records down may have put another task
+        // there. The count is not compared: a change that moved it and not
+        // the counters left either this task in the slot or another one.
+        TaskRecord record;
+        // Removal: FNV-1a (64 bits) of the records that move, whole and in
+        // order, taken when it began. Guards against a build without intent
+        // that moved records and died before its counters moved.
+        std::uint64_t movedChecksum;
+    };
 };
 
+// A 1.3.0 peer maps sizeof(StoreIntent) of the same section: the size and
+// the offsets stay.
 static_assert(offsetof(StoreIntent, magic) == 0, "intent layout");
 static_assert(offsetof(StoreIntent, operation) == 4, "intent layout");
 static_assert(offsetof(StoreIntent, index) == 8, "intent layout");
@@ -53,6 +75,7 @@ static_assert(offsetof(StoreIntent, progress) == 16, "intent layout");
 static_assert(offsetof(StoreIntent, tableTimeStamp) == 20, "intent layout");
 static_assert(offsetof(StoreIntent, tied) == 28, "intent layout");
 static_assert(offsetof(StoreIntent, record) == 32, "intent layout");
+static_assert(offsetof(StoreIntent, movedChecksum) == 32, "intent layout");
 static_assert(sizeof(StoreIntent) == 32 + sizeof(TaskRecord), "intent layout");
 
 }  // namespace dlmgr

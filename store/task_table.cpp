@@ -24,11 +24,35 @@ void MoveDown(StoreBlock& block, StoreIntent* intent, std::uint32_t from, std::u
     }
 }
 
+// FNV-1a (64 bits) of the whole records index .. count - 1 but slot skip,
+// in table order. When a removal begins (skip = index): the records that
+// move. Later, with skip the slot that may be half copied: the same records
+// wherever the moves got to, whether the new count was written or not (the
+// moves never clear slot count - 1).
+std::uint64_t MovedRecordsChecksum(const StoreBlock& block, std::uint32_t index,
+                                   std::uint32_t skip, std::uint32_t count) {
+    std::uint64_t checksum = 0xCBF29CE484222325ull;
+    for (std::uint32_t i = index; i < count; ++i) {
+        if (i == skip) continue;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&block.records[i]);
+        for (std::size_t b = 0; b < sizeof(TaskRecord); ++b) {
+            checksum = (checksum ^ bytes[b]) * 0x100000001B3ull;
+        }
+    }
+    return checksum;
+}
+
+// The slot a removal's moves go on from: below it every slot holds its
+// final record.
+std::uint32_t ResumeFrom(const StoreIntent& intent) {
+    return intent.progress > intent.index ? intent.progress : intent.index;
+}
+
 void BeginChange(StoreIntent& intent, const StoreHeader& header, IntentOperation operation) {
     intent.taskCount = header.taskCount;
     intent.tableTimeStamp[0] = header.timeStamp[0];
     intent.tableTimeStamp[1] = header.timeStamp[1];
-    intent.tied = kIntentTied;
+    intent.tied = kIntentChecked;
     KeepStoreOrder();
     intent.operation = operation;
     KeepStoreOrder();
@@ -37,6 +61,29 @@ void BeginChange(StoreIntent& intent, const StoreHeader& header, IntentOperation
 void EndChange(StoreIntent& intent) {
     KeepStoreOrder();
     intent.operation = kIntentNone;
+}
+
+// Whether the table still holds the exact records the change began on, as
+// far as the change got. Each check is beside its field in StoreIntent.
+bool IntentFitsTable(const StoreBlock& block, const StoreIntent& intent) {
+    const StoreHeader& header = block.header;
+    if (intent.tied != kIntentChecked || header.timeStamp[0] != intent.tableTimeStamp[0] ||
+        header.timeStamp[1] != intent.tableTimeStamp[1] || intent.taskCount > kMaxTasks ||
+        intent.index >= intent.taskCount) {
+        return false;
+    }
+    switch (intent.operation) {
+        case kIntentOverwrite:
+            return SameTaskId(block.records[intent.index].id, intent.record.id);
+        case kIntentRemove:
+            // A removal cut short after its new count was written is whole
+            // but for clearing the intent.
+            return (header.taskCount == intent.taskCount ||
+                    header.taskCount + 1 == intent.taskCount) &&
+                   MovedRecordsChecksum(block, intent.index, ResumeFrom(intent),
+                                        intent.taskCount) == intent.movedChecksum;
+        default: return false;
+    }
 }
 
 }  // namespace
@@ -115,6 +162,7 @@ bool TaskTable::RemoveTask(int index) {
     if (intent_) {
         intent_->index = static_cast<std::uint32_t>(index);
         intent_->progress = static_cast<std::uint32_t>(index);
+        intent_->movedChecksum = MovedRecordsChecksum(block_, intent_->index, intent_->index, count);
         BeginChange(*intent_, block_.header, kIntentRemove);
     }
     MoveDown(block_, intent_, static_cast<std::uint32_t>(index), count);
@@ -125,31 +173,18 @@ bool TaskTable::RemoveTask(int index) {
     return true;
 }
 
-bool IntentFitsTable(const StoreHeader& header, const StoreIntent& intent) {
-    if (intent.tied != kIntentTied || header.timeStamp[0] != intent.tableTimeStamp[0] ||
-        header.timeStamp[1] != intent.tableTimeStamp[1]) {
-        return false;
-    }
-    // A removal cut short after its new count was written is whole but for
-    // clearing the intent.
-    return header.taskCount == intent.taskCount ||
-           (intent.operation == kIntentRemove && header.taskCount + 1 == intent.taskCount);
-}
-
 IntentOutcome CompleteInterruptedChange(StoreBlock& block, StoreIntent& intent) {
     const std::uint32_t operation = intent.operation;
     if (operation == kIntentNone) return IntentOutcome::kNone;
-    if (!IntentFitsTable(block.header, intent)) {
+    if (!IntentFitsTable(block, intent)) {
         EndChange(intent);
         return IntentOutcome::kDropped;
     }
-    if (operation == kIntentRemove && intent.taskCount >= 1 && intent.taskCount <= kMaxTasks &&
-        intent.index < intent.taskCount) {
-        const std::uint32_t from = intent.progress > intent.index ? intent.progress : intent.index;
-        MoveDown(block, &intent, from, intent.taskCount);
+    if (operation == kIntentRemove) {
+        MoveDown(block, &intent, ResumeFrom(intent), intent.taskCount);
         KeepStoreOrder();
         block.header.taskCount = intent.taskCount - 1;
-    } else if (operation == kIntentOverwrite && intent.index < kMaxTasks) {
+    } else {
         std::memcpy(&block.records[intent.index], &intent.record, sizeof(TaskRecord));
     }
     EndChange(intent);

@@ -54,11 +54,11 @@ private:
 enum class IntentOutcome {
     kNone,       // no change was under way
     kCompleted,  // the change was finished
-    kDropped,    // the table is not the one the change began on: left as it is
+    kDropped,    // the table does not hold the records the change began on: left as it is
 };
 
 // Finishes the change the intent describes, if one was under way and the
-// table is still the one it began on, and clears it.
+// table still holds the exact records it began on, and clears it.
 IntentOutcome CompleteInterruptedChange(StoreBlock& block, StoreIntent& intent);
 
 // The compiler keeps stores to the shared block in program order across this

@@ -4,11 +4,13 @@
 
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "settings/settings_names.h"
+#include "store/store_repair.h"
 #include "store/task_table.h"
 #include "tests/support/registry_fixture.h"
 
@@ -169,44 +171,151 @@ TEST_F(TaskTableTest, UnknownStatusesAreTreatedAsStopped) {
     EXPECT_EQ(Stamp(1), 2u);
 }
 
-// A removal of the first of five tasks cut short right after it began: the
-// table as the death left it, and the intent that describes it.
-class InterruptedRemoval : public TaskTableTest {
+// A change of this build to tasks 1 .. 5 cut short by a death, perhaps
+// followed by one of a build that keeps no intent, and the repair the next
+// host makes on taking the store over.
+class InterruptedChange : public TaskTableTest {
 protected:
     void SetUp() override {
         TaskTableTest::SetUp();
+        intent = StoreIntent{};
         for (unsigned char id = 1; id <= 5; ++id) Add(id, DLMGR_STATUS_PAUSED);
-        const StoreBlock before = *block;
-        TaskTable withIntent(*block, settings, &intent);
-        ASSERT_TRUE(withIntent.RemoveTask(0));
-        std::memcpy(block->records, before.records, sizeof(before.records));
-        block->header = before.header;
-        intent.progress = 0;
+    }
+
+    // The removal of index as a death leaves it: `moved` records moved down,
+    // progress noted, and the new count written or not.
+    void CutRemovalShort(int index, int moved, int progress, bool countWritten) {
+        const std::unique_ptr<StoreBlock> before(new StoreBlock(*block));
+        ASSERT_TRUE(withIntent.RemoveTask(index));
+        *block = *before;
+        for (int i = index; i < index + moved; ++i) block->records[i] = block->records[i + 1];
+        if (countWritten) --block->header.taskCount;
+        intent.progress = static_cast<std::uint32_t>(progress);
         intent.operation = kIntentRemove;
     }
+    // The update of index to status running as a death leaves it, the record
+    // copied or not.
+    void CutUpdateShort(int index, bool copied) {
+        const StoreHeader before = block->header;
+        const TaskRecord old = block->records[index];
+        ASSERT_TRUE(withIntent.UpdateTask(index, Updated(old.id.bytes[0])));
+        if (!copied) block->records[index] = old;
+        block->header = before;
+        intent.operation = kIntentOverwrite;
+    }
+    // A build that keeps no intent makes a change and dies before its
+    // counters move, after writing its count or before.
+    void EarlierBuildDies(const std::function<void(TaskTable&)>& change, bool countWritten) {
+        const StoreHeader before = block->header;
+        TaskTable earlier(*block, settings);
+        change(earlier);
+        block->header.timeStamp[0] = before.timeStamp[0];
+        block->header.timeStamp[1] = before.timeStamp[1];
+        if (!countWritten) block->header.taskCount = before.taskCount;
+    }
+
+    static TaskRecord Updated(unsigned char idByte) { return MakeTask(idByte, DLMGR_STATUS_RUNNING); }
+    // The tasks in table order, an updated one marked: "1 2' 3".
+    std::string Tasks() const {
+        std::string text;
+        for (std::uint32_t i = 0; i < block->header.taskCount; ++i) {
+            if (!text.empty()) text += ' ';
+            text += std::to_string(block->records[i].id.bytes[0]);
+            if (block->records[i].status == DLMGR_STATUS_RUNNING) text += '\'';
+        }
+        return text;
+    }
+
     StoreIntent intent{};
+    TaskTable withIntent{*block, settings, &intent};
 };
 
-TEST_F(InterruptedRemoval, IsCompletedOnTheTableItBeganOnOnly) {
-    EXPECT_EQ(CompleteInterruptedChange(*block, intent), IntentOutcome::kCompleted);
-    EXPECT_EQ(TableIds(), Ids({2, 3, 4, 5}));
-    EXPECT_EQ(intent.operation, kIntentNone);
+TEST_F(InterruptedChange, IsCompletedWhereverTheDeathCameOnTheRecordsItBeganOn) {
+    for (int index : {0, 2, 4}) {
+        const int moves = 4 - index;
+        for (int moved = 0; moved <= moves; ++moved) {
+            // Then progress still on the last record moved, or on the next,
+            // half copied; after the last move, the count written or not.
+            for (bool next : {false, true}) {
+                const bool halfCopied = next && moved < moves;
+                const bool countWritten = next && moved == moves;
+                const int progress = halfCopied || moved == 0 ? index + moved : index + moved - 1;
+                SCOPED_TRACE(::testing::Message() << "index " << index << ", moved " << moved
+                                                  << (halfCopied ? ", next half copied" : "")
+                                                  << (countWritten ? ", count written" : ""));
+                SetUp();
+                CutRemovalShort(index, moved, progress, countWritten);
+                if (halfCopied) {
+                    std::memcpy(&block->records[progress], &block->records[progress + 1],
+                                sizeof(TaskRecord) / 2);
+                }
+                EXPECT_EQ(CompleteInterruptedChange(*block, intent), IntentOutcome::kCompleted);
+                Ids expected = {1, 2, 3, 4, 5};
+                expected.erase(expected.begin() + index);
+                EXPECT_EQ(TableIds(), expected);
+                EXPECT_EQ(intent.operation, kIntentNone);
+            }
+        }
+    }
+    for (bool copied : {false, true}) {
+        SetUp();
+        CutUpdateShort(2, copied);
+        EXPECT_EQ(CompleteInterruptedChange(*block, intent), IntentOutcome::kCompleted);
+        EXPECT_EQ(Tasks(), "1 2 3' 4 5");
+    }
+}
 
-    // The same intent again, after a build that keeps no intent added two
-    // tasks (or the file was restored from a copy): rolling it forward would
-    // drop tasks that were never deleted.
-    SetUp();
-    Add(6, DLMGR_STATUS_PAUSED);
-    Add(7, DLMGR_STATUS_PAUSED);
-    EXPECT_EQ(CompleteInterruptedChange(*block, intent), IntentOutcome::kDropped);
-    EXPECT_EQ(TableIds(), Ids({1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(intent.operation, kIntentNone);
-
-    // An intent that names no table (written by an earlier build) is dropped.
-    SetUp();
-    intent.tied = 0;
-    EXPECT_EQ(CompleteInterruptedChange(*block, intent), IntentOutcome::kDropped);
-    EXPECT_EQ(TableIds(), Ids({1, 2, 3, 4, 5}));
+// Each check of the intent against the table, and the table it would lose a
+// task or an update on were the intent rolled forward.
+TEST_F(InterruptedChange, IsDroppedWhenTheTableNoLongerHoldsItsRecords) {
+    const auto removeFirst = [](TaskTable& earlier) { ASSERT_TRUE(earlier.RemoveTask(0)); };
+    struct Case {
+        const char* check;
+        std::function<void()> damage;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"kind: an intent of 1.3.0, which carries no checksum",
+         [&] {
+             CutRemovalShort(0, 0, 0, false);
+             intent.tied = kIntentTied;
+         },
+         "1 2 3 4 5"},
+        {"counters: a finished update of the record moved last, which lookups find first",
+         [&] {
+             CutRemovalShort(0, 2, 1, false);
+             ASSERT_TRUE(TaskTable(*block, settings).UpdateTask(1, Updated(3)));
+         },
+         "2 3' 4 5"},
+        {"count: an append cut short after its count",
+         [&] {
+             CutRemovalShort(0, 0, 0, false);
+             EarlierBuildDies(
+                 [](TaskTable& earlier) { ASSERT_TRUE(earlier.AddTask(MakeTask(6, DLMGR_STATUS_PAUSED))); },
+                 true);
+         },
+         "1 2 3 4 5 6"},
+        {"checksum: task 2, moved down once, removed again, count and all",
+         [&] {
+             CutRemovalShort(0, 1, 1, false);
+             EarlierBuildDies(removeFirst, true);
+         },
+         "2 3 4 5"},
+        {"id: task 1 removed, all but the count, under an update of task 3",
+         [&] {
+             CutUpdateShort(2, false);
+             EarlierBuildDies(removeFirst, false);
+         },
+         "2 3 4 5"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.check);
+        SetUp();
+        c.damage();
+        RepairStore(*block, &intent, settings, true);
+        EXPECT_EQ(Tasks(), c.expected);
+        EXPECT_EQ(intent.operation, kIntentNone);
+    }
 }
 
 }  // namespace
