@@ -145,6 +145,7 @@ TEST_F(ModuleTest, InterruptedRemovalIsNotReplayedOntoATableChangedSince) {
     intent.magic = kIntentMagic;
     intent.operation = kIntentRemove;
     intent.taskCount = 3;
+    intent.tied = kIntentChecked;
     WriteWholeFile(DataFolder() + "\\dlmgr.intent",
                    std::string(reinterpret_cast<const char*>(&intent), sizeof(intent)));
 
