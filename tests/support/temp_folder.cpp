@@ -48,7 +48,7 @@ bool FileExists(const std::string& path) {
 
 std::string ReadWholeFile(const std::string& path) {
     std::string content;
-    dlmgrctl::ReadFileBytes(path, content);  // none: empty
+    dlmgrctl::ReadFileStart(path, std::string::npos, content);  // none: empty
     return content;
 }
 

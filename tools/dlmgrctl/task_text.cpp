@@ -88,8 +88,6 @@ std::string ShownField(const char* field, size_t width) {
     return shown.data();
 }
 
-bool FieldTerminated(const char* field, size_t width) { return ::strnlen(field, width) < width; }
-
 std::string JsonString(const std::string& ansiText) {
     std::string utf8;
     if (!ansiText.empty()) {

@@ -31,8 +31,6 @@ std::string FieldString(const char* field, size_t width);
 // as the log escapes them, so that no task's text can move the cursor, clear
 // the screen or draw a row of its own.
 std::string ShownField(const char* field, size_t width);
-// True when the field has a terminator within its width.
-bool FieldTerminated(const char* field, size_t width);
 
 // JSON string literal of ANSI (code page of the process) text, as UTF-8.
 std::string JsonString(const std::string& ansiText);
