@@ -137,11 +137,15 @@ TEST_F(DlmgrctlTest, CommandLineFollowsTheUsualConventions) {
     }
     EXPECT_TRUE(Contains(Ctl({"lsit"}), "did you mean list?"));
     for (const char* word : {"-v", "version"}) {
-        EXPECT_TRUE(Contains(Ctl({word}), "dlmgr.dll 1.")) << word << ": the module's version too";
+        EXPECT_TRUE(Contains(Ctl({word}), "dlmgr.dll 1.")) << word << ": the library's version too";
+    }
+    for (const auto& args : std::vector<std::vector<std::string>>{{"version", "--json"}, {"version", "extra"}}) {
+        EXPECT_EQ(Ctl(args).exitCode, 2) << args[1];
     }
     const auto noTopic = Ctl({"help", "lsit"});
     EXPECT_EQ(noTopic.exitCode, 2);
     EXPECT_TRUE(Contains(noTopic, "did you mean list?")) << noTopic.output;
+    EXPECT_TRUE(Contains(noTopic, "(dlmgrctl --help for usage)")) << "a usage error like any other";
     EXPECT_TRUE(Contains(Ctl({"list", "--jsn"}), "unknown option --jsn; did you mean --json?"));
     // Global options go before or after the command.
     EXPECT_EQ(Ctl({"--timeout", "1", "lock"}).exitCode, 0);
@@ -265,21 +269,34 @@ TEST_F(DlmgrctlTest, AMissingOrOtherSizedModuleIsNamedNotCrashedOn) {
     const std::string ctl = alone / "dlmgrctl.exe";
     CopyFileTo(ExecutableFolder() + "\\dlmgrctl.exe", ctl);
     const std::string bits = sizeof(void*) == 4 ? "32" : "64";
+    const std::string sdkFolder = bits == "32" ? "bin\\" : "bin\\x64\\";
     const auto missing = RunProgram(ctl, {"set", "--id", kPausedId, "--kind", "engine", "--status",
                                           "paused", "--file", "C:\\x"}, ChildEnvironment());
-    EXPECT_EQ(missing.exitCode, 1) << missing.output;
-    EXPECT_TRUE(Contains(missing, "dlmgr.dll (" + bits + "-bit) not found beside dlmgrctl.exe"))
+    EXPECT_EQ(missing.exitCode, 3) << missing.output;
+    EXPECT_TRUE(Contains(missing, "dlmgr.dll (" + bits + "-bit) not found beside dlmgrctl.exe: copy it "
+                                  "there from the SDK's " + sdkFolder))
         << missing.output;
+    EXPECT_EQ(RunProgram(ctl, {"version"}, ChildEnvironment()).exitCode, 3);
+    // While a host has the table open, looking needs no library.
+    holder = Start("HoldStore", {holdName, "2"});
+    ASSERT_TRUE(NamedEvent(holdName + "-loaded").Await());
+    const auto listed = RunProgram(ctl, {"list"}, ChildEnvironment());
+    EXPECT_EQ(listed.exitCode, 0) << listed.output;
+    EXPECT_TRUE(Contains(listed, "6000000000000000000000000000005a  engine        2 paused")) << listed.output;
+    EXPECT_TRUE(Contains(listed, "shown from the shared table without its lock")) << listed.output;
 
     DLMGR_REQUIRE_OTHER_BUILD();
     const std::string other = TestProgram(true);
     CopyFileTo(other.substr(0, other.find_last_of('\\')) + "\\dlmgr.dll", alone / "dlmgr.dll");
+    const std::string otherBits = bits == "32" ? "64" : "32";
     const auto wrong = RunProgram(ctl, {"hold", "--seconds", "0"}, ChildEnvironment());
-    EXPECT_EQ(wrong.exitCode, 1) << wrong.output;
-    EXPECT_TRUE(Contains(wrong, "dlmgr.dll beside dlmgrctl.exe is " +
-                                    std::string(bits == "32" ? "64" : "32") + "-bit; this dlmgrctl is " +
-                                    bits + "-bit"))
+    EXPECT_EQ(wrong.exitCode, 3) << wrong.output;
+    EXPECT_TRUE(Contains(wrong, "dlmgr.dll beside dlmgrctl.exe is " + otherBits +
+                                    "-bit; this dlmgrctl.exe is " + bits + "-bit"))
         << wrong.output;
+    const auto version = RunProgram(ctl, {"version"}, ChildEnvironment());
+    EXPECT_EQ(version.exitCode, 3) << version.output;
+    EXPECT_TRUE(Contains(version, "(" + otherBits + "-bit, ")) << version.output;
 }
 
 DLMGR_CHILD_SCENARIO(HoldListing) {

@@ -24,7 +24,9 @@ int RunHost(const Words& words);
 // Help text of a command, or of the tool when command is empty.
 const char* HelpText(const std::string& command);
 // dlmgrctl's version and size, and the version of the dlmgr.dll beside it,
-// read from its version resource without loading it.
-std::string VersionText();
+// read from its version resource without loading it. problem: why this
+// dlmgrctl cannot use that DLL (missing, or of the other pointer size), or
+// empty.
+std::string VersionText(std::string& problem);
 
 }  // namespace dlmgrctl

@@ -34,17 +34,19 @@ int RunList(const Words& words) {
     else throw UsageError("list takes running, stopped or all, not " + which);
 
     const TableReader table;
-    if (!table.live()) std::fprintf(stderr, "dlmgrctl: %s\n", kShownAsStored);
     const unsigned running = table.Counter(0);
     const unsigned stopped = table.Counter(1);
+    const std::vector<TaskRecord> tasks[2] = {table.Tasks(0), table.Tasks(1)};
+    const size_t all = tasks[0].size() + tasks[1].size();
+    for (const std::string& note : table.Notes(all)) std::fprintf(stderr, "dlmgrctl: %s\n", note.c_str());
     if (options.Has("json")) {
         std::string json = "{\"changeCounters\":{\"running\":" + std::to_string(running) +
-                           ",\"stopped\":" + std::to_string(stopped) + "},\"tasks\":[";
+                           ",\"stopped\":" + std::to_string(stopped) +
+                           "},\"full\":" + (TableIsFull(all) ? "true" : "false") + ",\"tasks\":[";
         bool first = true;
         for (int category : categories) {
-            const auto tasks = table.Tasks(category);
-            for (size_t i = 0; i < tasks.size(); ++i) {
-                json += (first ? "" : ",") + TaskJson(category, i, tasks[i]);
+            for (size_t i = 0; i < tasks[category].size(); ++i) {
+                json += (first ? "" : ",") + TaskJson(category, i, tasks[category][i]);
                 first = false;
             }
         }
@@ -52,7 +54,7 @@ int RunList(const Words& words) {
         return kExitDone;
     }
     std::printf("change counters: running %u, stopped %u\n", running, stopped);
-    for (int category : categories) PrintTable(category, table.Tasks(category));
+    for (int category : categories) PrintTable(category, tasks[category]);
     return kExitDone;
 }
 

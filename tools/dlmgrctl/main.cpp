@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/dlmgrctl/commands.h"
+#include "tools/dlmgrctl/module_loading.h"
 #include "tools/dlmgrctl/options.h"
 #include "tools/dlmgrctl/patience.h"
 
@@ -66,6 +67,9 @@ int Dispatch(const std::string& command, const Words& words) {
     } catch (const InputError& error) {
         std::fprintf(stderr, "dlmgrctl: %s\n", error.what());
         return kExitUsage;
+    } catch (const LibraryError& error) {
+        std::fprintf(stderr, "dlmgrctl: %s\n", error.what());
+        return kExitNoLibrary;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "dlmgrctl: %s\n", error.what());
         return kExitRefused;
@@ -88,19 +92,28 @@ int main(int argc, char** argv) {
         std::fputs(HelpText(""), stderr);
         return kExitUsage;
     }
-    if (args[0] == "--version" || args[0] == "-v" || args[0] == "version") {
-        std::fputs(VersionText().c_str(), stdout);
-        return kExitDone;
-    }
-    if (IsHelp(args[0]) || args[0] == "help") {
-        const std::string topic = args.size() > 1 && args[0] == "help" ? args[1] : "";
-        if (!topic.empty() && !IsKnownCommand(topic)) {
-            std::fprintf(stderr, "dlmgrctl: no help on %s: %s\n", topic.c_str(),
-                         UnknownCommand(topic).c_str());
-            return kExitUsage;
+    try {
+        if (args[0] == "--version" || args[0] == "-v" || args[0] == "version") {
+            Options(Words(args.begin() + 1, args.end()), {}, {}).AtMostPositionals(0);
+            std::string problem;
+            std::fputs(VersionText(problem).c_str(), stdout);
+            if (problem.empty()) return kExitDone;
+            std::fflush(stdout);
+            std::fprintf(stderr, "dlmgrctl: %s\n", problem.c_str());
+            return kExitNoLibrary;
         }
-        std::fputs(HelpText(topic), stdout);
-        return kExitDone;
+        if (IsHelp(args[0]) || args[0] == "help") {
+            const std::string topic = args.size() > 1 && args[0] == "help" ? args[1] : "";
+            if (args.size() > 2) throw UsageError("help takes one command");
+            if (!topic.empty() && !IsKnownCommand(topic)) {
+                throw UsageError("no help on " + topic + ": " + UnknownCommand(topic));
+            }
+            std::fputs(HelpText(topic), stdout);
+            return kExitDone;
+        }
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "dlmgrctl: %s\n(dlmgrctl --help for usage)\n", error.what());
+        return kExitUsage;
     }
     const std::string command = args[0];
     Words words(args.begin() + 1, args.end());

@@ -14,6 +14,7 @@ namespace dlmgrctl {
 constexpr int kExitDone = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNoLibrary = 3;
 
 // Bad usage: the message is printed with a hint to the help, and the tool
 // exits with 2.

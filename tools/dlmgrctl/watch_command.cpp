@@ -35,12 +35,12 @@ int RunWatch(const Words& words) {
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
     TableReader table;
-    if (!table.live()) {
-        std::fprintf(stderr, "dlmgrctl: %s; watching the file until a host opens it\n",
-                     kShownAsStored);
-    }
     unsigned stamps[2] = {table.Counter(0), table.Counter(1)};
     std::vector<TaskRecord> tasks = Snapshot(table);
+    for (const std::string& note : table.Notes(tasks.size())) {
+        std::fprintf(stderr, "dlmgrctl: %s\n", note.c_str());
+    }
+    if (!table.live()) std::fprintf(stderr, "dlmgrctl: watching the file until a host opens it\n");
     std::printf("watching %u tasks (counters running %u, stopped %u)\n",
                 static_cast<unsigned>(tasks.size()), stamps[0], stamps[1]);
     std::fflush(stdout);
