@@ -241,6 +241,57 @@ TEST_F(DlmgrctlTest, InspectReadsTheFileWithoutLoadingTheModule) {
 
     const auto json = Ctl({"inspect", DataFile(), "--json"});
     EXPECT_TRUE(Contains(json, "\"taskCount\":2")) << json.output;
+
+    // A 4 GB file is said to be one, not read through (nor, by list, loaded).
+    {
+        const UniqueFile file(::CreateFileA(DataFile().c_str(), GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER size;
+        size.QuadPart = 4294967296LL;
+        ASSERT_TRUE(::SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get()));
+    }
+    for (const char* command : {"inspect", "list"}) {
+        const auto huge = Ctl({command});
+        EXPECT_TRUE(Contains(huge, "size is 4294967296 bytes, expected 569360")) << huge.output;
+    }
+}
+
+TEST_F(DlmgrctlTest, AFullTableIsCalledFull) {
+    auto block = EmptyStore();
+    for (std::uint32_t n = 0; n < kMaxTasks; ++n) PutRecord(*block, SealedRecord(n));
+    PrepareStore(*block);
+    EXPECT_TRUE(Contains(Ctl({"inspect"}), "the table is full (512 tasks)"));
+    HoldStore();
+    EXPECT_TRUE(Contains(Ctl({"list"}), "the table is full (512 tasks)"));
+    const auto refused = Set(kRunningId, "running");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused, "the table is full: 512 tasks, none of them completed")) << refused.output;
+}
+
+// The table hosts share is not dlmgr.dat: tasks registered now are lost with
+// the last host, and every look says so.
+TEST_F(DlmgrctlTest, ATableNotKeptInTheDataFileIsCalledNotSaved) {
+    PrepareStore(*EmptyStore());
+    {
+        // Another program's page-file section under the table's name.
+        const UniqueMapping squatter(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                                          0, kStoreBlockSize, kStoreMappingName));
+        ASSERT_TRUE(squatter);
+        for (const char* command : {"inspect", "lock"}) {
+            const auto looked = Ctl({command});
+            EXPECT_TRUE(Contains(looked, "not saved: the table hosts share lives in the page file"))
+                << looked.output;
+            EXPECT_TRUE(Contains(looked, "another program made a section")) << looked.output;
+        }
+    }
+    EXPECT_FALSE(Contains(Ctl({"lock"}), "not saved")) << "once it is gone";
+    // A folder in the data file's place: the library keeps the table in the page file.
+    ::DeleteFileA(DataFile().c_str());
+    ASSERT_TRUE(::CreateDirectoryA(DataFile().c_str(), nullptr));
+    HoldStore();
+    const auto listed = Ctl({"list"});
+    EXPECT_TRUE(Contains(listed, "not saved: ")) << listed.output;
+    EXPECT_TRUE(Contains(listed, "(a folder has its name)")) << listed.output;
 }
 
 TEST_F(DlmgrctlTest, ReadingCommandsNeverPurgeATableNobodyHasOpen) {
@@ -328,12 +379,23 @@ TEST_F(DlmgrctlTest, LockNamesTheHolderItsWaitersAndTakeoversFromDeadHolders) {
     EXPECT_TRUE(Contains(json, "\"held\":true,\"ownerThreadId\":" + tid + ",\"ownerProcessId\":" +
                                    pid)) << json.output;
     EXPECT_TRUE(Contains(json, "\"levels\":1,\"waiters\":1,")) << json.output;
-    EXPECT_TRUE(Contains(json, "\"usersWithoutRecords\":0}")) << json.output;
+    EXPECT_TRUE(Contains(json, "\"usersWithoutRecords\":0,\"recoveryBlocked\":null,\"notSaved\":null}"))
+        << json.output;
     {
         // A host of an earlier build opens the lock's block, and nothing else of ours.
         const UniqueMapping earlier(::OpenFileMappingA(
             FILE_MAP_READ, FALSE, (std::string(Optex::kMappingPrefix) + kStoreLockName).c_str()));
         EXPECT_TRUE(Contains(Ctl({"lock"}), "1 handle(s) to the lock without thread records"));
+    }
+
+    {
+        // Another program holds the recovery mutex, so a dead holder could not be taken over.
+        const UniqueMutex recovery(::OpenMutexA(SYNCHRONIZE, FALSE,
+                                                (std::string(Optex::kRecoveryPrefix) + kStoreLockName).c_str()));
+        ASSERT_TRUE(recovery);
+        ASSERT_EQ(::WaitForSingleObject(recovery.get(), 5000), WAIT_OBJECT_0);
+        EXPECT_TRUE(Contains(Ctl({"lock"}), "recovery is blocked: its mutex Dlmgr_Optex_Recovery_"));
+        ::ReleaseMutex(recovery.get());
     }
 
     ::TerminateProcess(lister.handle(), 1);
@@ -362,7 +424,7 @@ TEST_F(DlmgrctlTest, ReadsTheTableAndTheLockOfTheOtherPointerSizesHosts) {
     const auto held = Ctl({"lock", "--json"});
     EXPECT_TRUE(Contains(held, "\"held\":true,\"ownerThreadId\":" + tid + ",\"ownerProcessId\":" +
                                    pid)) << held.output;
-    EXPECT_TRUE(Contains(held, "\"usersWithoutRecords\":0}")) << "hosts of both sizes keep records: "
+    EXPECT_TRUE(Contains(held, "\"usersWithoutRecords\":0,")) << "hosts of both sizes keep records: "
                                                                << held.output;
     EXPECT_TRUE(Contains(Ctl({"lock"}), "module_tests.exe for ")) << "the other size's program";
     NamedEvent(listName + "-release").Signal();

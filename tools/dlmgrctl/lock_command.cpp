@@ -5,13 +5,17 @@
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/lock_report.h"
 #include "tools/dlmgrctl/options.h"
+#include "tools/dlmgrctl/store_inspection.h"
+#include "tools/dlmgrctl/table_backing.h"
 #include "tools/dlmgrctl/task_text.h"
 
 namespace dlmgrctl {
 
 namespace {
 
-void PrintJson(const LockReport& report) {
+std::string JsonOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
+
+void PrintJson(const LockReport& report, const std::string& blocked, const std::string& notSaved) {
     std::printf("{\"lock\":\"%s\",\"inUse\":%s", dlmgr::kStoreLockName,
                 report.inUse ? "true" : "false");
     if (report.inUse) {
@@ -30,7 +34,8 @@ void PrintJson(const LockReport& report) {
                     report.lockCount, report.spinCount, report.possiblyLeft, report.takeovers,
                     report.usersWithoutRecords);
     }
-    std::printf("}\n");
+    std::printf(",\"recoveryBlocked\":%s,\"notSaved\":%s}\n", JsonOrNull(blocked).c_str(),
+                JsonOrNull(notSaved).c_str());
 }
 
 }  // namespace
@@ -40,18 +45,20 @@ int RunLock(const Words& words) {
     options.AtMostPositionals(0);
     // Read-only: looking must never change the lock.
     const LockReport report = ReadStoreLockReport();
+    const std::string blocked = report.inUse ? RecoveryBlocked(dlmgr::kStoreLockName) : "";
+    const std::string notSaved = TableNotSaved(DefaultDataFile());
     if (options.Has("json")) {
-        PrintJson(report);
+        PrintJson(report, blocked, notSaved);
         return kExitDone;
     }
     if (!report.inUse) {
-        std::printf("store lock: not in use (no process has the module loaded)\n");
-        return kExitDone;
+        std::printf("store lock: not in use (no process has the library loaded)\n");
+    } else {
+        std::printf("store lock %s\n  %s\n", dlmgr::kStoreLockName, DescribeHolder(report).c_str());
+        std::printf("  %ld level(s), %ld waiter(s), lock count %ld, spin count %ld, %ld takeover(s)\n",
+                    report.ownerThreadId != 0 ? report.recursionCount : 0, report.waiters,
+                    report.lockCount, report.spinCount, report.takeovers);
     }
-    std::printf("store lock %s\n  %s\n", dlmgr::kStoreLockName, DescribeHolder(report).c_str());
-    std::printf("  %ld level(s), %ld waiter(s), lock count %ld, spin count %ld, %ld takeover(s)\n",
-                report.ownerThreadId != 0 ? report.recursionCount : 0, report.waiters,
-                report.lockCount, report.spinCount, report.takeovers);
     if (report.possiblyLeft > 0) {
         std::printf("  up to %ld level(s) may have been left counted by threads that died mid-step:\n"
                     "  the next host to own the lock settles them, once every user keeps thread "
@@ -64,6 +71,8 @@ int RunLock(const Words& words) {
                     "  only once they are gone\n",
                     report.usersWithoutRecords);
     }
+    if (!blocked.empty()) std::printf("  %s\n", blocked.c_str());
+    if (!notSaved.empty()) std::printf("table: %s\n", notSaved.c_str());
     return kExitDone;
 }
 

@@ -49,12 +49,29 @@ struct MutantBasicInformation {
     BOOLEAN ownedByCaller;
     BOOLEAN abandoned;
 };
+// Its owner information (Windows 8 on): the owning thread's client id.
+struct MutantOwnerInformation {
+    HANDLE processId;
+    HANDLE threadId;
+};
+constexpr int kMutantBasicInformation = 0;
+constexpr int kMutantOwnerInformation = 1;
 using QueryMutant = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
 constexpr DWORD kMutantQueryState = 0x0001;
 
 // Resolved before main too, for the same reason.
 const QueryMutant queryMutant = reinterpret_cast<QueryMutant>(reinterpret_cast<void*>(
     ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQueryMutant")));
+
+dlmgr::UniqueMutex OpenRecoveryMutex(const char* lockName) {
+    return dlmgr::UniqueMutex(::OpenMutexA(
+        kMutantQueryState, FALSE, (dlmgr::Optex::kRecoveryPrefix + std::string(lockName)).c_str()));
+}
+
+bool QueryBasic(const dlmgr::UniqueMutex& mutex, MutantBasicInformation& info) {
+    return queryMutant != nullptr &&
+           queryMutant(mutex.get(), kMutantBasicInformation, &info, sizeof(info), nullptr) >= 0;
+}
 
 }  // namespace
 
@@ -115,16 +132,33 @@ LockReport ReadLockReport(const char* lockName) {
 }
 
 std::string DescribeRecoveryMutex(const char* lockName) {
-    const dlmgr::UniqueMutex mutex(::OpenMutexA(
-        kMutantQueryState, FALSE, (dlmgr::Optex::kRecoveryPrefix + std::string(lockName)).c_str()));
+    const dlmgr::UniqueMutex mutex = OpenRecoveryMutex(lockName);
     if (!mutex) return "absent";
     MutantBasicInformation info = {};
-    if (queryMutant == nullptr ||
-        queryMutant(mutex.get(), 0, &info, sizeof(info), nullptr) < 0) {
-        return "unknown";
-    }
+    if (!QueryBasic(mutex, info)) return "unknown";
     if (info.abandoned) return "abandoned by a thread that ended";
     return info.currentCount > 0 ? "free" : "held";
+}
+
+std::string RecoveryBlocked(const char* lockName) {
+    constexpr int kLooks = 11;  // a look every 100 ms for a second
+    const dlmgr::UniqueMutex mutex = OpenRecoveryMutex(lockName);
+    if (!mutex) return "";
+    for (int look = 0; look < kLooks; ++look) {
+        if (look > 0) ::Sleep(100);
+        MutantBasicInformation info = {};
+        if (!QueryBasic(mutex, info) || info.currentCount > 0 || info.abandoned) return "";
+    }
+    std::string text = "recovery is blocked: its mutex " + std::string(dlmgr::Optex::kRecoveryPrefix) +
+                       lockName + " has been held for more than a second";
+    MutantOwnerInformation owner = {};
+    if (queryMutant(mutex.get(), kMutantOwnerInformation, &owner, sizeof(owner), nullptr) >= 0) {
+        const auto process = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(owner.processId));
+        const std::string program = ProgramOf(process);
+        text += " by thread " + std::to_string(reinterpret_cast<ULONG_PTR>(owner.threadId)) +
+                " of process " + std::to_string(process) + (program.empty() ? "" : " " + program);
+    }
+    return text + "; a host that dies holding the store is not taken over until it is let go";
 }
 
 bool ProcessWaitsForStore(DWORD processId) {

@@ -40,6 +40,12 @@ inline LockReport ReadStoreLockReport() { return ReadLockReport(dlmgr::kStoreLoc
 // "held", "abandoned by a thread that ended" or "absent".
 std::string DescribeRecoveryMutex(const char* lockName);
 
+// Empty unless the recovery mutex was held at every look for a second, which
+// a recovery never takes: then recovery from a holder that died waits, and
+// this says so, with the mutex's owner where the system tells it. Looks
+// without taking it.
+std::string RecoveryBlocked(const char* lockName);
+
 // True while a thread of that process waits for the store.
 bool ProcessWaitsForStore(DWORD processId);
 
