@@ -61,7 +61,7 @@ TEST_F(DlmgrctlTest, RegistersListsAndActsOnTasks) {
 
     const auto json = Ctl({"list", "running", "--json"});
     EXPECT_EQ(json.output,
-              "{\"changeCounters\":{\"running\":1,\"stopped\":1},\"tasks\":[{\"category\":\"running\","
+              "{\"changeCounters\":{\"running\":1,\"stopped\":1},\"full\":false,\"tasks\":[{\"category\":\"running\","
               "\"index\":0,\"id\":\"" + kRunningId + "\",\"kind\":0,\"kindName\":\"engine\","
               "\"status\":0,\"statusName\":\"running\",\"filePath\":\"C:\\\\d\\\\" + kRunningId +
               ".zip\",\"torrentName\":\"\",\"source\":\"\"}]}\r\n");

@@ -1,7 +1,7 @@
-// Why the module refused an action on a task, or could not start what the
-// action starts, in dlmgrctl's words: read from the live table and the
-// settings after the refusal (the module itself only logs it). dlmgrctl and
-// the viewer say the same.
+// Acting on a task through the library, and why the library refused an
+// action or could not start what it starts, in the tools' words: read from
+// the live table and the settings after the refusal (the library itself only
+// logs it). dlmgrctl and the viewer act and say the same.
 #pragma once
 
 #include <string>
@@ -10,7 +10,14 @@
 
 namespace dlmgrctl {
 
-// action: "open", "resume", "again" or "delete".
+// action: "open", "resume", "again" or "delete". Loads the library first
+// (LoadModuleForAChange). Empty when done; otherwise why not.
+std::string PerformAction(const std::string& action, const TaskId& id);
+
+// Why the library refused the action on the task.
 std::string WhyActionFailed(const std::string& action, const TaskId& id);
+
+// Why the library refused the task: the table is full, or its log may say.
+std::string WhyRegistrationFailed();
 
 }  // namespace dlmgrctl

@@ -1,6 +1,7 @@
 #include "tools/dlmgrctl/refusal_reason.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include "api/command_line_text.h"
 #include "api/command_lines.h"
@@ -95,6 +96,26 @@ std::string WhyNoProgram(const std::string& action, const TaskRecord& task,
 
 }  // namespace
 
+std::string WhyFileCannotBeOpened(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return "the file " + path + " could not be opened: " + SystemErrorText(::GetLastError());
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "";  // the shell shows a folder
+    // The command of the type's default verb, as the shell looks it up.
+    const char* extension = ::PathFindExtensionA(path.c_str());
+    char command[MAX_PATH * 2];
+    DWORD size = sizeof(command);
+    if (*extension == '\0' ||
+        FAILED(::AssocQueryStringA(ASSOCF_INIT_IGNOREUNKNOWN, ASSOCSTR_COMMAND, extension, nullptr,
+                                   command, &size))) {
+        return "no program opens " + (*extension == '\0' ? std::string("files without an extension")
+                                                          : std::string(extension) + " files") +
+               ", so the shell would ask which one: open " + path + " yourself";
+    }
+    return "";
+}
+
 std::string WhyRefused(const std::string& action, const TaskRecord* task,
                        const ActionSettings& settings) {
     if (task == nullptr) return "no task has this id";
@@ -102,10 +123,7 @@ std::string WhyRefused(const std::string& action, const TaskRecord* task,
     if (action == "open" && !dlmgr::CanOpen(*task)) {
         reason = TaskIs(*task) + "only a completed task's file can be opened";
     } else if (action == "open") {
-        const std::string path = FieldString(task->filePath, sizeof(task->filePath));
-        if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            reason = "the file " + path + " could not be opened: " + SystemErrorText(::GetLastError());
-        }
+        reason = WhyFileCannotBeOpened(FieldString(task->filePath, sizeof(task->filePath)));
     } else if (action == "resume" && !dlmgr::CanResume(*task)) {
         reason = TaskIs(*task) + "only a paused task can be resumed";
     } else if (action == "again" && !dlmgr::CanDownloadAgain(*task)) {
@@ -115,7 +133,7 @@ std::string WhyRefused(const std::string& action, const TaskRecord* task,
     } else if (action == "resume" || action == "again") {
         reason = WhyNoProgram(action, *task, settings);
     }
-    return reason.empty() ? "the module refused; its log may say why (dlmgrctl log)" : reason;
+    return reason.empty() ? "the library refused; its log may say why (dlmgrctl log)" : reason;
 }
 
 }  // namespace dlmgrctl

@@ -17,6 +17,10 @@ struct ActionSettings {
     std::string torrentsDir;  // TorrentsDir, or empty
 };
 
+// Why the shell would not open the file: it does not exist, or its type has
+// no program. Empty when it would.
+std::string WhyFileCannotBeOpened(const std::string& path);
+
 // action: "open", "resume", "again" or "delete"; task: the record with the
 // id, or null when there is none.
 std::string WhyRefused(const std::string& action, const TaskRecord* task,

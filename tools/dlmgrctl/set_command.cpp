@@ -54,7 +54,8 @@ int RunSet(const Words& words) {
 
     SayWhatTheLoadPurged();
     if (!DM_SetTaskInfo(&record)) {
-        std::fprintf(stderr, "dlmgrctl: the module refused the task (is the table full?)\n");
+        std::fprintf(stderr, "dlmgrctl: cannot register %s: %s\n", FormatId(record.id).c_str(),
+                     WhyRegistrationFailed().c_str());
         return kExitRefused;
     }
     std::printf("registered %s as %s\n", FormatId(record.id).c_str(),
@@ -69,14 +70,10 @@ int RunAction(const std::string& action, const Words& words) {
     if (!id) throw UsageError("a task id is 32 hexadecimal digits");
 
     SayWhatTheLoadPurged();
-    DlmgrBool done = 0;
-    if (action == "open") done = DM_OpenTaskFile(&*id);
-    else if (action == "resume") done = DM_ResumeTask(&*id);
-    else if (action == "again") done = DM_DownloadAgain(&*id);
-    else done = DM_DeleteTask(&*id);
-    if (!done) {
+    const std::string refused = PerformAction(action, *id);
+    if (!refused.empty()) {
         std::fprintf(stderr, "dlmgrctl: cannot %s %s: %s\n", action.c_str(),
-                     options.positionals()[0].c_str(), WhyActionFailed(action, *id).c_str());
+                     options.positionals()[0].c_str(), refused.c_str());
         return kExitRefused;
     }
     std::printf("%s %s: done\n", action.c_str(), options.positionals()[0].c_str());
