@@ -167,6 +167,8 @@ TEST_F(DlmgrctlTest, ConfigShowsEachSettingsKeyAndDefaultAndChangesOne) {
     EXPECT_TRUE(Contains(Ctl({"config", "set", "DLEngine", "C:\\e.exe -x"}),
                          "DLEngine set in the user key"));
     EXPECT_EQ(Ctl({"config", "set", "--machine", "MaxTaskCount", "12"}).exitCode, 0);
+    EXPECT_TRUE(Contains(Ctl({"config", "set", "DlmgrLogLevel", "0"}),
+                         "hosts read it when they load the library"));
     SetRegistryString(HKEY_CURRENT_USER, kSettingsKeyPath, kMaxTaskCountValue, "40");
     // The module reads 255 bytes of TorrentsDir, its terminator included.
     SetRegistryString(HKEY_CURRENT_USER, kSettingsKeyPath, kTorrentsDirValue, std::string(255, 'u'));
@@ -194,12 +196,29 @@ TEST_F(DlmgrctlTest, LogIsShownInTheConsolesTextAndFollowed) {
     EXPECT_TRUE(Contains(none, "log: " + path)) << none.output;
     EXPECT_TRUE(Contains(none, "dlmgrctl config set DlmgrLogLevel 0")) << none.output;
 
-    // The module writes GBK; "\xc4\xe3\xba\xc3" is two Han characters.
+    // The library writes GBK; "\xc4\xe3\xba\xc3" is two Han characters. Task
+    // text in its messages is the system's code page, as hosts store it, and
+    // ids are its four words.
+    const auto line = [](const char* format, const char* value) {
+        char text[256];
+        std::snprintf(text, sizeof(text), format, value);
+        return "[Jan 01 00:00:00] " + std::string(text) + "\r\n";
+    };
+    const std::string path2 = "C:\\caf\xe9.bin";
     AppendToFile(path, "first \xc4\xe3\xba\xc3\r\n[Jan 01 00:00:00] " +
-                           std::string(messages::kNewMapping) + "\r\nhalf a li");
+                           std::string(messages::kNewMapping) + "\r\n" +
+                           line(messages::kLookupId, "0000004200000000000000005a000000") +
+                           line(messages::kOpenFile, path2.c_str()) + "half a li");
     const auto shown = Ctl({"log", "--utf8", "--english"});
     EXPECT_TRUE(Contains(shown, "first \xe4\xbd\xa0\xe5\xa5\xbd\r\n")) << shown.output;
     EXPECT_TRUE(Contains(shown, "  [creating a new memory mapping.]\r\n")) << shown.output;
+    EXPECT_TRUE(Contains(shown, "[looking up ID 4200000000000000000000000000005a.]"))
+        << "the id as list shows it: " << shown.output;
+    wchar_t wide[32] = {};
+    char utf8[64] = {};
+    ::MultiByteToWideChar(CP_ACP, 0, path2.c_str(), -1, wide, 32);
+    ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof(utf8), nullptr, nullptr);
+    EXPECT_TRUE(Contains(shown, std::string("[opening file ") + utf8 + ".]")) << shown.output;
     EXPECT_FALSE(Contains(shown, "half")) << "a line still being written waits";
 
     // Lines written while it follows are shown; it runs until stopped.

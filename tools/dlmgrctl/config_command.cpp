@@ -31,7 +31,7 @@ void Show(const SettingSpec& spec) {
                 value.source == SettingSource::kNone ? "" : value.text.c_str());
     std::printf("  %s; when unset: %s\n", spec.use, spec.whenUnset);
     for (const auto& note : value.unusable) {
-        std::printf("  ignored, %s (the module removes it when it next reads it)\n", note.c_str());
+        std::printf("  ignored, %s (the library removes it when it next reads it)\n", note.c_str());
     }
 }
 
@@ -82,8 +82,8 @@ int RunConfig(const Words& words) {
             std::fprintf(stderr, "dlmgrctl: cannot write %s (error %ld)\n", spec.shownName, status);
             return kExitRefused;
         }
-        std::printf("%s set in the %s key\n", spec.shownName,
-                    machine || spec.machineOnly ? "machine" : "user");
+        std::printf("%s set in the %s key; hosts read it %s\n", spec.shownName,
+                    machine || spec.machineOnly ? "machine" : "user", spec.read);
         return kExitDone;
     }
     if (words_[0] == "remove") {
@@ -94,8 +94,8 @@ int RunConfig(const Words& words) {
             std::fprintf(stderr, "dlmgrctl: cannot remove %s (error %ld)\n", spec.shownName, status);
             return kExitRefused;
         }
-        std::printf("%s removed from the %s key\n", spec.shownName,
-                    machine || spec.machineOnly ? "machine" : "user");
+        std::printf("%s removed from the %s key; hosts read it %s\n", spec.shownName,
+                    machine || spec.machineOnly ? "machine" : "user", spec.read);
         return kExitDone;
     }
     throw UsageError("config takes list, get, set or remove, not " + words_[0] +

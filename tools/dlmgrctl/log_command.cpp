@@ -18,7 +18,7 @@ namespace dlmgrctl {
 
 namespace {
 
-constexpr UINT kLogCodePage = 936;  // the module writes its log in GBK
+constexpr UINT kLogCodePage = 936;  // the library writes its messages in GBK
 
 volatile LONG stopRequested = 0;
 
@@ -35,15 +35,74 @@ std::string LogPath() {
     return std::string(directory) + "\\dlmgr.log";
 }
 
-// The log's text as the console shows it: wide characters to a console,
-// bytes in the console's code page (or UTF-8, when asked) otherwise.
-void Print(const std::string& gbk, bool utf8) {
-    if (gbk.empty()) return;
-    const int wideLength = ::MultiByteToWideChar(kLogCodePage, 0, gbk.data(),
-                                                 static_cast<int>(gbk.size()), nullptr, 0);
-    std::vector<wchar_t> wide(wideLength);
-    ::MultiByteToWideChar(kLogCodePage, 0, gbk.data(), static_cast<int>(gbk.size()), wide.data(),
-                          wideLength);
+std::wstring Decode(const std::string& text, UINT codePage) {
+    if (text.empty()) return L"";
+    const int length = ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                             nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+// The log writes a task id as four little-endian words; list shows its bytes
+// in memory order. A value of 32 hex digits is shown as list shows it, so that
+// an id copied from one is found in the other.
+std::string InListOrder(const std::string& value) {
+    if (value.size() != 32 || value.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        return value;
+    }
+    std::string id;
+    for (size_t word = 0; word < 32; word += 8) {
+        for (size_t byte = 8; byte > 0; byte -= 2) id += value.substr(word + byte - 2, 2);
+    }
+    return id;
+}
+
+// One line as it is shown: the library's messages are code page 936, the
+// task text put into them is the system's code page, as hosts store it.
+std::wstring ShownLine(const std::string& line, bool english) {
+    LogMessage parsed;
+    if (line.size() <= dlmgr::kLogStampLength ||
+        !ParseLogMessage(line.substr(dlmgr::kLogStampLength), parsed)) {
+        return Decode(line, kLogCodePage);
+    }
+    for (std::string& value : parsed.values) value = InListOrder(value);
+    std::wstring shown = Decode(line.substr(0, dlmgr::kLogStampLength), kLogCodePage);
+    std::string literal;
+    size_t next = 0;
+    for (const char* c = parsed.format; *c != '\0'; ++c) {
+        if (*c != '%') {
+            literal += *c;
+            continue;
+        }
+        if (c[1] == 'l') ++c;
+        ++c;
+        shown += Decode(literal, kLogCodePage) + Decode(parsed.values[next++], CP_ACP);
+        literal.clear();
+    }
+    shown += Decode(literal, kLogCodePage);
+    if (english) shown += L"  [" + Decode(EnglishOf(parsed), CP_ACP) + L"]";
+    return shown;
+}
+
+// Whole lines of the log as they are shown, each ending as in the file.
+std::wstring Shown(const std::string& text, bool english) {
+    std::wstring shown;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        end = end == std::string::npos ? text.size() : end;
+        shown += ShownLine(text.substr(start, end - start), english);
+        shown += text.compare(end, 2, "\r\n") == 0 ? L"\r\n" : L"";
+        start = end + 2;
+    }
+    return shown;
+}
+
+// Wide characters to a console; bytes in the console's code page (or UTF-8,
+// when asked) otherwise.
+void Print(const std::wstring& wide, bool utf8) {
+    if (wide.empty()) return;
     const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     std::fflush(stdout);
@@ -53,6 +112,7 @@ void Print(const std::string& gbk, bool utf8) {
         return;
     }
     const UINT codePage = utf8 || ::GetConsoleOutputCP() == 0 ? CP_UTF8 : ::GetConsoleOutputCP();
+    const int wideLength = static_cast<int>(wide.size());
     const int length = ::WideCharToMultiByte(codePage, 0, wide.data(), wideLength, nullptr, 0,
                                              nullptr, nullptr);
     std::string bytes(static_cast<size_t>(length), '\0');
@@ -61,24 +121,6 @@ void Print(const std::string& gbk, bool utf8) {
     // mode would turn into CR CR LF.
     DWORD written = 0;
     ::WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-// Each line whose message the module writes gets its English beside it.
-std::string WithEnglish(const std::string& text) {
-    std::string shown;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find("\r\n", start);
-        end = end == std::string::npos ? text.size() : end;
-        const std::string line = text.substr(start, end - start);
-        shown += line;
-        const std::string english =
-            line.size() > dlmgr::kLogStampLength ? EnglishOf(line.substr(dlmgr::kLogStampLength)) : "";
-        if (!english.empty()) shown += "  [" + english + "]";
-        shown += text.compare(end, 2, "\r\n") == 0 ? "\r\n" : "";
-        start = end + 2;
-    }
-    return shown;
 }
 
 // Appends what the file holds beyond offset, up to its last whole line.
@@ -111,13 +153,13 @@ int RunLog(const Words& words) {
     const bool utf8 = options.Has("utf8");
     // Beside each message unless the console reads the log's own code page.
     const bool english = options.Has("english") || ::GetConsoleOutputCP() != kLogCodePage;
-    const auto show = [&](const std::string& text) { Print(english ? WithEnglish(text) : text, utf8); };
+    const auto show = [&](const std::string& text) { Print(Shown(text, english), utf8); };
     const std::string path = LogPath();
     std::printf("log: %s\n", path.c_str());
     long long offset = 0;
     std::string text;
     if (!ReadFrom(path, offset, text) && !options.Has("follow")) {
-        std::printf("no log yet: by default the module logs only failed assertions, takeovers "
+        std::printf("no log yet: by default the library logs only failed assertions, takeovers "
                     "and repairs; for every step: dlmgrctl config set DlmgrLogLevel 0\n");
         return kExitDone;
     }

@@ -1,7 +1,6 @@
 #include "tools/dlmgrctl/log_gloss.h"
 
 #include <cctype>
-#include <vector>
 
 #include "log/messages.h"
 
@@ -53,12 +52,22 @@ std::string Fill(const char* english, const std::vector<std::string>& values) {
 
 }  // namespace
 
-std::string EnglishOf(const std::string& message) {
+bool ParseLogMessage(const std::string& message, LogMessage& parsed) {
     for (const dlmgr::messages::Gloss& gloss : dlmgr::messages::kGlosses) {
         std::vector<std::string> values;
-        if (Matches(gloss.message, message.c_str(), values)) return Fill(gloss.english, values);
+        if (Matches(gloss.message, message.c_str(), values)) {
+            parsed = {gloss.message, gloss.english, values};
+            return true;
+        }
     }
-    return "";
+    return false;
+}
+
+std::string EnglishOf(const LogMessage& parsed) { return Fill(parsed.english, parsed.values); }
+
+std::string EnglishOf(const std::string& message) {
+    LogMessage parsed;
+    return ParseLogMessage(message, parsed) ? EnglishOf(parsed) : "";
 }
 
 }  // namespace dlmgrctl

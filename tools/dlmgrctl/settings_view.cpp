@@ -39,7 +39,7 @@ bool ReadOne(HKEY root, const SettingSpec& spec, std::string& text, std::vector<
     }
     if (bytes > spec.limit) {
         notes.push_back(where + ": " + std::to_string(bytes) + " bytes, more than the " +
-                        std::to_string(spec.limit) + " the module reads");
+                        std::to_string(spec.limit) + " the library reads");
         return false;
     }
     text.assign(data, ::strnlen(data, bytes));
@@ -52,19 +52,22 @@ const std::vector<SettingSpec>& SettingSpecs() {
     static const std::vector<SettingSpec> specs = {
         {dlmgr::kEngineCommandValue, "DLEngine", false, 511, false,
          "none: engine tasks cannot be resumed or downloaded again",
-         "the download engine's command"},
+         "the download engine's command", "at every engine action"},
         {nullptr, "(default)", false, 511, true,
          "none: torrent tasks cannot be resumed or downloaded again",
-         "the installation folder, holding BTClient.exe"},
+         "the installation folder, holding BTClient.exe", "at every torrent action"},
         {dlmgr::kTorrentsDirValue, "TorrentsDir", false, 255, false,
-         "<installation folder>\\Torrents", "the folder of the .torrent files"},
+         "<installation folder>\\Torrents", "the folder of the .torrent files",
+         "at every torrent action"},
         {dlmgr::kMaxTaskCountValue, "MaxTaskCount", true, 4, false, "30",
-         "tasks kept before the oldest completed ones are removed"},
+         "tasks kept before the oldest completed ones are removed", "at every new task"},
         {dlmgr::kLogLevelValue, "DlmgrLogLevel", true, 4, false,
          "8 (failed assertions, takeovers and repairs only)",
-         "the lowest level logged: 0 everything, 8 only failures"},
+         "the lowest level logged: 0 everything, 8 only failures",
+         "when they load the library: hosts running now keep what they read"},
         {dlmgr::kLogFileNameValue, "DlmgrLogFileName", false, 255, false,
-         "<data folder>\\dlmgr.log", "the log file"},
+         "<data folder>\\dlmgr.log", "the log file",
+         "when they load the library: hosts running now keep what they read"},
     };
     return specs;
 }

@@ -18,6 +18,7 @@ struct SettingSpec {
     bool machineOnly;
     const char* whenUnset;  // what applies when it is set nowhere
     const char* use;
+    const char* read;       // when hosts read it, so when a change applies
 };
 
 const std::vector<SettingSpec>& SettingSpecs();
