@@ -22,6 +22,7 @@ namespace dlmgr::test {
 namespace {
 
 using dlmgrview::kCommandDelete;
+using dlmgrview::kCommandOpen;
 using dlmgrview::kCommandResume;
 
 void Register(DlmgrLibrary& lib, unsigned char id, int status) {
@@ -45,6 +46,15 @@ DLMGR_CHILD_SCENARIO(ChangeStepByStep) {
     EXPECT_TRUE(NamedEvent(name + "-end").Await());
 }
 
+// A host with task 3 completed, its file missing, until "<name>-end".
+DLMGR_CHILD_SCENARIO(KeepACompletedTask) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    Register(lib, 3, DLMGR_STATUS_COMPLETED);
+    NamedEvent(args.at(0) + "-registered").Signal();
+    EXPECT_TRUE(NamedEvent(args.at(0) + "-end").Await());
+}
+
 class ViewerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -54,12 +64,16 @@ protected:
         ::SetEnvironmentVariableA("USERPROFILE", profile.path().c_str());
         dlmgrview::ViewerOptions options;
         options.rememberPlacement = false;
-        options.confirm = [](HWND, const std::wstring&) { return true; };
+        options.confirm = [this](HWND, const std::wstring& question) {
+            asked = question;
+            return answer;
+        };
         window = dlmgrview::CreateViewerWindow(::GetModuleHandleW(nullptr), options);
         ASSERT_NE(window, nullptr) << "error " << ::GetLastError();
         list = ::GetDlgItem(window, dlmgrview::kListId);
         tabs = ::GetDlgItem(window, dlmgrview::kTabsId);
         status = ::GetDlgItem(window, dlmgrview::kStatusId);
+        messageLine = ::GetDlgItem(window, dlmgrview::kMessageId);
     }
     void TearDown() override {
         if (window != nullptr) ::DestroyWindow(window);
@@ -103,6 +117,35 @@ protected:
     bool StatusSays(int part, const std::wstring& text) const {
         return Status(part).find(text) != std::wstring::npos;
     }
+    std::wstring Message() const {
+        wchar_t text[4096] = {};
+        ::GetWindowTextW(messageLine, text, 4096);
+        return text;
+    }
+    bool MessageSays(const std::wstring& text) const { return Message().find(text) != std::wstring::npos; }
+    // The message line shows all its text: shown, scrolled to its start, its
+    // last character within it.
+    bool MessageShownWhole() const {
+        const LONG_PTR style = ::GetWindowLongPtrW(messageLine, GWL_STYLE);
+        const int length = ::GetWindowTextLengthW(messageLine);
+        const LRESULT last = ::SendMessageW(messageLine, EM_POSFROMCHAR, length - 1, 0);
+        RECT client = {};
+        ::GetClientRect(messageLine, &client);
+        TEXTMETRICW metrics = {};
+        const HDC dc = ::GetDC(messageLine);
+        const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(messageLine, WM_GETFONT, 0, 0)));
+        ::GetTextMetricsW(dc, &metrics);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(messageLine, dc);
+        return (style & WS_VISIBLE) && length > 0 && last != -1 &&
+               ::SendMessageW(messageLine, EM_GETFIRSTVISIBLELINE, 0, 0) == 0 &&
+               static_cast<short>(LOWORD(last)) < client.right &&
+               static_cast<short>(HIWORD(last)) + metrics.tmHeight <= client.bottom;
+    }
+    bool Enabled(WORD command) const {
+        return ::SendMessageW(::GetDlgItem(window, dlmgrview::kToolbarId), TB_ISBUTTONENABLED, command, 0) != 0;
+    }
+    std::string Narrow(const std::wstring& text) const { return std::string(text.begin(), text.end()); }
     void Select(int row) {
         ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     }
@@ -113,6 +156,9 @@ protected:
     HWND list = nullptr;
     HWND tabs = nullptr;
     HWND status = nullptr;
+    HWND messageLine = nullptr;
+    std::wstring asked;  // the last question the window asked
+    bool answer = true;
 };
 
 TEST_F(ViewerTest, ListsFollowAnotherHostAndActionsSayWhy) {
@@ -128,9 +174,20 @@ TEST_F(ViewerTest, ListsFollowAnotherHostAndActionsSayWhy) {
     const std::string bytes = ReadWholeFile(dataFile);
     ASSERT_TRUE(PumpUntil([&] { return StatusSays(dlmgrview::kPartCounts, L"Running 1, stopped 1 (as stored)"); }))
         << "counts: " << std::string(Status(0).begin(), Status(0).end());
-    EXPECT_TRUE(StatusSays(dlmgrview::kPartMessage, L"shown as stored"));
+    EXPECT_TRUE(MessageSays(L"shown as stored"));
     EXPECT_EQ(Rows(), 1);
     EXPECT_EQ(Cell(0, 2), L"0 running");
+    // Acting would purge: the window says so before, and a no changes nothing.
+    ShowTab(1);
+    Select(0);
+    EXPECT_TRUE(Enabled(kCommandOpen));
+    EXPECT_FALSE(Enabled(kCommandResume)) << "a completed task cannot be resumed";
+    answer = false;
+    Command(kCommandOpen);
+    EXPECT_NE(asked.find(L"2 task(s) that are not paused will be dropped"), std::wstring::npos)
+        << Narrow(asked);
+    answer = true;
+    ShowTab(0);
     EXPECT_EQ(::GetModuleHandleA("dlmgr.dll"), nullptr) << "looking loaded the module";
     EXPECT_TRUE(ReadWholeFile(dataFile) == bytes);
 
@@ -152,14 +209,42 @@ TEST_F(ViewerTest, ListsFollowAnotherHostAndActionsSayWhy) {
     // Actions: a refusal in dlmgrctl's words; a deletion after asking.
     Select(0);
     Command(kCommandResume);
-    EXPECT_TRUE(PumpUntil([&] { return StatusSays(dlmgrview::kPartMessage, L"no DLEngine setting in either key"); }))
-        << std::string(Status(2).begin(), Status(2).end());
+    EXPECT_TRUE(PumpUntil([&] { return MessageSays(L"no DLEngine setting in either key"); }))
+        << Narrow(Message());
+    // Whole at the default width and at a narrow one.
+    for (int width : {900, 420}) {
+        ::SetWindowPos(window, nullptr, 0, 0, width, 500, SWP_NOMOVE | SWP_NOZORDER);
+        EXPECT_TRUE(MessageShownWhole()) << width << " pixels wide: " << Narrow(Message());
+    }
     Select(1);
     Command(kCommandDelete);
-    EXPECT_TRUE(PumpUntil([&] { return Rows() == 1 && StatusSays(dlmgrview::kPartMessage, L"delete: done"); }));
+    EXPECT_TRUE(PumpUntil([&] { return Rows() == 1 && MessageSays(L"delete: done"); }));
 
     NamedEvent(name + "-delete").Signal();
     EXPECT_TRUE(PumpUntil([&] { return Rows() == 0; })) << "the other host's deletion";
+    EXPECT_FALSE(MessageSays(L"delete: done")) << "said of a table that changed since";
+    NamedEvent(name + "-end").Signal();
+    EXPECT_EQ(host.Wait(), 0);
+}
+
+// The shell answers a missing file with a message box on the calling thread:
+// neither dlmgrctl nor the viewer's worker may wait on it.
+TEST_F(ViewerTest, OpeningAMissingFileReturnsAtOnceWithTheReason) {
+    const std::string name = UniqueName("viewer-open");
+    ChildProcess host = ChildProcess::Start("KeepACompletedTask", {name});
+    ASSERT_TRUE(NamedEvent(name + "-registered").Await());
+    const auto opened = RunProgram(ExecutableFolder() + "\\dlmgrctl.exe",
+                                   {"open", "0300000000000000000000000000005a"}, {}, 10000);
+    EXPECT_EQ(opened.exitCode, 1) << opened.output;
+    EXPECT_NE(opened.output.find("C:\\downloads\\file3.bin could not be opened"), std::string::npos)
+        << opened.output;
+
+    ShowTab(1);
+    ASSERT_TRUE(PumpUntil([&] { return Rows() == 1; }));
+    Select(0);
+    Command(kCommandOpen);
+    EXPECT_TRUE(PumpUntil([&] { return MessageSays(L"file3.bin could not be opened"); }))
+        << Narrow(Message());
     NamedEvent(name + "-end").Signal();
     EXPECT_EQ(host.Wait(), 0);
 }

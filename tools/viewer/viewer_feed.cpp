@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "tools/dlmgrctl/action_refusal.h"
+#include "tools/dlmgrctl/table_backing.h"
 #include "tools/dlmgrctl/table_reader.h"
 
 namespace dlmgrview {
@@ -46,22 +47,22 @@ DWORD WINAPI ViewerFeed::Run(void* self) {
 }
 
 std::string ViewerFeed::Perform(const Request& request) {
-    // Acting may load the module; looking never does.
-    const std::string purged = dlmgrctl::LoadModuleForAChange();
-    DlmgrBool done = 0;
-    if (request.action == "open") done = DM_OpenTaskFile(&request.id);
-    else if (request.action == "resume") done = DM_ResumeTask(&request.id);
-    else if (request.action == "again") done = DM_DownloadAgain(&request.id);
-    else if (request.action == "delete") done = DM_DeleteTask(&request.id);
-    std::string text = done ? request.action + ": done"
-                            : "cannot " + request.action + ": " +
-                                  dlmgrctl::WhyActionFailed(request.action, request.id);
-    return purged.empty() ? text : text + " (" + purged + ")";
+    // Acting may load the library; looking never does.
+    try {
+        const std::string purged = dlmgrctl::LoadModuleForAChange();
+        const std::string refused = dlmgrctl::PerformAction(request.action, request.id);
+        const std::string text = refused.empty() ? request.action + ": done"
+                                                 : "cannot " + request.action + ": " + refused;
+        return purged.empty() ? text : text + " (" + purged + ")";
+    } catch (const std::exception& error) {
+        return "cannot " + request.action + ": " + error.what();
+    }
 }
 
 void ViewerFeed::Loop() {
     std::unique_ptr<dlmgrctl::TableReader> table;
     unsigned seen[2] = {};
+    bool seenLive = false;
     for (;;) {
         ::WaitForSingleObject(wake_.get(), kPollMs);
         Request request;
@@ -79,14 +80,11 @@ void ViewerFeed::Loop() {
             refresh_ = false;
         }
         auto snapshot = std::make_unique<FeedSnapshot>();
+        if (acting) {
+            snapshot->said = Perform(request);
+            refresh = true;
+        }
         try {
-            if (acting) {
-                auto* said = new std::string(Perform(request));
-                if (!::PostMessageW(window_, kActionMessage, reinterpret_cast<WPARAM>(said), 0)) {
-                    delete said;
-                }
-                refresh = true;
-            }
             if (!table) table = std::make_unique<dlmgrctl::TableReader>();
             table->Refresh();
             snapshot->live = table->live();
@@ -94,12 +92,17 @@ void ViewerFeed::Loop() {
                 snapshot->counters[category] = table->Counter(category);
             }
             if (!refresh && snapshot->counters[0] == seen[0] &&
-                snapshot->counters[1] == seen[1]) {
+                snapshot->counters[1] == seen[1] && snapshot->live == seenLive) {
                 continue;
             }
+            seenLive = snapshot->live;
             for (int category = 0; category < 2; ++category) {
                 snapshot->tasks[category] = table->Tasks(category);
                 seen[category] = snapshot->counters[category];
+            }
+            snapshot->notes = table->Notes(snapshot->tasks[0].size() + snapshot->tasks[1].size());
+            for (const std::string& note : snapshot->notes) {
+                snapshot->notSaved = snapshot->notSaved || note.rfind(dlmgrctl::kNotSaved, 0) == 0;
             }
         } catch (const std::exception& error) {
             snapshot->error = error.what();

@@ -1,7 +1,7 @@
 // The viewer's worker thread: it polls the change counters, lists again
 // only when one moved, and acts, so that the window never waits for the
-// store. What it finds it posts to the window; the window owns each message's
-// payload once it has it.
+// store. What it finds it posts to the window, which owns each snapshot once
+// it has it.
 #pragma once
 
 #include <windows.h>
@@ -18,14 +18,15 @@ namespace dlmgrview {
 
 // WPARAM: a FeedSnapshot* for the window to delete.
 constexpr UINT kSnapshotMessage = WM_APP + 1;
-// WPARAM: a std::string* for the window to delete: what an action did.
-constexpr UINT kActionMessage = WM_APP + 2;
 
 struct FeedSnapshot {
     bool live = false;  // false: dlmgr.dat as stored, no host has the table open
-    std::string error;  // the module could not be loaded
+    bool notSaved = false;  // the table hosts share is not dlmgr.dat (a note says why)
+    std::string said;   // what the action just taken did, in dlmgrctl's words
+    std::string error;  // the table could not be read: the window keeps what it shows
     unsigned counters[2] = {};
     std::vector<TaskRecord> tasks[2];  // running, stopped; in table order
+    std::vector<std::string> notes;    // what dlmgrctl list says beside the tasks
 };
 
 class ViewerFeed {

@@ -2,10 +2,12 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "api/task_rules.h"
 #include "store/task_store.h"
 #include "tools/dlmgrctl/lock_report.h"
 #include "tools/dlmgrctl/store_inspection.h"
@@ -22,29 +24,33 @@ namespace {
 constexpr wchar_t kClassName[] = L"DlmgrViewWindow";
 constexpr UINT_PTR kHolderTimer = 1;
 constexpr UINT kHolderTimerMs = 250;
-constexpr UINT kCodePage = 936;  // the table's text
+// The message line shows this many lines whole; a longer message scrolls.
+constexpr int kMessageLines = 6;
 // WM_DPICHANGED, from Windows 8.1 on: the headers of Vista, which the
 // library targets, do not name it.
 constexpr UINT kDpiChangedMessage = 0x02E0;
 
-std::wstring Wide(const std::string& text, UINT codePage = CP_ACP) {
+// Text from the system's code page: the tools' messages and, as hosts store
+// it, every task's text.
+std::wstring Wide(const std::string& text) {
     if (text.empty()) return L"";
-    const int length = ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
                                              nullptr, 0);
     std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
 }
 
-// A field of the table as a person should see it: code page 936, control
-// characters made visible.
+// A field of the table as a person should see it: control characters made
+// visible.
 template <size_t Width>
 std::wstring Cell(const char (&field)[Width]) {
-    return Wide(dlmgrctl::ShownField(field, Width), kCodePage);
+    return Wide(dlmgrctl::ShownField(field, Width));
 }
 
 constexpr const wchar_t* kColumnTitles[kColumnCount] = {L"Id", L"Kind", L"Status", L"File",
                                                         L"Source or torrent"};
+constexpr const char* kActions[] = {"open", "resume", "again", "delete"};
 
 class ViewerWindow {
 public:
@@ -56,8 +62,15 @@ private:
     void Create();
     void Layout();
     void Fill();
+    void Take(std::unique_ptr<FeedSnapshot> snapshot);
     void Act(WORD command);
+    bool Confirm(const std::wstring& question);
+    // Greys what the selected task's status cannot take.
+    void EnableActions();
     void SetStatus(int part, const std::wstring& text);
+    // The message line: what the last action did, who holds the store, and
+    // the table's notes, one a line.
+    void ShowMessage();
     void ShowHolder();
     // The list the tab shows: 0 running, 1 stopped.
     int Category() const { return TabCtrl_GetCurSel(tabs_) == 1 ? 1 : 0; }
@@ -65,6 +78,7 @@ private:
     const TaskRecord* TaskAt(int item) const;
     const TaskRecord* Selected() const { return TaskAt(ListView_GetNextItem(list_, -1, LVNI_SELECTED)); }
     int Scaled(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
+    int LineHeight() const;
     void SaveLayout();
 
     HWND window_;
@@ -72,13 +86,17 @@ private:
     HWND toolbar_ = nullptr;
     HWND tabs_ = nullptr;
     HWND list_ = nullptr;
+    HWND message_ = nullptr;
     HWND status_ = nullptr;
     HMENU taskMenu_ = nullptr;
     dlmgr::UniqueFont font_;
     int dpi_ = 96;
     std::unique_ptr<FeedSnapshot> shown_;
     std::unique_ptr<ViewerFeed> feed_;
-    std::wstring said_;  // what the last action did, until the next
+    // What the last action did, until the table changes after it.
+    std::wstring said_;
+    unsigned saidAt_[2] = {};
+    std::wstring holder_;  // who has held the store for more than a second
 };
 
 int WindowDpi(HWND window) {
@@ -94,6 +112,9 @@ void ViewerWindow::Create() {
     const HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(window_, GWLP_HINSTANCE));
 
     HMENU bar = ::CreateMenu();
+    HMENU file = ::CreatePopupMenu();
+    ::AppendMenuW(file, MF_STRING, kCommandExit, L"E&xit");
+    // Also the list's context menu: what can be done to a task.
     taskMenu_ = ::CreatePopupMenu();
     ::AppendMenuW(taskMenu_, MF_STRING, kCommandOpen, L"&Open file\tEnter");
     ::AppendMenuW(taskMenu_, MF_STRING, kCommandResume, L"&Resume");
@@ -101,10 +122,9 @@ void ViewerWindow::Create() {
     ::AppendMenuW(taskMenu_, MF_STRING, kCommandDelete, L"&Delete...\tDel");
     ::AppendMenuW(taskMenu_, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuW(taskMenu_, MF_STRING, kCommandRefresh, L"Re&fresh\tF5");
-    ::AppendMenuW(taskMenu_, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuW(taskMenu_, MF_STRING, kCommandExit, L"E&xit");
     HMENU help = ::CreatePopupMenu();
     ::AppendMenuW(help, MF_STRING, kCommandAbout, L"&About dlmgrview");
+    ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
     ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(taskMenu_), L"&Task");
     ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"&Help");
     ::SetMenu(window_, bar);
@@ -150,13 +170,19 @@ void ViewerWindow::Create() {
         column.iSubItem = i;
         ::SendMessageW(list_, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
+    // Read-only text that wraps, can be selected and copied (a support
+    // person quotes it), and scrolls when longer than kMessageLines.
+    message_ = ::CreateWindowExW(0, L"EDIT", nullptr,
+                                 WS_CHILD | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
+                                 0, 0, 0, 0, window_, reinterpret_cast<HMENU>(kMessageId), instance,
+                                 nullptr);
 
     // The system's message font, as dialogs use, rather than the old system font.
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof(metrics);
     if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
         font_.reset(::CreateFontIndirectW(&metrics.lfMessageFont));
-        for (HWND control : {tabs_, list_}) {
+        for (HWND control : {tabs_, list_, message_}) {
             ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
         }
     }
@@ -170,8 +196,20 @@ void ViewerWindow::Create() {
     }
     Layout();
     SetStatus(kPartFile, Wide(dlmgrctl::DefaultDataFile()));
+    EnableActions();
     ::SetTimer(window_, kHolderTimer, kHolderTimerMs, nullptr);
     feed_ = std::make_unique<ViewerFeed>(window_);
+}
+
+int ViewerWindow::LineHeight() const {
+    const HDC dc = ::GetDC(message_);
+    const HGDIOBJ old = ::SelectObject(dc, ::GetStockObject(DEFAULT_GUI_FONT));
+    if (font_) ::SelectObject(dc, font_.get());
+    TEXTMETRICW metrics = {};
+    ::GetTextMetricsW(dc, &metrics);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(message_, dc);
+    return metrics.tmHeight;
 }
 
 void ViewerWindow::Layout() {
@@ -183,9 +221,25 @@ void ViewerWindow::Layout() {
     ::GetWindowRect(toolbar_, &toolbar);
     ::GetWindowRect(status_, &status);
     const int top = toolbar.bottom - toolbar.top;
-    const int bottom = client.bottom - (status.bottom - status.top);
-    const int parts[3] = {Scaled(230), client.right - Scaled(360), -1};
-    ::SendMessageW(status_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
+    int bottom = client.bottom - (status.bottom - status.top);
+    const int parts[2] = {Scaled(260), -1};
+    ::SendMessageW(status_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+
+    // The message line takes the lines its text wraps to at this width.
+    const int margin = Scaled(4);
+    if (::GetWindowTextLengthW(message_) > 0) {
+        const int width = client.right - 2 * margin;
+        ::MoveWindow(message_, margin, 0, width, LineHeight() * kMessageLines, FALSE);
+        const int lines = static_cast<int>(::SendMessageW(message_, EM_GETLINECOUNT, 0, 0));
+        ::ShowScrollBar(message_, SB_VERT, lines > kMessageLines);
+        const int height = LineHeight() * std::min(lines, kMessageLines);
+        bottom -= height + 2 * margin;
+        ::MoveWindow(message_, margin, bottom + margin, width, height, TRUE);
+        ::ShowWindow(message_, SW_SHOWNA);
+    } else {
+        ::ShowWindow(message_, SW_HIDE);
+    }
+
     ::MoveWindow(tabs_, 0, top, client.right, bottom - top, TRUE);
     RECT inside = {0, 0, client.right, bottom - top};
     TabCtrl_AdjustRect(tabs_, FALSE, &inside);
@@ -198,9 +252,56 @@ void ViewerWindow::SetStatus(int part, const std::wstring& text) {
     ::SendMessageW(status_, SB_SETTEXTW, part, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+void ViewerWindow::ShowMessage() {
+    std::wstring text = said_;
+    const auto add = [&text](const std::wstring& line) {
+        if (!line.empty()) text += (text.empty() ? L"" : L"\r\n") + line;
+    };
+    add(holder_);
+    if (shown_) {
+        add(Wide(shown_->error));
+        for (const std::string& note : shown_->notes) add(Wide(note));
+    }
+    wchar_t current[4096] = {};
+    ::GetWindowTextW(message_, current, 4096);
+    if (text == current) return;
+    ::SetWindowTextW(message_, text.c_str());
+    Layout();
+}
+
 const TaskRecord* ViewerWindow::TaskAt(int item) const {
     if (item < 0 || !shown_ || item >= static_cast<int>(shown_->tasks[Category()].size())) return nullptr;
     return &shown_->tasks[Category()][static_cast<size_t>(item)];
+}
+
+void ViewerWindow::EnableActions() {
+    const TaskRecord* task = Selected();
+    const bool allowed[] = {task != nullptr && dlmgr::CanOpen(*task),
+                            task != nullptr && dlmgr::CanResume(*task),
+                            task != nullptr && dlmgr::CanDownloadAgain(*task),
+                            task != nullptr && dlmgr::CanDelete(*task)};
+    for (int i = 0; i < 4; ++i) {
+        const WORD command = static_cast<WORD>(kCommandOpen + i);
+        ::SendMessageW(toolbar_, TB_ENABLEBUTTON, command, MAKELONG(allowed[i], 0));
+        ::EnableMenuItem(taskMenu_, command, MF_BYCOMMAND | (allowed[i] ? MF_ENABLED : MF_GRAYED));
+    }
+}
+
+void ViewerWindow::Take(std::unique_ptr<FeedSnapshot> snapshot) {
+    if (!snapshot->said.empty()) {
+        said_ = Wide(snapshot->said);
+        saidAt_[0] = snapshot->counters[0];
+        saidAt_[1] = snapshot->counters[1];
+    } else if (snapshot->counters[0] != saidAt_[0] || snapshot->counters[1] != saidAt_[1]) {
+        said_.clear();  // the table changed since: what was said no longer holds
+    }
+    if (!snapshot->error.empty() && shown_) {
+        // Nothing could be read: what is shown stays, with the reason.
+        shown_->error = snapshot->error;
+    } else {
+        shown_ = std::move(snapshot);
+    }
+    Fill();
 }
 
 void ViewerWindow::Fill() {
@@ -234,50 +335,61 @@ void ViewerWindow::Fill() {
             if (id == keep) ListView_SetItemState(list_, static_cast<int>(i), LVIS_SELECTED | LVIS_FOCUSED,
                                                   LVIS_SELECTED | LVIS_FOCUSED);
         }
+        const size_t all = shown_->tasks[0].size() + shown_->tasks[1].size();
         SetStatus(kPartCounts, L"Running " + std::to_wstring(shown_->tasks[0].size()) +
                                    L", stopped " + std::to_wstring(shown_->tasks[1].size()) +
-                                   (shown_->live ? L"" : L" (as stored)"));
-        if (said_.empty() || said_ == Wide(dlmgrctl::kShownAsStored)) {
-            said_ = shown_->live ? L"" : Wide(dlmgrctl::kShownAsStored);
-            SetStatus(kPartMessage, said_);
-        }
+                                   (dlmgrctl::TableIsFull(all) ? L", full" : L"") +
+                                   (shown_->live ? L"" : L" (as stored)") +
+                                   (shown_->notSaved ? L" (not saved)" : L""));
     }
     ::SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
     ::InvalidateRect(list_, nullptr, TRUE);
+    EnableActions();
+    ShowMessage();
+}
+
+bool ViewerWindow::Confirm(const std::wstring& question) {
+    return options_.confirm ? options_.confirm(window_, question)
+                            : ::MessageBoxW(window_, question.c_str(), L"dlmgrview",
+                                            MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 void ViewerWindow::Act(WORD command) {
-    static const char* const kActions[] = {"open", "resume", "again", "delete"};
     if (command == kCommandRefresh) {
         feed_->Refresh();
         return;
     }
     const TaskRecord* task = Selected();
-    if (task == nullptr) {
-        SetStatus(kPartMessage, L"select a task first");
-        return;
-    }
+    if (task == nullptr) return;  // greyed
     const std::string action = kActions[command - kCommandOpen];
-    if (command == kCommandDelete) {
-        const std::wstring question = L"Delete the task " + Cell(task->filePath) + L"?";
-        const bool yes = options_.confirm
-                             ? options_.confirm(window_, question)
-                             : ::MessageBoxW(window_, question.c_str(), L"dlmgrview",
-                                             MB_YESNO | MB_ICONQUESTION) == IDYES;
-        if (!yes) return;
+    std::wstring question;
+    if (command == kCommandDelete) question = L"Delete the task " + Cell(task->filePath) + L"?";
+    if (shown_ && !shown_->live) {
+        // Said before, not after: acting loads the library, whose start-up
+        // then keeps only the paused tasks of a table nobody has open.
+        size_t dropped = 0;
+        for (const auto& tasks : shown_->tasks) {
+            for (const TaskRecord& record : tasks) dropped += record.status != DLMGR_STATUS_PAUSED;
+        }
+        if (dropped > 0) {
+            question = L"No host has the task table open. Acting loads dlmgr.dll, whose start-up "
+                       L"keeps only the paused tasks: " + std::to_wstring(dropped) +
+                       L" task(s) that are not paused will be dropped from the table.\r\n\r\n" +
+                       (question.empty() ? L"Go on?" : question);
+        }
     }
+    if (!question.empty() && !Confirm(question)) return;
     said_ = L"working: " + Wide(action) + L"...";
-    SetStatus(kPartMessage, said_);
+    ShowMessage();
     feed_->Act(action, task->id);
 }
 
 void ViewerWindow::ShowHolder() {
     const dlmgrctl::LockReport report = dlmgrctl::ReadStoreLockReport();
-    if (report.ownerThreadId != 0 && report.heldForMs > 1000) {
-        SetStatus(kPartMessage, L"store " + Wide(dlmgrctl::DescribeHolder(report)));
-    } else {
-        SetStatus(kPartMessage, said_);
-    }
+    holder_ = report.ownerThreadId != 0 && report.heldForMs > 1000
+                  ? L"store " + Wide(dlmgrctl::DescribeHolder(report))
+                  : L"";
+    ShowMessage();
 }
 
 void ViewerWindow::SaveLayout() {
@@ -312,29 +424,16 @@ LRESULT ViewerWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SETFOCUS:
             ::SetFocus(list_);
             return 0;
-        case kSnapshotMessage: {
-            std::unique_ptr<FeedSnapshot> snapshot(reinterpret_cast<FeedSnapshot*>(wParam));
-            if (!snapshot->error.empty()) {
-                said_ = Wide(snapshot->error);
-                SetStatus(kPartMessage, said_);
-                return 0;
-            }
-            shown_ = std::move(snapshot);
-            Fill();
+        case kSnapshotMessage:
+            Take(std::unique_ptr<FeedSnapshot>(reinterpret_cast<FeedSnapshot*>(wParam)));
             return 0;
-        }
-        case kActionMessage: {
-            std::unique_ptr<std::string> said(reinterpret_cast<std::string*>(wParam));
-            said_ = Wide(*said);
-            SetStatus(kPartMessage, said_);
-            return 0;
-        }
         case WM_TIMER:
             if (wParam == kHolderTimer) ShowHolder();
             return 0;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
             if (header->idFrom == kTabsId && header->code == TCN_SELCHANGE) Fill();
+            if (header->idFrom == kListId && header->code == LVN_ITEMCHANGED) EnableActions();
             if (header->idFrom == kListId && header->code == LVN_GETINFOTIPW) {
                 auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(lParam);
                 if (const TaskRecord* task = TaskAt(tip->iItem)) {
@@ -342,7 +441,10 @@ LRESULT ViewerWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                     ::lstrcpynW(tip->pszText, id.c_str(), tip->cchTextMax);
                 }
             }
-            if (header->idFrom == kListId && header->code == NM_DBLCLK) Act(kCommandOpen);
+            if (header->idFrom == kListId && header->code == NM_DBLCLK) {
+                const TaskRecord* task = Selected();
+                if (task != nullptr && dlmgr::CanOpen(*task)) Act(kCommandOpen);
+            }
             return 0;
         }
         case WM_CONTEXTMENU:

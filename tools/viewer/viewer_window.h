@@ -21,13 +21,16 @@ enum Command : WORD {
     kCommandExit,
 };
 
-// Child control ids.
-enum Control : WORD { kToolbarId = 1, kTabsId, kListId, kStatusId };
+// Child control ids. The message line, above the status bar, wraps what an
+// action did and what the table's state means, whole, at any width.
+enum Control : WORD { kToolbarId = 1, kTabsId, kListId, kStatusId, kMessageId };
 // Status bar parts.
-enum StatusPart : int { kPartCounts = 0, kPartFile = 1, kPartMessage = 2 };
+enum StatusPart : int { kPartCounts = 0, kPartFile = 1 };
 
 struct ViewerOptions {
-    // Asked before a deletion; true goes ahead. A message box unless set.
+    // Asked before a deletion, and before any action that would make the
+    // library's start-up purge the table; true goes ahead. A message box
+    // unless set.
     std::function<bool(HWND owner, const std::wstring& question)> confirm;
     bool rememberPlacement = true;  // read and write the size and column widths
 };
