@@ -81,8 +81,8 @@ if(HOST STREQUAL "c")
   execute_process(COMMAND ${CMAKE_COMMAND} -S ${SCRATCH}/native -B ${SCRATCH}/native/build
                           -DCMAKE_PREFIX_PATH=${prefix}
                   RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT failed OR NOT err MATCHES "dlmgr is a Windows DLL")
-    message(FATAL_ERROR "a native project was not told that dlmgr is for Windows:\n${out}\n${err}")
+  if(NOT failed OR NOT err MATCHES "dlmgr is a Windows DLL" OR NOT err MATCHES "for[ \n]+Windows")
+    message(FATAL_ERROR "a native project was not told plainly that dlmgr is for Windows:\n${out}\n${err}")
   endif()
 endif()
 file(READ ${prefix}/lib/cmake/dlmgr/toolchains/mingw-w64.cmake toolchain)
