@@ -1,16 +1,17 @@
 # Writes the SDK archive from both builds (BUILD_DIR, of pointer size ARCH,
 # and PEER_BUILD_DIR) as ./dev package does, unpacks it into a scratch
-# folder, builds one host of ARCH against it exactly as docs/hosts.md tells,
-# with nothing else from the build tree, and runs it under Wine.
+# folder, checks that what it says to the person who unzipped it holds there,
+# builds one host of ARCH against it exactly as docs/hosts.md tells, with
+# nothing else from the build tree, and runs it under Wine.
 #   HOST=c or cpp: the project in examples/<HOST>_host, with the archive's
 #   MinGW toolchain file. HOST=c also writes the archive twice and compares.
 #   HOST=msvc: tests/msvc_host, a find_package(dlmgr) consumer with the
 #   Microsoft ABI (clang-cl, lld-link, /SAFESEH for x86); needs CLANG_CL,
 #   LLD_LINK, LLVM_DLLTOOL.
 # Usage: cmake -DBUILD_DIR=... -DPEER_BUILD_DIR=... -DARCH=x86|x64 -DSOURCE_DIR=...
-#              -DSCRATCH=... -DHOST=... [...] -P check_sdk_install.cmake
+#              -DVERSION=... -DSCRATCH=... -DHOST=... [...] -P check_sdk_install.cmake
 file(REMOVE_RECURSE ${SCRATCH})
-set(name dlmgr-sdk-check)
+set(name dlmgr-${VERSION}-windows)
 set(prefix ${SCRATCH}/unpacked/${name})
 set(host ${SCRATCH}/host)
 if(NOT EXISTS ${PEER_BUILD_DIR}/cmake_install.cmake)
@@ -54,12 +55,52 @@ run(${CMAKE_COMMAND} -E tar xf ${SCRATCH}/${name}.zip WORKING_DIRECTORY ${SCRATC
 foreach(file include/dlmgr.h lib/cmake/dlmgr/dlmgrConfig.cmake
              lib/cmake/dlmgr/toolchains/mingw-w64-${processor}.cmake
              bin/dlmgr.dll bin/dlmgr.dll.debug bin/dlmgrctl.exe bin/dlmgrctl.exe.debug
-             lib/libdlmgr.dll.a lib/dlmgr.lib
-             bin/x64/dlmgr.dll bin/x64/dlmgrctl.exe lib/x64/libdlmgr.dll.a lib/x64/dlmgr.lib
-             examples/c_host/main.c docs/hosts.md LICENSE CHANGELOG.md)
+             bin/dlmgrview.exe lib/libdlmgr.dll.a lib/dlmgr.lib
+             bin/x64/dlmgr.dll bin/x64/dlmgrctl.exe bin/x64/dlmgrview.exe lib/x64/libdlmgr.dll.a
+             lib/x64/dlmgr.lib examples/c_host/main.c docs/hosts.md docs/dlmgrctl.md
+             docs/dlmgrview.md README.md LICENSE CHANGELOG.md)
   if(NOT EXISTS ${prefix}/${file})
     message(FATAL_ERROR "the archive lacks ${file}")
   endif()
+endforeach()
+# What the archive's README and docs tell the person who unzipped it must
+# hold there: nothing of this source tree (./dev, its build folders), and
+# every path they name in the archive: links, relative paths in inline code,
+# and paths under the archive's folder anywhere, commands included.
+file(GLOB docs ${prefix}/README.md ${prefix}/docs/*.md)
+foreach(doc IN LISTS docs)
+  file(RELATIVE_PATH shown ${prefix} ${doc})
+  file(READ ${doc} text)
+  # Brackets would nest CMake's list elements, and semicolons split them.
+  string(REPLACE "[" "{" text "${text}")
+  string(REPLACE "]" "}" text "${text}")
+  string(REPLACE ";" "," text "${text}")
+  if(text MATCHES "\\./dev")
+    message(FATAL_ERROR "${shown} sends the reader to ./dev, which the archive lacks")
+  endif()
+  get_filename_component(folder ${doc} DIRECTORY)
+  string(REGEX MATCHALL "}\\([^)#:]+[)#]" links "${text}")
+  foreach(link IN LISTS links)
+    string(REGEX REPLACE "^}\\(|[)#]$" "" target "${link}")
+    if(NOT EXISTS ${folder}/${target})
+      message(FATAL_ERROR "${shown} links to ${target}, which the archive lacks")
+    endif()
+  endforeach()
+  string(REGEX MATCHALL "`[A-Za-z0-9_.-]+/[^` \n]*`" spans "${text}")
+  foreach(span IN LISTS spans)
+    string(REGEX REPLACE "^`|`$" "" path "${span}")
+    if(NOT path MATCHES "^${name}" AND NOT EXISTS ${prefix}/${path})
+      message(FATAL_ERROR "${shown} names ${path}, which the archive lacks")
+    endif()
+  endforeach()
+  string(REGEX MATCHALL "${name}[/\\][^ `\"')\n]*" inside "${text}")
+  foreach(path IN LISTS inside)
+    string(REGEX REPLACE "^${name}[/\\]|[.,:]$" "" path "${path}")
+    string(REPLACE "\\" "/" path "${path}")
+    if(NOT EXISTS ${prefix}/${path})
+      message(FATAL_ERROR "${shown} names ${name}/${path}, which the archive lacks")
+    endif()
+  endforeach()
 endforeach()
 # What ships looks shipped: stripped programs whose version resources name
 # their maker.
