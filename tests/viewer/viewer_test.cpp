@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "settings/settings_names.h"
 #include "tests/support/child_process.h"
@@ -53,6 +54,24 @@ DLMGR_CHILD_SCENARIO(KeepACompletedTask) {
     Register(lib, 3, DLMGR_STATUS_COMPLETED);
     NamedEvent(args.at(0) + "-registered").Signal();
     EXPECT_TRUE(NamedEvent(args.at(0) + "-end").Await());
+}
+
+BOOL CALLBACK FindViewerWindow(HWND window, LPARAM search) {
+    auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(search);
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    wchar_t className[64] = {};
+    ::GetClassNameW(window, className, 64);
+    if (processId != found->first || std::wstring(className) != L"DlmgrViewWindow") return TRUE;
+    found->second = window;
+    return FALSE;
+}
+
+// The viewer's window of that process, or null.
+HWND ViewerWindowOf(DWORD processId) {
+    std::pair<DWORD, HWND> found(processId, nullptr);
+    ::EnumWindows(FindViewerWindow, reinterpret_cast<LPARAM>(&found));
+    return found.second;
 }
 
 class ViewerTest : public ::testing::Test {
@@ -246,6 +265,43 @@ TEST_F(ViewerTest, OpeningAMissingFileReturnsAtOnceWithTheReason) {
     EXPECT_TRUE(PumpUntil([&] { return MessageSays(L"file3.bin could not be opened"); }))
         << Narrow(Message());
     NamedEvent(name + "-end").Signal();
+    EXPECT_EQ(host.Wait(), 0);
+}
+
+// dlmgrview.exe alone in a folder, without its DLL, while a host has the
+// table open: it names itself and the SDK folder, and shows the table.
+TEST_F(ViewerTest, WithoutItsLibraryTheProgramSaysWhichAndStillShowsTheTable) {
+    const std::string name = UniqueName("viewer-alone");
+    ChildProcess host = ChildProcess::Start("ChangeStepByStep", {name});
+    ASSERT_TRUE(NamedEvent(name + "-registered").Await());
+    TempFolder alone;
+    CopyFileTo(ExecutableFolder() + "\\dlmgrview.exe", alone / "dlmgrview.exe");
+    std::string line = "\"" + alone / "dlmgrview.exe" + "\" --exit-after 30";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &info));
+    const UniqueProcess viewer(info.hProcess);
+    const UniqueThread viewerThread(info.hThread);
+    HWND shown = nullptr;
+    wchar_t said[1024] = {};
+    const std::wstring missing = sizeof(void*) == 4
+        ? L"dlmgr.dll (32-bit) not found beside dlmgrview.exe: copy it there from the SDK's bin\\"
+        : L"dlmgr.dll (64-bit) not found beside dlmgrview.exe: copy it there from the SDK's bin\\x64\\";
+    EXPECT_TRUE(WaitUntil([&] {
+        shown = ViewerWindowOf(info.dwProcessId);
+        return shown != nullptr &&
+               // Sent, not GetWindowText: of another process's control that
+               // gives only the text it was created with.
+               ::SendMessageW(::GetDlgItem(shown, dlmgrview::kMessageId), WM_GETTEXT, 1024,
+                              reinterpret_cast<LPARAM>(said)) > 0 &&
+               std::wstring(said).find(missing) != std::wstring::npos;
+    }, 10000)) << Narrow(said);
+    EXPECT_EQ(ListView_GetItemCount(::GetDlgItem(shown, dlmgrview::kListId)), 1) << "the running task";
+    ::PostMessageW(shown, WM_CLOSE, 0, 0);
+    EXPECT_EQ(::WaitForSingleObject(viewer.get(), 10000), WAIT_OBJECT_0);
+    for (const char* step : {"-pause", "-delete", "-end"}) NamedEvent(name + step).Signal();
     EXPECT_EQ(host.Wait(), 0);
 }
 
