@@ -24,6 +24,20 @@ std::optional<TaskRecord> FindTask(const TaskId& id) {
     return task;
 }
 
+// Why the library refused the action on the task.
+std::string WhyActionFailed(const std::string& action, const TaskId& id) {
+    const std::optional<TaskRecord> task = FindTask(id);
+    ActionSettings settings;
+    const SettingValue engine = ReadSetting(*FindSetting("DLEngine"));
+    const SettingValue install = ReadSetting(*FindSetting("default"));
+    settings.engineSet = engine.source != SettingSource::kNone;
+    settings.installSet = install.source != SettingSource::kNone;
+    settings.engine = engine.text;
+    settings.installDir = install.text;
+    settings.torrentsDir = ReadSetting(*FindSetting("TorrentsDir")).text;
+    return WhyRefused(action, task ? &*task : nullptr, settings);
+}
+
 }  // namespace
 
 std::string PerformAction(const std::string& action, const TaskId& id) {
@@ -47,19 +61,6 @@ std::string PerformAction(const std::string& action, const TaskId& id) {
         done = DM_DeleteTask(&id);
     }
     return done ? "" : WhyActionFailed(action, id);
-}
-
-std::string WhyActionFailed(const std::string& action, const TaskId& id) {
-    const std::optional<TaskRecord> task = FindTask(id);
-    ActionSettings settings;
-    const SettingValue engine = ReadSetting(*FindSetting("DLEngine"));
-    const SettingValue install = ReadSetting(*FindSetting("default"));
-    settings.engineSet = engine.source != SettingSource::kNone;
-    settings.installSet = install.source != SettingSource::kNone;
-    settings.engine = engine.text;
-    settings.installDir = install.text;
-    settings.torrentsDir = ReadSetting(*FindSetting("TorrentsDir")).text;
-    return WhyRefused(action, task ? &*task : nullptr, settings);
 }
 
 std::string WhyRegistrationFailed() {

@@ -10,12 +10,9 @@
 
 namespace dlmgrctl {
 
-// action: "open", "resume", "again" or "delete". Loads the library first
+// action: "open", "resume", "again" or "delete"; the library loaded first
 // (LoadModuleForAChange). Empty when done; otherwise why not.
 std::string PerformAction(const std::string& action, const TaskId& id);
-
-// Why the library refused the action on the task.
-std::string WhyActionFailed(const std::string& action, const TaskId& id);
 
 // Why the library refused the task: the table is full, or its log may say.
 std::string WhyRegistrationFailed();

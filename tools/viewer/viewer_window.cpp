@@ -11,7 +11,6 @@
 #include "store/task_store.h"
 #include "tools/dlmgrctl/lock_report.h"
 #include "tools/dlmgrctl/store_inspection.h"
-#include "tools/dlmgrctl/table_reader.h"
 #include "tools/dlmgrctl/task_text.h"
 #include "tools/viewer/viewer_feed.h"
 #include "tools/viewer/viewer_settings.h"
