@@ -58,7 +58,7 @@ struct StoreIntent {
         // there. The count is not compared: a change that moved it and not
         // the counters left either this task in the slot or another one.
         TaskRecord record;
-        // Removal: FNV-1a (64 bits) of the records that move, whole and in
+        // Removal: FNV-1a (64 bits) of the ids of the records that move, in
         // order, taken when it began. Guards against a build without intent
         // that moved records and died before its counters moved.
         std::uint64_t movedChecksum;
