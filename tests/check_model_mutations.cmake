@@ -8,10 +8,12 @@
 #
 # The list: "== NAME: what the mistake is" opens an entry; each "- TEXT"
 # names text of one line of the model, and the "+ TEXT" after it what it
-# becomes; other lines are comments. CONFIGS: one configuration per line,
+# becomes; "@ CONFIGURATION" names one to try first (the others follow in
+# their order); other lines are comments. CONFIGS: one configuration per line,
 # "NAME|A=1,B|safety or live|pan's own arguments", tried in that order.
 #   cmake -DMODEL=... -DMUTATIONS=... -DCONFIGS=... -DWORK=... -DREPORT=...
 #         [-DONLY=NAME] -P check_model_mutations.cmake
+cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/spin_run.cmake)
 
 file(READ ${MODEL} model)
@@ -84,6 +86,8 @@ while(position LESS list_length)
     list(APPEND names ${current})
     set(what_${current} "${CMAKE_MATCH_2}")
     set(text_${current} "${model}")
+  elseif(line MATCHES "^@ ([A-Za-z0-9_]+)$")
+    set(hint_${current} ${CMAKE_MATCH_1})
   elseif(line MATCHES "^- ")
     string(SUBSTRING "${line}" 2 -1 pending_find)
   elseif(line MATCHES "^\\+ ")
@@ -111,7 +115,15 @@ foreach(name IN LISTS names)
   endif()
   set(found "")
   set(total 0)
-  foreach(config IN LISTS config_names)
+  set(order ${config_names})
+  if(hint_${name})
+    if(NOT hint_${name} IN_LIST config_names)
+      message(FATAL_ERROR "${name}: no configuration ${hint_${name}}")
+    endif()
+    list(REMOVE_ITEM order ${hint_${name}})
+    list(INSERT order 0 ${hint_${name}})
+  endif()
+  foreach(config IN LISTS order)
     dlmgr_spin_run(run "${text_${name}}" ${WORK}/${name} "${config_${config}_defines}"
                    ${config_${config}_mode} "${config_${config}_panargs}")
     math(EXPR total "${total} + ${run_SECONDS}")

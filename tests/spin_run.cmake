@@ -1,7 +1,10 @@
 # Runs the Spin model checker on one copy of a Promela model in one
 # configuration: generates the verifier (spin -a), builds pan with the host's
-# C compiler and runs it in WORK. MODE safety: assertions and deadlocks;
-# MODE live: cycles in which no thread makes progress, under weak fairness.
+# C compiler and runs it in WORK. MODE safety: assertions and deadlocks, every
+# state stored; MODE bitstate: the same with states kept as bits of a hash
+# table (pan's -w sets its size), for spaces too large to store, which the
+# search then covers in part; MODE live: cycles in which no thread makes
+# progress, under weak fairness.
 # Sets <prefix>_ERRORS (empty when pan did not finish), <prefix>_STATES,
 # <prefix>_OUTPUT and <prefix>_SECONDS in the caller's scope; a failure to
 # build the verifier is fatal. With TIMEOUT (seconds), a search that takes
@@ -32,13 +35,16 @@ function(dlmgr_spin_run prefix model_text work defines mode panargs)
     message(FATAL_ERROR "spin -a failed in ${work}:\n${out}")
   endif()
   if(mode STREQUAL "live")
-    set(panflags -DNP -DNFAIR=4)
+    set(panflags -DCOLLAPSE -DNP -DNFAIR=4)
     set(runflags -l -f)
+  elseif(mode STREQUAL "bitstate")
+    set(panflags -DBITSTATE -DSAFETY)
+    set(runflags)
   else()
-    set(panflags -DSAFETY)
+    set(panflags -DCOLLAPSE -DSAFETY)
     set(runflags)
   endif()
-  execute_process(COMMAND ${CC} -O2 -w -DCOLLAPSE ${panflags} -o pan pan.c WORKING_DIRECTORY ${work}
+  execute_process(COMMAND ${CC} -O2 -w ${panflags} -o pan pan.c WORKING_DIRECTORY ${work}
                   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "building pan failed in ${work}:\n${out}")
