@@ -227,9 +227,17 @@ void Optex::CountLevelWithoutRecord(bool taken) noexcept {
 DLMGR_FAST_PATH OptexThreadSlot* Optex::SlotForEnter() noexcept {
     if (side_ == nullptr) return nullptr;
     const auto value = SlotValue();
-    if (value >= kNoSlot) return nullptr;
-    if (value != 0) return &side_->slots[value - 1];
-    return ClaimSlotForThread();
+    if (value != 0 && value < kNoSlot) return &side_->slots[value - 1];
+    if (value == 0) return ClaimSlotForThread();
+    // No record: the marker goes up before any step on the lock.
+    if (value == kNoSlot) SetMarker(true);
+    return nullptr;
+}
+
+void Optex::DropMarkerWhenEmpty() noexcept {
+    // A thread with no record and no level lets its marker go, so that it
+    // never keeps others from recovering while it idles.
+    if (side_ != nullptr && SlotValue() == kNoSlot) SetMarker(false);
 }
 
 OptexThreadSlot* Optex::ClaimSlotForThread() noexcept {
@@ -274,9 +282,12 @@ int Optex::ClaimSlot(const ThreadIdentity& me) noexcept {
         // the levels stay accounted for. Those that surely hold levels are
         // freed by the owner that withdraws them.
         for (int i = 0; i < kOptexSlotCount; ++i) {
+            // The kernel first: a dead thread's record no longer changes, so
+            // the state read after it is the one it died in.
+            if (slots[i].threadId == 0 || !RecordDead(slots[i], lockName_)) continue;
             const LONG state = slots[i].state;
             const bool named = slots[i].threadId == shared_->ownerThreadId;
-            if (!ReusableWhenDead(state, named) || !RecordDead(slots[i], lockName_)) continue;
+            if (!ReusableWhenDead(state, named)) continue;
             const DeadRecord share = OtherShare(i, state, slots[i].heldLevels);
             if (share.atMost != 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, share.atMost);
             FreeSlot(i);
@@ -343,6 +354,13 @@ void Optex::Reenter(OptexThreadSlot* slot) noexcept {
     if (slot) slot->state = kSlotOwning;
 }
 
+void Optex::ReenterAsGuest(OptexThreadSlot* slot) noexcept {
+    // The levels below ours are noted: the Leave of our last one leaves the
+    // record Idle, the hold to the copy that took it.
+    if (slot) slot->heldLevels = shared_->recursionCount;
+    Reenter(slot);
+}
+
 DLMGR_FAST_PATH void Optex::HeldBy(OptexThreadSlot* slot) noexcept {
     shared_->recursionCount = 1;
     if (slot) slot->state = kSlotOwning;
@@ -358,13 +376,21 @@ DLMGR_FAST_PATH bool Optex::ClaimOwnerField(LONG threadId, OptexThreadSlot* slot
 }
 
 DLMGR_FAST_PATH Optex::Attempt Optex::TryEnterAs(LONG threadId, OptexThreadSlot* slot) noexcept {
-    // Our id in the owner field is our hold only if our record (or, without
-    // one, our count of levels) says we own: a dead thread that had our id
-    // before us may have left it there.
-    if (shared_->ownerThreadId == threadId &&
-        (slot ? slot->state == kSlotOwning : HoldsWithoutRecord())) {
-        Reenter(slot);
-        return Attempt::kOwned;
+    // Our id in the owner field is our hold if our record (or, without one,
+    // our count of levels) says we own. Otherwise it is held through a copy
+    // of the module that keeps no record (taken by this thread, or left by a
+    // dead thread that had our id, which such a copy would take for its own
+    // too), or, when every peer keeps records, left by a dead thread of our
+    // id, which is taken over, never reentered.
+    if (shared_->ownerThreadId == threadId) {
+        if (slot ? slot->state == kSlotOwning : HoldsWithoutRecord()) {
+            Reenter(slot);
+            return Attempt::kOwned;
+        }
+        if (!OnlyRecordingPeers()) {
+            ReenterAsGuest(slot);
+            return Attempt::kOwned;
+        }
     }
     auto budget = static_cast<DWORD>(shared_->spinCount);
     if (slot) {
@@ -402,10 +428,11 @@ bool Optex::TryEnter() noexcept {
             if (slot) slot->state = kSlotSpinning;
             ::InterlockedDecrement(&shared_->lockCount);
             if (slot) slot->state = kSlotIdle;
-            return false;
+            break;
         case Attempt::kBusy:
             break;
     }
+    DropMarkerWhenEmpty();
     return false;
 }
 
@@ -446,9 +473,14 @@ LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool coun
                 slot->state = kSlotAnnouncing;
             }
             const LONG count = ::InterlockedIncrement(&shared_->lockCount);
+            if (count == 1) {
+                // Freed meanwhile: our announcement is our level, and we are
+                // claiming the owner field (Claiming, so that nobody takes us
+                // for a waiter that has no step to make).
+                if (slot) slot->state = kSlotClaiming;
+                if (ClaimOwnerField(threadId, slot)) return LockResult::kAcquired;
+            }
             if (slot) slot->state = kSlotWaiting;
-            // Freed meanwhile: our announcement is our level.
-            if (count == 1 && ClaimOwnerField(threadId, slot)) return LockResult::kAcquired;
         }
         LockResult result = LockResult::kAcquired;
         if (WaitForOwnership(threadId, slot, result)) return result;
@@ -584,15 +616,26 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
         return false;
     }
     // Noted before the owner field changes: should we die before lockCount
-    // is settled, the next settler still knows what the dead owner held.
+    // is settled, the next settler still knows what the dead owner held; the
+    // level it may have held beyond that (it died adding or giving back one)
+    // is counted first.
     const DeadRecord share = census.ownerShare;
-    if (share.slot >= 0) {
-        side_->slots[share.slot].heldLevels = share.sure;
-        side_->slots[share.slot].state = kSlotOwning;
+    OptexThreadSlot* noted = share.slot >= 0 ? &side_->slots[share.slot] : nullptr;
+    if (noted) {
+        if (share.atMost > share.sure) {
+            ::InterlockedExchangeAdd(&side_->possiblePhantoms, share.atMost - share.sure);
+        }
+        noted->heldLevels = share.sure;
+        noted->state = kSlotOwning;
+        // Once the owner field is ours the noted record stops standing for
+        // it, or a later thread of its id that owned and died would be taken
+        // for it. With our own id the claim below changes nothing there: now.
+        if (ownerSeen == threadId) noted->threadId = kTakenOverThreadId;
     }
     if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, ownerSeen) != ownerSeen) {
         return false;
     }
+    if (noted) noted->threadId = kTakenOverThreadId;
     // We own from here, on our announcement.
     OwnAfterRecovery(slot);
     if (share.slot < 0) {
@@ -617,16 +660,39 @@ bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
     MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
     if (!hold) return false;
     OptexCensus census;
+    // A record that changed while the census was taken may be a thread that
+    // owned and is releasing: our claim must not land inside its release.
     if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, false), kStaleRecordMs, census) ||
-        census.ownerThreadId != 0 || census.liveThreadMidStep || !OnlyRecordingPeers()) {
+        census.liveThreadMidStep || !census.snapshot || !OnlyRecordingPeers()) {
         return false;
     }
-    if (!ClaimOwnerField(threadId, slot)) return false;
+    if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, 0) != 0) return false;
+    // A wake-up left pending goes with the claim, taken at once: a waiter of
+    // an earlier build that took it would write the owner field beside us.
+    const bool borrowed = ::WaitForSingleObject(wakeEvent_, 0) == WAIT_OBJECT_0;
+    if (ReleaseUnderWay(slot) || !OnlyRecordingPeers()) {
+        // A release that cleared the owner field just before our claim (by a
+        // thread with a record, or by one that keeps none) may still owe its
+        // wake-up: the claim is given back, with the wake-up it took, and the
+        // lock waited for as before.
+        ::InterlockedCompareExchange(&shared_->ownerThreadId, 0, threadId);
+        if (borrowed) ::SetEvent(wakeEvent_);
+        return false;
+    }
     OwnAfterRecovery(slot);
     Settle(threadId, slot);
     ::InterlockedIncrement(&side_->takeovers);
     abandonedBy_ = ThreadIdentity();
     return true;
+}
+
+bool Optex::ReleaseUnderWay(const OptexThreadSlot* self) const noexcept {
+    for (const OptexThreadSlot& record : side_->slots) {
+        const LONG state = record.state;
+        if (&record == self || (state != kSlotReleasing && state != kSlotSignalling)) continue;
+        if (!RecordDead(record, lockName_)) return true;
+    }
+    return false;
 }
 
 bool Optex::NeedsSettling(const OptexThreadSlot* self) const noexcept {
@@ -684,9 +750,17 @@ void Optex::Leave() noexcept {
         // Window: between these two steps lockCount is one above
         // recursionCount; Leaving tells a recoverer so.
         if (slot) slot->state = kSlotLeaving;
-        --shared_->recursionCount;
+        const LONG left = --shared_->recursionCount;
         ::InterlockedDecrement(&shared_->lockCount);
-        if (slot) slot->state = kSlotOwning;
+        if (slot == nullptr) {
+            DropMarkerWhenEmpty();
+        } else if (slot->heldLevels != 0 && left == slot->heldLevels) {
+            // Our last level on a hold through a copy that keeps no record.
+            slot->heldLevels = 0;
+            slot->state = kSlotIdle;
+        } else {
+            slot->state = kSlotOwning;
+        }
         return;
     }
     if (side_ != nullptr && shared_->lockCount > 1 && NeedsSettling(slot)) {
@@ -704,7 +778,12 @@ void Optex::Leave() noexcept {
         if (slot) slot->state = kSlotSignalling;
         SignalReleased();
     }
-    if (slot) slot->state = kSlotIdle;
+    if (slot) {
+        if (slot->heldLevels != 0) slot->heldLevels = 0;
+        slot->state = kSlotIdle;
+    } else {
+        DropMarkerWhenEmpty();
+    }
 }
 
 void Optex::SignalReleased() noexcept {

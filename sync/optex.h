@@ -18,8 +18,16 @@
 // thread's share, so that once the dead are accounted for a free lock reads
 // 0 again. Every claim of the owner field is a compare-exchange from 0 (or,
 // taking over, from the dead owner's id), so a late wake-up never makes two
-// owners. A thread of an earlier build keeps no record: it shares the lock as
-// before as long as nobody dies.
+// owners, and a claim of a lock nobody owns takes any pending wake-up with it
+// and gives both back if a release turns out to be under way. A thread of an
+// earlier build keeps no record: it shares the lock as before as long as
+// nobody dies (one given a dead owner's id just as a waiter takes the lock
+// over takes the owner's hold on its id alone: no look can see that coming);
+// a thread whose id holds
+// the lock through such a copy of the module in its own process takes its
+// nested levels on that hold, as the copy would. A thread of ours that finds
+// no record free holds a marker handle while it takes, holds or gives back
+// levels, so that handle counts show it to every process.
 //
 // sync/optex.pml is this protocol as a model, step for step; the tests run
 // the Spin model checker on it.
@@ -132,6 +140,7 @@ private:
     bool HoldsWithoutRecord() const noexcept;
     void CountLevelWithoutRecord(bool taken) noexcept;
     OptexThreadSlot* SlotForEnter() noexcept;
+    void DropMarkerWhenEmpty() noexcept;
     OptexThreadSlot* ClaimSlotForThread() noexcept;
     int ClaimSlot(const ThreadIdentity& me) noexcept;
     // A thread with no record holds a second handle of the shared block
@@ -143,6 +152,8 @@ private:
 
     Attempt TryEnterAs(LONG threadId, OptexThreadSlot* slot) noexcept;
     void Reenter(OptexThreadSlot* slot) noexcept;
+    // A level on a hold of our id that our record does not know.
+    void ReenterAsGuest(OptexThreadSlot* slot) noexcept;
     // recursionCount 1, and since when the new owner holds the lock.
     void HeldBy(OptexThreadSlot* slot) noexcept;
     bool ClaimOwnerField(LONG threadId, OptexThreadSlot* slot) noexcept;
@@ -156,6 +167,9 @@ private:
     bool TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
                            LockResult& result) noexcept;
     bool ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept;
+    // A live thread other than self between clearing the owner field and
+    // sending its wake-up.
+    bool ReleaseUnderWay(const OptexThreadSlot* self) const noexcept;
     void OwnAfterRecovery(OptexThreadSlot* slot) noexcept;
     // Holding the lock and the recovery mutex: withdraws what dead threads
     // left in lockCount and frees their records.

@@ -5,14 +5,20 @@
  *
  * One step of the model is one access to shared memory or one kernel call:
  * the 16-byte block (lockCount, ownerThreadId, recursionCount), the wake-up
- * event, the thread records beside it, the recovery mutex. Threads of this
- * build follow Enter, TryEnter and Leave; a thread of an earlier build
- * follows the lock as it was, with no record. The killer ends any thread of
- * this build at any step, alone or with its process (each thread is a
- * process of its own here: what a process's death adds is that its markers
- * close), at most DEATHS times; with REUSE, an ended thread's id is given to
- * the next thread at once, which starts with no record, as a new thread.
- * The TODAY_* switches play the rules the protocol had before.
+ * event, the thread records beside it, the recovery mutex, a life mutex, a
+ * handle count. The census a recoverer takes reads one record, or asks the
+ * kernel about one thread, per step, as the code does; so does the pass that
+ * reuses dead threads' records when the table is full. Threads of this build
+ * (up to three) follow Enter, TryEnter and Leave; a thread of an earlier
+ * build follows the lock as it was, with no record, and may be given the id
+ * of a thread that ended (LEGACY_NAMESAKE); thread 0 may hold its outer
+ * level through a copy of an earlier build in its own process
+ * (RECORDLESS_COPY); threads 0 and 1 may be one process (SHARED_PROCESS). The
+ * killer ends any thread of this build at any step, alone or with its
+ * process, at most DEATHS times; with REUSE, an ended thread's id is given to
+ * the next thread at once, which starts with no record, as a new thread (or,
+ * with STRANGER, never uses the lock). The TODAY_* switches play the rules
+ * the protocol had before (each with a configuration that finds its fault).
  *
  * What is abstracted: time. A wait on the event returns when the event is
  * set and otherwise times out; the second-long quiet a waiter wants before
@@ -20,19 +26,25 @@
  * left out, so claims and judgements may come at any moment, which only
  * makes the check harder to pass. Spinning is one compare-exchange.
  *
- * Checked: never two live threads that believe they hold the lock, and no
- * thread taking a lock it believes it holds; the owner's levels are
- * recursionCount; a withdrawal takes only levels dead threads left; no cycle
- * in which no thread makes progress (weak fairness); and, once every thread
- * is done, the next thread that takes and leaves the lock leaves lockCount
- * at 0 and the owner field clear.
+ * Checked at every step (the monitor): never two live threads that believe
+ * they own; a live thread that believes it owns is the one the owner field
+ * names; lockCount is the levels of live threads plus what the dead left;
+ * and what the dead left is at most possiblePhantoms plus what dead threads'
+ * records may hold (plus, for threads that kept no record, what they held
+ * when they died): the design's own claim. Checked where it happens: a
+ * withdrawal takes only levels dead threads left, and an Enter returns with
+ * the owner field naming the thread and recursionCount its levels. In live
+ * mode: no cycle in which no thread makes progress (weak fairness). And once
+ * every thread is done, the next thread that takes and leaves the lock
+ * leaves lockCount at 0 and the owner field clear.
  *
  * The state names are those of OptexSlotState (sync/optex_side.h), with the
- * same values; a test compares them.
+ * same values; a test compares them. sync/optex.mutations lists mistakes a
+ * developer could make, each of which some configuration must find.
  */
 
 #ifndef THREADS
-#define THREADS 2      /* threads of this build that may die */
+#define THREADS 2      /* threads of this build (at most 3) */
 #endif
 #ifndef SLOTS
 #define SLOTS 2        /* thread records: fewer than threads leaves one without */
@@ -46,11 +58,17 @@
 #ifndef LEGACY
 #define LEGACY 0       /* 1: a thread of an earlier build shares the lock */
 #endif
+#ifndef LEGACY_NAMESAKE
+#define LEGACY_NAMESAKE 0  /* 1: that thread starts once thread 0 has ended, with its id */
+#endif
 #ifndef NESTED
 #define NESTED 1       /* thread 0 may take a nested level, through the other copy of the module */
 #endif
 #ifndef TRY
 #define TRY 1          /* thread 1 may TryEnter instead of Enter */
+#endif
+#ifndef THIRD_TRIES
+#define THIRD_TRIES 0  /* 1: thread 2 only ever TryEnters (a third thread that never waits) */
 #endif
 #ifndef VICTIMS
 #define VICTIMS THREADS  /* threads 0 .. VICTIMS - 1 may be ended */
@@ -60,6 +78,18 @@
 #endif
 #ifndef KILL_UNRECORDED
 #define KILL_UNRECORDED 0  /* 1: a thread without a record may end while its process lives */
+#endif
+#ifndef RECORDLESS_COPY
+#define RECORDLESS_COPY 0  /* 1: thread 0 holds an outer level through a copy of an earlier build in its process */
+#endif
+#ifndef SHARED_PROCESS
+#define SHARED_PROCESS 0   /* 1: threads 0 and 1 are one process, which may end as one */
+#endif
+#ifndef LINGER
+#define LINGER 0       /* 1: the last thread of this build, done, lives on idle until the others are done */
+#endif
+#ifndef STRANGER
+#define STRANGER 0     /* 1: the thread given an ended thread's id never uses the lock, and lives until the others are done */
 #endif
 
 /* states: begin */
@@ -77,7 +107,8 @@
 /* states: end */
 
 #define NONE 255
-#define NOSLOT (SLOTS + 1)             /* TLS value of a thread without a record */
+#define TAKEN_OVER 254                 /* the id of a record a takeover noted: no thread has it */
+#define NOSLOT (SLOTS + 1)             /* TLS value of a thread without a record and without levels */
 #define JANITOR THREADS                /* the thread that comes after all the others */
 #define LEGACY_T (THREADS + 1)         /* the earlier build's thread */
 #define ALL (THREADS + 2)
@@ -97,6 +128,7 @@
 #define ReusableWhenDead(s, named) (s == kSlotIdle || s == kSlotUnclaimed || s == kSlotSpinning || \
                                     s == kSlotAnnouncing || s == kSlotSignalling || \
                                     (s == kSlotReleasing && !(named)))
+#define InUse(id, s) (id != 0 && s != kSlotUnclaimed && s != kSlotIdle)
 
 /* ---- shared memory and kernel objects ---- */
 byte lockCount;
@@ -106,8 +138,8 @@ bit wakeEvent;                   /* auto-reset */
 
 typedef Record {
     byte threadId;
-    byte life;                   /* the thread's life mutex (mended) */
-    byte created;                /* its creation time (today's identity) */
+    byte life;                   /* the thread's life mutex */
+    byte created;                /* its creation time (judged by ids: TODAY_IDS) */
     byte state;
     byte heldLevels;
 };
@@ -116,35 +148,106 @@ byte possiblePhantoms;
 byte recoveryMutex;              /* holder + 1; 0: free or abandoned */
 bool lifeOwned[LIVES];           /* the life mutex is owned by its thread, alive */
 byte nextLife = 1;
-byte markers;                    /* threads without a record, each with a marker handle open */
+/* Handles of the shared block held without one of the recovery mutex: a
+   process of an earlier build, a copy of one, a thread of ours with no
+   record while it holds or takes levels (its marker). */
+byte markers;
 
-/* ---- threads: t is a place a thread runs in; its id is t + 1 ---- */
+/* ---- threads: t is a place a thread runs in ---- */
+byte tid[ALL];                   /* the id of the thread in that place */
 byte incarnation[ALL];
 byte life[ALL];
 byte created[ALL];
 bool running[ALL];
 bool marking[ALL];
+bool busy[ALL];                  /* inside Enter, TryEnter or Leave */
+bool legacyCopy[ALL];            /* its process holds the block through a copy of an earlier build */
 byte deaths;
 byte done;
 
 /* ---- what threads believe, for the checks ---- */
 byte levels[ALL];                /* levels of lockCount this thread counts as its own */
+byte plainLevels[ALL];           /* of which taken through an earlier build's copy */
+bool recordless[ALL];            /* it found no record: its levels are known to no record */
 bool believesOwner[ALL];
 byte holders;                    /* live threads that believe they own */
 byte deadLevels;                 /* levels dead threads left in lockCount */
+byte unrecorded;                 /* of which left by threads that held them with no record */
 bool unaccountable;              /* a thread without a record ended with its process alive */
+bool inherited;                  /* a thread took a dead namesake's hold for its own, on its id */
+byte inheritedLevels[ALL];       /* the levels of recursionCount it found there */
+bool inRelease[ALL];             /* between clearing the owner field and its wake-up sent */
+/* A waiter between its look-up of the dead owner's id and its compare-exchange
+   of the owner field. A thread of an earlier build given that id there takes
+   the owner's hold on its id alone, unseen, as the waiter takes it over: no
+   look can close that window, so the namesake starts outside it. */
+bool takingOver;
 
+#define ME (tid[t])
 /* Every thread with the lock open keeps a record, but for the asking thread
    t itself: handle counts show a process of an earlier build, or a marker. */
-#define OnlyRecordingPeers() (LEGACY == 0 && markers == marking[t])
+#define OnlyRecordingPeers() (markers == marking[t])
 
 #ifdef TODAY_IDS
 /* Today: dead unless a running thread has the record's id and creation time. */
-#define IsDead(r) (!(running[rec[r].threadId - 1] && created[rec[r].threadId - 1] == rec[r].created))
+#define IsDead(r) (!((running[0] && tid[0] == rec[r].threadId && created[0] == rec[r].created) || \
+                     (running[1] && tid[1] == rec[r].threadId && created[1] == rec[r].created) || \
+                     (running[2] && tid[2] == rec[r].threadId && created[2] == rec[r].created)))
 #else
 /* The life mutex: abandoned, or gone, once its thread has ended. */
 #define IsDead(r) (!lifeOwned[rec[r].life])
 #endif
+
+/* Whether a thread with that id runs (the kernel's look-up by id). */
+#define Runs(x) (x != 0 && ((running[0] && tid[0] == x) || (running[1] && tid[1] == x) || \
+                            (ALL > 2 && running[2] && tid[2] == x) || \
+                            (ALL > 3 && running[3] && tid[3] == x) || \
+                            (ALL > 4 && running[4] && tid[4] == x)))
+
+/* ---- the design's claims, at every step ---- */
+/* At most what a dead thread's record may hold (OwnerShare, OtherShare):
+   the owner field names it unless a live thread of that id holds the lock. */
+#define Believed(v, x) (running[v] && believesOwner[v] && tid[v] == x)
+#define OwnerBelieved (Believed(0, ownerThreadId) || Believed(1, ownerThreadId) || \
+                       (ALL > 2 && Believed(2, ownerThreadId)) || (ALL > 3 && Believed(3, ownerThreadId)) || \
+                       (ALL > 4 && Believed(4, ownerThreadId)))
+#define StandsFor(k, r) (k != r && rec[k].threadId == rec[r].threadId && IsDead(k) && MayOwn(rec[k].state) && \
+                        SurelyOwned(rec[k].state) && !SurelyOwned(rec[r].state))
+#define Outranked(r) (StandsFor(0, r) || (SLOTS > 1 && StandsFor(1, r)) || (SLOTS > 2 && StandsFor(2, r)))
+#define NamedDead(r) (rec[r].threadId == ownerThreadId && MayOwn(rec[r].state) && !OwnerBelieved && !Outranked(r))
+#define MostOf(r) (rec[r].threadId == 0 || !IsDead(r) -> 0 : \
+                   (NamedDead(r) -> \
+                      ((rec[r].state == kSlotReentering || rec[r].state == kSlotLeaving) -> recursionCount + 1 : \
+                       (rec[r].state == kSlotOwning -> (recursionCount > 0 -> recursionCount : 1) : 1)) : \
+                      ((rec[r].state == kSlotWaiting || rec[r].state == kSlotClaiming) -> 1 : \
+                       (SurelyOwned(rec[r].state) -> rec[r].heldLevels : \
+                        ((rec[r].state == kSlotSpinning || rec[r].state == kSlotAnnouncing || \
+                          rec[r].state == kSlotReleasing) -> 1 : 0)))))
+#define DeadRecordsMost (MostOf(0) + (SLOTS > 1 -> MostOf(1) : 0) + (SLOTS > 2 -> MostOf(2) : 0))
+#define BelievesRightly(v) (!running[v] || !believesOwner[v] || ownerThreadId == tid[v])
+#define LiveLevels(v) (running[v] -> levels[v] : 0)
+#define Accounted (lockCount == LiveLevels(0) + LiveLevels(1) + (ALL > 2 -> LiveLevels(2) : 0) + \
+                   (ALL > 3 -> LiveLevels(3) : 0) + (ALL > 4 -> LiveLevels(4) : 0) + deadLevels)
+/* A marker is up only while its thread takes, holds or gives back levels:
+   an idle thread never keeps others from recovering. */
+#define MarkerInUse(v) (!marking[v] || busy[v] || levels[v] > 0)
+#define OneOwner (holders <= 1 && BelievesRightly(0) && BelievesRightly(1) && \
+                  (ALL <= 2 || BelievesRightly(2)) && (ALL <= 3 || BelievesRightly(3)) && \
+                  (ALL <= 4 || BelievesRightly(4)))
+#define MarkersInUse (MarkerInUse(0) && MarkerInUse(1) && (ALL <= 2 || MarkerInUse(2)))
+#define DeadAccounted (inherited || deadLevels <= possiblePhantoms + DeadRecordsMost + unrecorded)
+#define Claims (OneOwner && Accounted && DeadAccounted && MarkersInUse)
+
+/* Checks the claims in every state: it waits, as a step of its own, for one
+   to fail. */
+active proctype Monitor() {
+end:
+    atomic { !Claims -> assert(OneOwner); assert(Accounted); assert(DeadAccounted); assert(MarkersInUse) }
+}
+
+/* The owner's levels are recursionCount, but for a hold an earlier build's
+   copy took on its id alone over a dead namesake's, which it inherits. */
+#define LevelsMatch(t) (recursionCount == levels[t] + inheritedLevels[t])
 
 inline Own(t) {
     assert(!believesOwner[t]);   /* never takes a lock it believes it holds */
@@ -201,8 +304,8 @@ inline Unmark(t) {
 inline Share(st, isOwner) {
     if
     :: isOwner && (st == kSlotReentering || st == kSlotLeaving) ->
-        sure = recursionCount; most = recursionCount + 1
-    :: isOwner && st == kSlotOwning -> sure = recursionCount; most = recursionCount
+        sure = (recursionCount > 0 -> recursionCount : 1); most = sure + 1
+    :: isOwner && st == kSlotOwning -> sure = (recursionCount > 0 -> recursionCount : 1); most = sure
     :: isOwner && !SurelyOwned(st) -> sure = 1; most = 1
     :: !isOwner && (st == kSlotWaiting || st == kSlotClaiming) -> sure = 1; most = 1
     :: !isOwner && SurelyOwned(st) -> sure = hl; most = hl
@@ -213,146 +316,231 @@ inline Share(st, isOwner) {
     fi
 }
 
-/* The records the census found dead (deadSet, one bit each) are freed, one
-   by one in the code: the levels they hold are counted in possiblePhantoms
-   first, so a death between two is like one after the last. */
-inline FreeDeadRecords() {
-    d_step {
-        i = 0;
-        do
-        :: i < SLOTS ->
-            if
-            :: deadSet & (1 << i) ->
-                rec[i].state = kSlotUnclaimed;
-                rec[i].threadId = 0
-            :: else -> skip
-            fi;
-            i++
-        :: else -> break
-        od;
-        i = 0;
-        deadSet = 0
-    }
-}
-
-/* Settle, by the owner, under the recovery mutex: what dead threads left is
-   withdrawn, exactly when a snapshot of the records taken around one read of
-   lockCount shows every live thread's share, otherwise only what they surely
-   hold. While the lock is owned, lockCount only moves by steps that live
-   threads bracket with a state that says so. Each record is read once per
-   look (its state is one word; whether its thread is dead, one question to
-   the kernel). */
-inline Settle(t, slot) {
-    exact = OnlyRecordingPeers();
-    /* the first look, one read per record (what makes the snapshot sound
-       holds record by record, so it is taken here in one step) */
-    d_step {
-        i = 0;
-        do
-        :: i < SLOTS -> before[i] = rec[i].state; i++
-        :: else -> break
-        od
-    };
-    c = lockCount;
-    live = recursionCount;
-    deadSure = 0;
-    deadMost = 0;
+/* The census, under the recovery mutex (TakeCensus): the first look reads
+   each record other than the taker's (one step) and asks the kernel whether
+   the thread of one in use has ended (one step), and reads the record of a
+   dead one again (it may have moved on before it died); then the 16-byte
+   block is read; the second look reads each state again. A thread proven
+   dead at the first look can make no step after the block is read, so what
+   it left is in the count read. (The code takes a waiter that renewed its record lately
+   for alive without asking: that only leaves its level to a later census.) */
+inline FirstLook(slot) {
     i = 0;
     do
     :: i < SLOTS ->
-        d_step {
-            st = rec[i].state;
+        if
+        :: i == slot -> skip
+        :: else ->
+            d_step { seenId[i] = rec[i].threadId; seen[i] = rec[i].state };
+#ifndef TODAY_LATE_JUDGE
             if
-            :: st != before[i] -> exact = false
-            :: else -> skip
-            fi;
-            if
-            :: i == slot || rec[i].threadId == 0 || st == kSlotIdle || st == kSlotUnclaimed -> skip
-            :: else ->
+            :: InUse(seenId[i], seen[i]) ->
+                deadAt[i] = IsDead(i);
                 if
-                :: IsDead(i) ->
-                    hl = rec[i].heldLevels;
-                    Share(st, false);
-                    deadSure = deadSure + sure;
-                    deadMost = deadMost + most;
-                    deadSet = deadSet | (1 << i)
-                :: else ->
-                    if
-                    :: st == kSlotWaiting -> live++
-                    :: MidStep(st) -> exact = false
-                    :: else -> skip
-                    fi
+                :: deadAt[i] -> seen[i] = rec[i].state   /* the state it died in */
+                :: else -> skip
                 fi
-            fi;
-            before[i] = 0; st = 0; sure = 0; most = 0;
-            i++
-        }
+            :: else -> skip
+            fi
+#endif
+        fi;
+        i++
     :: else -> break
     od;
-    /* Peers that keep no record looked for before and after: one that held
-       a level between the two looks (even one releasing the lock it owned
-       before us) is seen in one of them. */
-    exact = exact && OnlyRecordingPeers();
-#ifdef TODAY_CLAIM
-    /* Today: records first, then what is sure; the rest only counted. */
-    FreeDeadRecords();
-    Withdraw(deadSure);
-    possiblePhantoms = possiblePhantoms + deadMost - deadSure;
-#else
-    if
-    :: exact && c >= live ->
-        possiblePhantoms = possiblePhantoms + c - live;
-        FreeDeadRecords();
-        Withdraw(c - live);
-        possiblePhantoms = 0
-    :: else ->
-        possiblePhantoms = possiblePhantoms + deadMost;
-        FreeDeadRecords();
-        Withdraw(deadSure);
-        possiblePhantoms = possiblePhantoms - deadSure
-    fi;
-#endif
-    d_step { i = 0; c = 0; live = 0; deadSure = 0; deadMost = 0; exact = false }
+    i = 0
 }
 
-/* Whether the thread the owner field names is gone for sure; deadRec: its
-   record, when it kept one. One look at the records (a copy of them in the
-   code: each record's state is one word). */
-inline JudgeOwner(t, slot, owner, gone, deadRec) {
+/* The second look: whether every record reads as it did. */
+inline SecondLook(slot) {
+    i = 0;
+    do
+    :: i < SLOTS ->
+        if
+        :: i != slot && (rec[i].state != seen[i] || rec[i].threadId != seenId[i]) -> snapshot = false
+        :: else -> skip
+        fi;
+        i++
+    :: else -> break
+    od;
+    i = 0
+}
+
+#ifdef TODAY_LATE_JUDGE
+/* Today: the kernel is asked only after the block was read. */
+inline LateJudge(slot) {
+    i = 0;
+    do
+    :: i < SLOTS ->
+        if
+        :: i != slot && InUse(seenId[i], seen[i]) -> deadAt[i] = IsDead(i)
+        :: else -> skip
+        fi;
+        i++
+    :: else -> break
+    od;
+    i = 0
+}
+#define LATE_JUDGE(slot) LateJudge(slot)
+#else
+#define LATE_JUDGE(slot) skip
+#endif
+
+inline ForgetLooks() {
     d_step {
-        gone = false;
+        i = 0;
+        do
+        :: i < SLOTS -> seen[i] = 0; seenId[i] = 0; deadAt[i] = false; i++
+        :: else -> break
+        od;
+        i = 0; snapshot = false
+    }
+}
+
+/* Of two dead records of the owner's id, the one that stands for it: one that
+   surely owned. */
+#define Preferred(j, k) (SurelyOwned(seen[j]) && !SurelyOwned(seen[k]))
+
+/* Judges the owner field's id from the first look (Judge): alive while a
+   live record of that id may own; otherwise gone, deadRec the dead record
+   that stands for it (Preferred), namesake when a
+   thread with that id runs (the kernel's look-up), which can own only if it
+   keeps no record. */
+inline JudgeSeen(owner, slot) {
+    d_step {
+        gone = (owner != 0);
         deadRec = NONE;
-        aliveRecord = false;
         j = 0;
         do
         :: j < SLOTS ->
             if
-            :: j != slot && rec[j].threadId == owner && MayOwn(rec[j].state) ->
-                if
-                :: IsDead(j) ->
-                    if
-                    :: deadRec == NONE || SurelyOwned(rec[j].state) -> deadRec = j
-                    :: else -> skip
-                    fi
-                :: else -> aliveRecord = true
-                fi
+            :: j != slot && seenId[j] == owner && owner != 0 && MayOwn(seen[j]) && !deadAt[j] -> gone = false
+            :: j != slot && seenId[j] == owner && owner != 0 && MayOwn(seen[j]) && deadAt[j] &&
+               (deadRec == NONE || Preferred(j, deadRec)) -> deadRec = j
             :: else -> skip
             fi;
             j++
         :: else -> break
         od;
-        /* a thread runs with that id (one with no record is known by its id only) */
-        runs = (owner == 0 -> false : running[owner - 1]);
+        j = 0
+    };
+    namesake = (owner == ME || Runs(owner));
+#ifdef TODAY_SELF
+    /* Today: our own id while we wait is gone whatever else holds the block. */
+    namesake = namesake && owner != ME;
+#endif
+#ifdef TODAY_JUDGE
+    /* Today: with no dead record of that id, a thread running with it owns. */
+    gone = gone && (deadRec != NONE || owner == ME || !Runs(owner));
+#endif
+    if :: !gone -> deadRec = NONE :: else -> skip fi
+}
+
+/* Whether a judgement of gone is sure enough to take the lock on. */
+#define ActsOn() (gone && (!namesake || OnlyRecordingPeers()))
+
+/* The records the census found dead are freed, one by one in the code: the
+   levels they hold are counted in possiblePhantoms first, so a death between
+   two is like one after the last. */
+inline FreeDeadRecords(slot) {
+    i = 0;
+    do
+    :: i < SLOTS ->
         if
-        :: owner == t + 1 -> gone = true  /* our own id while we wait: a thread before us left it */
-        :: owner != t + 1 && aliveRecord -> skip
-        :: owner != t + 1 && !aliveRecord && deadRec != NONE -> gone = !runs || OnlyRecordingPeers()
-        :: owner != t + 1 && !aliveRecord && deadRec == NONE -> gone = !runs
+        :: i != slot && deadAt[i] && InUse(seenId[i], seen[i]) ->
+            rec[i].state = kSlotUnclaimed;
+            rec[i].threadId = 0
+        :: else -> skip
         fi;
+        i++
+    :: else -> break
+    od;
+    i = 0
+}
+
+/* Settle, by the owner, under the recovery mutex: what dead threads left is
+   withdrawn, exactly when the census shows every live thread's share (no
+   record changed across the read of lockCount, no live thread between two
+   steps, every peer keeping records), otherwise only what they surely
+   hold. While the lock is owned, lockCount only moves by steps that live
+   threads bracket with a state that says so. */
+inline Settle(t, slot) {
+    exact = OnlyRecordingPeers();
+    FirstLook(slot);
+    c = lockCount;
+    live = recursionCount;
+    snapshot = true;
+    SecondLook(slot);
+    LATE_JUDGE(slot);
+    d_step {
+        i = 0;
+        do
+        :: i < SLOTS ->
+            if
+            :: i == slot || !InUse(seenId[i], seen[i]) -> skip
+            :: deadAt[i] ->
+                st = seen[i]; hl = rec[i].heldLevels;
+                Share(st, false);
+                deadSure = deadSure + sure;
+                deadMost = deadMost + most
+            :: else ->
+                if
+                :: seen[i] == kSlotWaiting -> live++
+                :: else -> exact = false
+                fi
+            fi;
+            st = 0; hl = 0; sure = 0; most = 0;
+            i++
+        :: else -> break
+        od;
+        i = 0;
+        exact = exact && snapshot && c >= live
+    };
+    /* Peers that keep no record looked for before and after: one that held
+       a level between the two looks is seen in one of them. */
+    exact = exact && OnlyRecordingPeers();
+#ifdef TODAY_CLAIM
+    /* Today: records first, then what is sure; the rest only counted. */
+    FreeDeadRecords(slot);
+    Withdraw(deadSure);
+    possiblePhantoms = possiblePhantoms + deadMost - deadSure;
+#else
+    if
+    :: exact ->
+        possiblePhantoms = possiblePhantoms + c - live;
+        FreeDeadRecords(slot);
+        Withdraw(c - live);
+        d_step { possiblePhantoms = 0; unrecorded = 0 }
+    :: else ->
+        possiblePhantoms = possiblePhantoms + deadMost;
+        FreeDeadRecords(slot);
+        Withdraw(deadSure);
+        possiblePhantoms = possiblePhantoms - deadSure
+    fi;
+#endif
+    ForgetLooks();
+    d_step { c = 0; live = 0; deadSure = 0; deadMost = 0; exact = false }
+}
+
+/* Whether the thread the owner field names is gone for sure, at a look
+   outside the mutex (JudgeOwner): a hint, acted on only after the census
+   under the mutex says so too. */
+inline LookAtOwner(t, slot, owner) {
+    d_step {
         j = 0;
-        runs = false;
-        aliveRecord = false
-    }
+        do
+        :: j < SLOTS ->
+            if
+            :: j != slot -> seenId[j] = rec[j].threadId; seen[j] = rec[j].state;
+                            deadAt[j] = (InUse(seenId[j], seen[j]) && IsDead(j))
+            :: else -> skip
+            fi;
+            j++
+        :: else -> break
+        od;
+        j = 0
+    };
+    JudgeSeen(owner, slot);
+    ForgetLooks()
 }
 
 inline HeldBy(t, slot) {
@@ -366,7 +554,7 @@ inline HeldBy(t, slot) {
 inline ClaimOwnerField(t, slot, got) {
     atomic {
         if
-        :: ownerThreadId == 0 -> ownerThreadId = t + 1; Own(t); got = true
+        :: ownerThreadId == 0 -> ownerThreadId = ME; Own(t); got = true
         :: else -> got = false
         fi
     };
@@ -383,77 +571,97 @@ inline SetState(slot, s) {
     fi
 }
 
+/* A record for the thread (ClaimSlot), under the recovery mutex: the first
+   free one, or, when all are taken, the first of those whose thread is
+   proven dead and surely holds no level; what it may hold is counted first.
+   The kernel is asked first: a dead thread's record no longer changes. */
 inline ClaimSlot(t) {
     TryRecovery(t, got);
     if
-    :: got -> d_step {
-        slot = NONE;
-#ifdef TODAY_IDS
-        /* Today: this thread's record made through another copy, by identity. */
-        i = 0;
-        do
-        :: i < SLOTS ->
-            if
-            :: slot == NONE && rec[i].threadId == t + 1 && rec[i].created == created[t] &&
-               rec[i].state != kSlotUnclaimed -> slot = i
-            :: else -> skip
-            fi;
-            i++
-        :: else -> break
-        od;
-#endif
-        i = 0;
-        do
-        :: i < SLOTS ->
-            if
-            :: slot == NONE && rec[i].threadId == 0 -> slot = i
-            :: else -> skip
-            fi;
-            i++
-        :: else -> break
-        od;
-        if
-        :: slot == NONE ->
-            /* Full: records of dead threads that surely hold no level are
-               reused; what they may hold is counted on. */
+    :: got ->
+        d_step {
+            slot = NONE;
+#ifdef TODAY_COPIES
+            /* Today: this thread's record made through another copy, by identity. */
             i = 0;
             do
             :: i < SLOTS ->
-                st = rec[i].state;
                 if
-                :: rec[i].threadId != 0 && IsDead(i) && ReusableWhenDead(st, rec[i].threadId == ownerThreadId) ->
+                :: slot == NONE && rec[i].threadId == ME && rec[i].created == created[t] &&
+                   rec[i].state != kSlotUnclaimed -> slot = i
+                :: else -> skip
+                fi;
+                i++
+            :: else -> break
+            od;
+#endif
+            i = 0;
+            do
+            :: i < SLOTS ->
+                if
+                :: slot == NONE && rec[i].threadId == 0 -> slot = i
+                :: else -> skip
+                fi;
+                i++
+            :: else -> break
+            od;
+            i = 0
+        };
+        if
+        :: slot == NONE ->
+            i = 0;
+            do
+            :: i < SLOTS ->
+#ifdef TODAY_REAP_ORDER
+                /* Today: the record read before the kernel is asked. */
+                st = rec[i].state;
+                named = (rec[i].threadId == ownerThreadId);
+                gone = (rec[i].threadId != 0 && IsDead(i));
+#else
+                gone = (rec[i].threadId != 0 && IsDead(i));
+                if
+                :: gone ->
+                    st = rec[i].state;
+                    named = (rec[i].threadId == ownerThreadId)
+                :: else -> skip
+                fi;
+#endif
+                if
+                :: gone && ReusableWhenDead(st, named) ->
                     hl = rec[i].heldLevels;
                     Share(st, false);
 #ifndef TODAY_REAP
-                    possiblePhantoms = possiblePhantoms + most;
+                    possiblePhantoms = possiblePhantoms + most;   /* counted before the record goes */
 #endif
                     rec[i].state = kSlotUnclaimed;
                     rec[i].threadId = 0;
                     if :: slot == NONE -> slot = i :: else -> skip fi
                 :: else -> skip
                 fi;
+                d_step { st = 0; hl = 0; sure = 0; most = 0; gone = false; named = false };
                 i++
             :: else -> break
-            od
+            od;
+            i = 0
         :: else -> skip
         fi;
         if
         :: slot != NONE && rec[slot].threadId == 0 ->
-            rec[slot].threadId = t + 1;
-            rec[slot].life = life[t];
-            rec[slot].created = created[t];
-            rec[slot].heldLevels = 0;
+            d_step {
+                rec[slot].threadId = ME;
+                rec[slot].life = life[t];
+                rec[slot].created = created[t];
+                rec[slot].heldLevels = 0
+            };
             rec[slot].state = kSlotIdle
         :: else -> skip
         fi;
-        i = 0; sure = 0; most = 0
-        };
         LeaveRecovery()
     :: else -> slot = NONE
     fi;
     if
-    :: slot == NONE -> tls = NOSLOT; Mark(t)
-    :: else -> tls = slot + 1; Unmark(t)
+    :: slot == NONE -> tls = NOSLOT; Mark(t); recordless[t] = true
+    :: else -> tls = slot + 1; Unmark(t); recordless[t] = false
     fi
 }
 
@@ -468,23 +676,44 @@ inline ClaimSlot(t) {
 inline SlotForEnter(t) {
     tls = TLS;
     if
-    :: tls >= NOSLOT -> slot = NONE
+    :: tls >= NOSLOT -> slot = NONE; Mark(t)   /* no record: the marker goes up before any step */
     :: tls != 0 && tls < NOSLOT -> slot = tls - 1
     :: tls == 0 -> ClaimSlot(t); TLS = tls
     fi
 }
 
+inline Reenter(t, slot) {
+    SetState(slot, kSlotReentering);
+    d_step { lockCount++; levels[t]++ };
+    recursionCount++;
+    SetState(slot, kSlotOwning)
+}
+
 inline TryEnterAs(t, slot, attempt) {
+    owner = ownerThreadId;
     if
-    :: ownerThreadId == t + 1 &&
+    :: owner == ME &&
        ((slot != NONE && rec[slot].state == kSlotOwning) || (slot == NONE && tls > NOSLOT)) ->
-        SetState(slot, kSlotReentering);
-        d_step { lockCount++; levels[t]++ };
-        recursionCount++;
-        SetState(slot, kSlotOwning);
+        Reenter(t, slot);
         attempt = OWNED
+#ifndef TODAY_SELF
+    :: owner == ME && !((slot != NONE && rec[slot].state == kSlotOwning) || (slot == NONE && tls > NOSLOT)) &&
+       !OnlyRecordingPeers() ->
+        /* Our id, held through a copy that keeps no record (ours, or a dead
+           namesake's an earlier build would take for its own): a level on
+           it, the levels below ours noted. */
+        if
+        :: slot != NONE -> rec[slot].heldLevels = recursionCount
+        :: else -> skip
+        fi;
+        d_step {   /* a dead namesake's hold becomes ours */
+            if :: !believesOwner[t] -> Own(t); inheritedLevels[t] = recursionCount; inherited = true :: else -> skip fi
+        };
+        Reenter(t, slot);
+        attempt = OWNED
+#endif
     :: else ->
-        SetState(slot, kSlotSpinning);
+        SetState(slot, kSlotSpinning);   /* 0 levels, or 1 once the compare-exchange succeeds */
         atomic {
             if
             :: lockCount == 0 -> lockCount = 1; levels[t]++; got = true
@@ -500,70 +729,95 @@ inline TryEnterAs(t, slot, attempt) {
             SetState(slot, kSlotIdle);
             attempt = BUSY
         fi
-    fi
+    fi;
+    owner = 0
 }
 
+/* Takes the lock over from an owner proven gone twice (TakeOverDeadOwner):
+   the census judges it again under the mutex; what the dead owner held is
+   noted in its record before the owner field changes, and what it may have
+   held beyond that is counted first. */
 inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
     TryRecovery(t, got);
     if
     :: got ->
+        FirstLook(slot);
         owner = ownerThreadId;
-        JudgeOwner(t, slot, owner, gone, deadRec);
+        LATE_JUDGE(slot);
+        takingOver = true;
+        JudgeSeen(owner, slot);
         if
-        :: owner == ownerSeen && gone ->
+        :: owner == ownerSeen && ActsOn() ->
             if
             :: deadRec != NONE ->
-                st = rec[deadRec].state;
+                st = seen[deadRec];
                 Share(st, true);
+#ifndef TODAY_NOTE
+                if
+                :: most > sure -> possiblePhantoms = possiblePhantoms + most - sure
+                :: else -> skip
+                fi;
+#endif
                 /* noted before the owner field changes */
                 rec[deadRec].heldLevels = sure;
-                rec[deadRec].state = kSlotOwning
+                rec[deadRec].state = kSlotOwning;
+                /* when the taker has its id, the record stops standing for the
+                   owner field now: the claim below changes nothing there */
+                if :: ownerSeen == ME -> rec[deadRec].threadId = TAKEN_OVER :: else -> skip fi
             :: else ->
                 sure = (recursionCount > 0 -> recursionCount : 1);
                 most = recursionCount + 1
             fi;
             atomic {
                 if
-                :: ownerThreadId == ownerSeen -> ownerThreadId = t + 1; Own(t); got = true
+                :: ownerThreadId == ownerSeen -> ownerThreadId = ME; Own(t); got = true
                 :: else -> got = false
-                fi
+                fi;
+                takingOver = false
             };
             if
             :: got ->
+                /* the noted record no longer stands for the owner field */
+                if :: deadRec != NONE && ownerSeen != ME -> rec[deadRec].threadId = TAKEN_OVER :: else -> skip fi;
                 HeldBy(t, slot);
-                wakeEvent = 0;
+                wakeEvent = 0;   /* no wake-up is meant for anyone while it is owned */
                 if
                 :: deadRec == NONE ->
                     possiblePhantoms = possiblePhantoms + most;
                     Withdraw(sure);
-                    possiblePhantoms = possiblePhantoms - sure
+                    d_step { possiblePhantoms = possiblePhantoms - sure;
+                             unrecorded = (unrecorded > sure -> unrecorded - sure : 0) }
                 :: else -> skip
                 fi;
+                ForgetLooks();
+                d_step { sure = 0; most = 0; st = 0; deadRec = NONE; gone = false; namesake = false };
                 Settle(t, slot);
                 acquired = true
             :: else -> skip
             fi
-        :: else -> skip
+        :: else -> takingOver = false
         fi;
+        ForgetLooks();
+        d_step { sure = 0; most = 0; st = 0; owner = 0; deadRec = NONE; gone = false; namesake = false };
         LeaveRecovery()
     :: else -> skip
     fi
 }
 
+/* Claims a lock nobody owns (ClaimUnowned): when the census shows no live
+   thread between two steps, every peer keeping records, and no record
+   changed while it was taken, no release or wake-up is on its way: the lock
+   is ours on our announcement. */
 inline ClaimUnowned(t, slot, acquired) {
     TryRecovery(t, got);
     if
     :: got ->
-        /* Nobody owns it: claimed when no live thread has a step to make
-           and every live thread keeps a record (so a level nobody accounts
-           for was left by a thread that died). */
-        ok = OnlyRecordingPeers() && ownerThreadId == 0;
+        ok = OnlyRecordingPeers();
 #ifdef TODAY_CLAIM
         c = lockCount;
         live = 1;
         deadMost = 0;
         evidence = false;
-#endif
         i = 0;
         do
         :: i < SLOTS ->
@@ -572,16 +826,12 @@ inline ClaimUnowned(t, slot, acquired) {
                 if
                 :: i == slot || rec[i].threadId == 0 || st == kSlotUnclaimed -> skip
                 :: IsDead(i) ->
-#ifdef TODAY_CLAIM
                     hl = rec[i].heldLevels;
                     Share(st, false);
                     deadMost = deadMost + most;
                     evidence = evidence || st == kSlotSpinning || st == kSlotClaiming ||
                                st == kSlotWaiting || st == kSlotReleasing ||
                                st == kSlotSignalling || st == kSlotAnnouncing
-#else
-                    skip
-#endif
                 :: else ->
                     if
                     :: st == kSlotWaiting -> live++
@@ -594,19 +844,82 @@ inline ClaimUnowned(t, slot, acquired) {
             }
         :: else -> break
         od;
-#ifdef TODAY_CLAIM
         /* Today: every level accounted for by records (the phantoms counted
            nowhere), and a dead thread in a hand-over as proof. */
-        ok = ok && evidence && c <= live + deadMost;
+        ok = ok && ownerThreadId == 0 && evidence && c <= live + deadMost;
+#else
+        FirstLook(slot);
+        snapshot = true;
+        SecondLook(slot);
+        LATE_JUDGE(slot);
+        d_step {
+            i = 0;
+            do
+            :: i < SLOTS ->
+                if
+                :: i != slot && InUse(seenId[i], seen[i]) && !deadAt[i] && MidStep(seen[i]) -> ok = false
+                :: else -> skip
+                fi;
+                i++
+            :: else -> break
+            od;
+            i = 0;
+#ifndef TODAY_CLAIM_SNAPSHOT
+            ok = ok && snapshot
+#endif
+        };
+        ok = ok && OnlyRecordingPeers();   /* looked for again after the census */
+        ForgetLooks();
 #endif
         if
         :: ok ->
-            ClaimOwnerField(t, slot, got);
+            atomic {
+                if
+                :: ownerThreadId == 0 -> ownerThreadId = ME; got = true
+                :: else -> got = false
+                fi
+            };
             if
             :: got ->
-                wakeEvent = 0;
-                Settle(t, slot);
-                acquired = true
+                /* A wake-up left pending goes with the claim: taken at once,
+                   before a waiter of an earlier build could take it and the
+                   owner field beside us, and given back with the claim. */
+                atomic { borrowed = wakeEvent; wakeEvent = 0 };
+#if !defined(TODAY_CLAIM) && !defined(TODAY_CLAIM_NO_RECHECK)
+                /* A release that cleared the owner field just before the
+                   claim may still owe its wake-up: the claim is given back,
+                   and the lock waited for as before. */
+                i = 0;
+                do
+                :: i < SLOTS ->
+                    if
+                    :: i != slot -> st = rec[i].state
+                    :: else -> st = 0
+                    fi;
+                    if
+                    :: (st == kSlotReleasing || st == kSlotSignalling) && !IsDead(i) -> ok = false
+                    :: else -> skip
+                    fi;
+                    st = 0;
+                    i++
+                :: else -> break
+                od;
+                i = 0;
+                /* nor one of a thread that keeps no record */
+                ok = ok && OnlyRecordingPeers();
+#endif
+                if
+                :: ok ->
+                    /* never inside a live owner's release */
+                    assert(!inRelease[0] && !inRelease[1] && (ALL <= 2 || !inRelease[2]));
+                    atomic { Own(t); HeldBy(t, slot) };
+                    Settle(t, slot);
+                    acquired = true
+                :: else ->
+                    atomic { if :: ownerThreadId == ME -> ownerThreadId = 0 :: else -> skip fi };
+                    if :: borrowed -> wakeEvent = 1 :: else -> skip fi
+                fi;
+                borrowed = false
             :: else -> skip
             fi
         :: else -> skip
@@ -652,12 +965,13 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
                 if
                 :: owner != 0 ->
                     provenBefore = false;
-                    JudgeOwner(t, slot, owner, gone, deadRec);
+                    LookAtOwner(t, slot, owner);
                     if
-                    :: !gone -> suspected = 0
-                    :: gone && suspected != owner -> suspected = owner
-                    :: gone && suspected == owner -> TakeOverDeadOwner(t, slot, suspected, acquired)
-                    fi
+                    :: !ActsOn() -> suspected = 0
+                    :: ActsOn() && suspected != owner -> suspected = owner
+                    :: ActsOn() && suspected == owner -> TakeOverDeadOwner(t, slot, suspected, acquired)
+                    fi;
+                    d_step { gone = false; namesake = false; deadRec = NONE }
                 :: else ->
                     suspected = 0;
                     if
@@ -665,10 +979,13 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
                     :: else -> skip
                     fi;
                     provenBefore = OnlyRecordingPeers()
-                fi
+                fi;
+                owner = 0
             fi
         fi
-    od
+    od;
+    suspected = 0;
+    provenBefore = false
 }
 
 inline SettleWhileOwning(t, slot) {
@@ -695,11 +1012,18 @@ inline EnterContended(t, acquired) {
         :: else ->
             SetState(slot, kSlotAnnouncing);
             atomic { lockCount++; levels[t]++; c = lockCount };
-            SetState(slot, kSlotWaiting);
             if
-            :: c == 1 -> ClaimOwnerField(t, slot, acquired)
-            :: else -> skip
-            fi
+            :: c == 1 ->
+#ifdef TODAY_WAITING_CLAIM
+                SetState(slot, kSlotWaiting);
+#else
+                SetState(slot, kSlotClaiming);   /* freed meanwhile: our announcement is our level */
+#endif
+                ClaimOwnerField(t, slot, acquired);
+                if :: !acquired -> SetState(slot, kSlotWaiting) :: else -> skip fi
+            :: else -> SetState(slot, kSlotWaiting)
+            fi;
+            c = 0
         fi;
         if
         :: !acquired ->
@@ -714,10 +1038,20 @@ inline EnterContended(t, acquired) {
             fi
         :: else -> skip
         fi
-    od
+    od;
+    counted = false
+}
+
+/* Levels taken without a record are counted in TLS, above NOSLOT. */
+inline CountPlainLevel(t) {
+    if
+    :: slot == NONE && TLS >= NOSLOT -> TLS++
+    :: else -> skip
+    fi
 }
 
 inline Enter(t, isTry, entered) {
+    busy[t] = true;
     SlotForEnter(t);
     TryEnterAs(t, slot, attempt);
     if
@@ -732,13 +1066,21 @@ inline Enter(t, isTry, entered) {
         EnterContended(t, entered)
     fi;
     if
-    :: entered && TLS >= NOSLOT -> TLS++
+    :: entered -> slot = (TLS != 0 && TLS < NOSLOT -> TLS - 1 : NONE); CountPlainLevel(t)
     :: else -> skip
     fi;
+#ifndef TODAY_MARKER
+    /* A thread with no record and no level lets its marker go. */
     if
-    :: entered -> assert(ownerThreadId == t + 1 && recursionCount == levels[t])
+    :: !entered && TLS == NOSLOT -> Unmark(t)
     :: else -> skip
-    fi
+    fi;
+#endif
+    if
+    :: entered -> assert(ownerThreadId == ME && LevelsMatch(t))
+    :: else -> skip
+    fi;
+    d_step { attempt = 0; busy[t] = false }
 }
 
 /* A hint, read without the mutex: a stale record stands for a dead one, and
@@ -768,9 +1110,10 @@ inline NeedsSettling(slot, needs) {
 }
 
 inline Leave(t) {
+    busy[t] = true;
     tls = TLS;
     slot = (tls != 0 && tls < NOSLOT -> tls - 1 : NONE);
-    assert(ownerThreadId == t + 1 && recursionCount == levels[t]);
+    assert(ownerThreadId == ME && LevelsMatch(t));
     if
     :: slot == NONE && tls > NOSLOT -> TLS--
     :: else -> skip
@@ -779,8 +1122,15 @@ inline Leave(t) {
     :: recursionCount > 1 ->
         SetState(slot, kSlotLeaving);
         recursionCount--;
-        d_step { lockCount--; levels[t]-- };
-        SetState(slot, kSlotOwning)
+        d_step { lockCount--; levels[t]--;
+                 if :: believesOwner[t] && levels[t] == 0 -> Disown(t); inheritedLevels[t] = 0 :: else -> skip fi };
+        if
+        :: slot != NONE && rec[slot].heldLevels != 0 && recursionCount == rec[slot].heldLevels ->
+            /* our last level on a hold through another copy */
+            rec[slot].heldLevels = 0;
+            SetState(slot, kSlotIdle)
+        :: else -> SetState(slot, kSlotOwning)
+        fi
     :: else ->
         if
         :: lockCount > 1 ->
@@ -790,7 +1140,7 @@ inline Leave(t) {
         fi;
         SetState(slot, kSlotReleasing);
         recursionCount = 0;
-        d_step { ownerThreadId = 0; Disown(t) };
+        d_step { ownerThreadId = 0; Disown(t); inRelease[t] = true; inheritedLevels[t] = 0 };
         atomic { lockCount--; levels[t]--; c = lockCount };
         if
         :: c > 0 ->
@@ -816,8 +1166,22 @@ inline Leave(t) {
 #endif
         :: else -> skip
         fi;
+        d_step { c = 0; inRelease[t] = false };
+        if
+        :: slot != NONE && rec[slot].heldLevels != 0 -> rec[slot].heldLevels = 0
+        :: else -> skip
+        fi;
         SetState(slot, kSlotIdle)
-    fi
+    fi;
+#ifndef TODAY_MARKER
+    if
+    :: TLS == NOSLOT -> Unmark(t)
+    :: else -> skip
+    fi;
+#endif
+    /* with no level of its own left, its record says so */
+    assert(slot == NONE || levels[t] > plainLevels[t] || rec[slot].state == kSlotIdle);
+    d_step { needs = false; busy[t] = false }
 }
 
 inline ForgetCurrentThread(t) {
@@ -838,30 +1202,84 @@ inline ForgetCurrentThread(t) {
     fi
 }
 
+/* The lock as an earlier build takes and leaves it: no record, the owner
+   field written by exchange, a level on its id alone. */
+inline LegacyEnter(t) {
+    atomic {
+        if
+        :: lockCount == 0 -> lockCount = 1; levels[t]++; plainLevels[t]++; got = true
+        :: else -> got = false
+        fi
+    };
+    if
+    :: !got && ownerThreadId == ME ->
+        /* on its id alone: a dead namesake's hold becomes its own */
+        d_step { lockCount++; levels[t]++; plainLevels[t]++;
+                 if :: !believesOwner[t] -> Own(t); inheritedLevels[t] = recursionCount; inherited = true :: else -> skip fi };
+        recursionCount++
+    :: !got && ownerThreadId != ME ->
+        atomic { lockCount++; levels[t]++; plainLevels[t]++; c = lockCount };
+        if
+        :: c != 1 -> atomic { wakeEvent -> wakeEvent = 0 }
+        :: else -> skip
+        fi;
+        atomic { ownerThreadId = ME; Own(t) };
+        recursionCount = 1
+    :: got ->
+        atomic { ownerThreadId = ME; Own(t) };
+        recursionCount = 1
+    fi;
+    d_step { got = false; c = 0 }
+}
+
+inline LegacyLeave(t) {
+    assert(ownerThreadId == ME);
+    recursionCount--;
+    if
+    :: recursionCount > 0 ->
+        d_step { lockCount--; levels[t]--; plainLevels[t]--;
+                 if :: believesOwner[t] && levels[t] == 0 -> Disown(t); inheritedLevels[t] = 0 :: else -> skip fi }
+    :: else ->
+        d_step { ownerThreadId = 0; Disown(t); inheritedLevels[t] = 0 };
+        atomic { lockCount--; levels[t]--; plainLevels[t]--; c = lockCount };
+        if
+        :: c > 0 -> wakeEvent = 1
+        :: else -> skip
+        fi;
+        c = 0
+    fi
+}
+
 proctype Thread(byte t) {
     byte me = incarnation[t];
     byte tlsOf[2];               /* TLS of copy 0 and copy 1 of the module */
     byte copy, tls, slot, round, attempt, c, owner, suspected, deadRec, sure, most;
-    byte i, j, st, hl, live, deadSure, deadMost, deadSet;
-    byte before[SLOTS];
-    bool got, gone, vanished, counted, entered, innerEntered, isTry, nested;
-    bool exact, ok, evidence, aliveRecord, runs, provenBefore, needs;
+    byte i, j, st, hl, live, deadSure, deadMost;
+    byte seen[SLOTS], seenId[SLOTS];
+    bool deadAt[SLOTS];
+    bool got, gone, named, namesake, vanished, counted, entered, innerEntered, isTry, nested;
+    bool exact, snapshot, ok, evidence, provenBefore, needs, outer, borrowed;
 #ifdef BAD_EVENT
     bool badEvent;
     if :: t == 0 -> badEvent = true :: else -> skip fi;
 #endif
     {
-        round = 0;
+        round = (STRANGER && me > 0 && t < THREADS -> ROUNDS : 0);
         do
         :: round < ROUNDS ->
             /* thread 0 may nest a level, thread 1 may only try */
             if
             :: t == 1 && TRY -> if :: isTry = true :: isTry = false fi
+            :: t == 2 && THIRD_TRIES -> isTry = true
             :: else -> isTry = false
             fi;
             if
             :: t == 0 && NESTED -> if :: nested = true :: nested = false fi
             :: else -> nested = false
+            fi;
+            if
+            :: t == 0 && RECORDLESS_COPY -> outer = true; LegacyEnter(t)
+            :: else -> outer = false
             fi;
             copy = 0;
             Enter(t, isTry, entered);
@@ -878,14 +1296,27 @@ proctype Thread(byte t) {
             :: entered -> Leave(t)
             :: else -> skip
             fi;
+            if
+            :: outer -> LegacyLeave(t); outer = false
+            :: else -> skip
+            fi;
+            d_step { entered = false; innerEntered = false; isTry = false; nested = false };
             round++
         :: else -> break
         od;
+        if
+        :: LINGER && t == THREADS - 1 -> done == THREADS - 1 + LEGACY   /* lives on, idle */
+        :: STRANGER && me > 0 && t < THREADS -> done == THREADS - 1 + LEGACY
+        :: else -> skip
+        fi;
         ForgetCurrentThread(t);
         atomic {
             running[t] = false;
             lifeOwned[life[t]] = false;
             Unmark(t);
+            recordless[t] = false;
+            /* each thread is a process of its own: its end closes the copy */
+            if :: legacyCopy[t] -> legacyCopy[t] = false; markers-- :: else -> skip fi;
             done++
         };
         if
@@ -904,31 +1335,8 @@ proctype Legacy() {
     round = 0;
     do
     :: round < ROUNDS ->
-        atomic {
-            if
-            :: lockCount == 0 -> lockCount = 1; levels[t]++; got = true
-            :: else -> got = false
-            fi
-        };
-        if
-        :: !got ->
-            atomic { lockCount++; levels[t]++; c = lockCount };
-            if
-            :: c != 1 -> atomic { wakeEvent -> wakeEvent = 0 }
-            :: else -> skip
-            fi
-        :: else -> skip
-        fi;
-        atomic { ownerThreadId = t + 1; Own(t) };
-        recursionCount = 1;
-        assert(ownerThreadId == t + 1);
-        recursionCount = 0;
-        d_step { ownerThreadId = 0; Disown(t) };
-        atomic { lockCount--; levels[t]--; c = lockCount };
-        if
-        :: c > 0 -> wakeEvent = 1
-        :: else -> skip
-        fi;
+        LegacyEnter(t);
+        LegacyLeave(t);
         round++
     :: else -> break
     od;
@@ -937,6 +1345,10 @@ proctype Legacy() {
 }
 
 inline Start(t) {
+    if
+    :: RECORDLESS_COPY && t == 0 && !legacyCopy[0] -> legacyCopy[0] = true; markers++
+    :: else -> skip
+    fi;
     life[t] = nextLife;
     lifeOwned[nextLife] = true;
     nextLife++;
@@ -944,19 +1356,26 @@ inline Start(t) {
     run Thread(t)
 }
 
-/* Ends thread v at its next step, with its process or alone. */
-inline Kill(v, process) {
+/* Ends thread v at its next step. */
+inline End(v, process) {
     incarnation[v]++;
     lifeOwned[life[v]] = false;
     if :: recoveryMutex == v + 1 -> recoveryMutex = 0 :: else -> skip fi;
     if :: believesOwner[v] -> Disown(v) :: else -> skip fi;
     deadLevels = deadLevels + levels[v];
+    unrecorded = unrecorded + (recordless[v] -> levels[v] : plainLevels[v]);
+    recordless[v] = false;
+    inheritedLevels[v] = 0;
+    busy[v] = false;
+    inRelease[v] = false;
     levels[v] = 0;
+    plainLevels[v] = 0;
     if
-    :: process -> Unmark(v)
-    :: else -> unaccountable = unaccountable || marking[v]; marking[v] = false
+    :: process ->
+        Unmark(v);
+        if :: legacyCopy[v] -> legacyCopy[v] = false; markers-- :: else -> skip fi
+    :: else -> unaccountable = unaccountable || marking[v] || legacyCopy[v]; marking[v] = false
     fi;
-    deaths++;
     if
     :: REUSE ->
 #ifdef TODAY_IDS
@@ -970,15 +1389,21 @@ inline Kill(v, process) {
 
 /* A thread that keeps no record is ended only with its process, unless
    KILL_UNRECORDED: its levels cannot be traced otherwise. */
-#define Killable(v) (deaths < DEATHS && running[v] && v < VICTIMS)
+#define Killable(v) (deaths < DEATHS && v < VICTIMS && running[v])
+#define KillThread(v) atomic { Killable(v) && (!marking[v] || KILL_UNRECORDED) -> deaths++; End(v, false) }
+#define KillProcess(v) atomic { Killable(v) -> deaths++; End(v, true); \
+                                if :: SHARED_PROCESS && v < 2 && running[1 - v] -> End(1 - v, true) \
+                                   :: else -> skip fi }
 
 active proctype Killer() {
 end:
     do
-    :: atomic { Killable(0) -> Kill(0, true) }
-    :: atomic { Killable(0) && (!marking[0] || KILL_UNRECORDED) -> Kill(0, false) }
-    :: atomic { Killable(1) -> Kill(1, true) }
-    :: atomic { Killable(1) && (!marking[1] || KILL_UNRECORDED) -> Kill(1, false) }
+    :: KillProcess(0)
+    :: KillThread(0)
+    :: KillProcess(1)
+    :: KillThread(1)
+    :: KillProcess(2)
+    :: KillThread(2)
     od
 }
 
@@ -987,14 +1412,27 @@ init {
     atomic {
         t = 0;
         do
+        :: t < ALL -> tid[t] = t + 1; t++
+        :: else -> break
+        od;
+        if :: LEGACY_NAMESAKE -> tid[LEGACY_T] = tid[0] :: else -> skip fi;
+        t = 0;
+        do
         :: t < THREADS -> Start(t); t++
         :: else -> break
         od;
         if
-        :: LEGACY -> running[LEGACY_T] = true; run Legacy()
+        :: LEGACY && !LEGACY_NAMESAKE -> running[LEGACY_T] = true; markers++; run Legacy()
         :: else -> skip
         fi
     };
+    if
+    :: LEGACY && LEGACY_NAMESAKE ->
+        /* an earlier build's thread given the id of thread 0, once it ended,
+           outside a takeover's window (takingOver) */
+        atomic { !running[0] && !takingOver -> running[LEGACY_T] = true; markers++; run Legacy() }
+    :: else -> skip
+    fi;
     done == THREADS + LEGACY;
     atomic { done = 0; Start(JANITOR) }
 }

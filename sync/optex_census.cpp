@@ -53,18 +53,22 @@ DeadRecord OwnerShare(int slot, LONG state, LONG recursionCount) {
     return {slot, 1, 1};  // claiming, woken, or releasing before the owner field was cleared
 }
 
-OwnerJudgement Judge(LONG owner, const Slots& slots, const CensusTaker& taker) {
+// isDead(i): whether the thread of record i has ended, as far as the caller
+// has asked the kernel.
+template <typename IsDead>
+OwnerJudgement Judge(LONG owner, const Slots& slots, const CensusTaker& taker, IsDead isDead) {
     OwnerJudgement judgement;
     if (owner == 0) return judgement;
     judgement.identity.threadId = static_cast<DWORD>(owner);
     judgement.state = OwnerState::kAlive;
+    if (owner == taker.threadId && taker.owns) return judgement;
     // The records that say a thread with this id may own: a live one is the
     // owner; a dead one, preferably one that surely owned, stands for it.
     int deadRecord = -1;
     for (int i = 0; i < kOptexSlotCount; ++i) {
         const SlotCopy& slot = slots[i];
         if (i == taker.slot || slot.threadId != owner || !MayOwn(slot.state)) continue;
-        if (!Dead(slot, taker.lockName)) {
+        if (!isDead(i)) {
             if (owner != taker.threadId) return judgement;
             continue;  // our own id on a live record: not ours, so not the owner's
         }
@@ -72,24 +76,18 @@ OwnerJudgement Judge(LONG owner, const Slots& slots, const CensusTaker& taker) {
             deadRecord = i;
         }
     }
-    auto gone = [&](int record) {
-        judgement.state = OwnerState::kGone;
-        judgement.record = record;
-        if (record >= 0) judgement.identity = IdentityOf(slots[record]);
-        return judgement;
-    };
-    // Our own id while we wait: our record (or count of levels) says we do
-    // not hold it, so a thread that had our id before us left it.
-    if (owner == taker.threadId) return taker.owns ? judgement : gone(deadRecord);
+    // No live record of that id may own: a thread with that id owns only if
+    // it keeps no record (one of an earlier build, one that found none, or
+    // the taker itself through a copy that keeps none), so while one runs,
+    // and the taker does when it is its own id, the judgement holds only if
+    // every peer keeps records (ActsOn).
+    judgement.state = OwnerState::kGone;
+    judgement.record = deadRecord;
+    if (deadRecord >= 0) judgement.identity = IdentityOf(slots[deadRecord]);
     ThreadIdentity running;
-    const ThreadLookup lookup = LookUpThread(static_cast<DWORD>(owner), running);
-    if (deadRecord >= 0) {
-        // A running thread with that id owns only if it keeps no record: one
-        // of an earlier build, which takes the owner field on its id alone.
-        judgement.namesakeRuns = lookup != ThreadLookup::kNone;
-        return gone(deadRecord);
-    }
-    return lookup == ThreadLookup::kNone ? gone(-1) : judgement;
+    judgement.namesakeRuns = owner == taker.threadId ||
+                             LookUpThread(static_cast<DWORD>(owner), running) != ThreadLookup::kNone;
+    return judgement;
 }
 
 }  // namespace
@@ -120,28 +118,44 @@ ThreadIdentity IdentityOf(const OptexThreadSlot& slot) { return IdentityOf(Copy(
 OwnerJudgement JudgeOwner(LONG owner, const OptexSideBlock& side, const CensusTaker& taker) {
     Slots slots;
     CopyAll(side, slots);
-    return Judge(owner, slots, taker);
+    return Judge(owner, slots, taker, [&](int i) { return Dead(slots[i], taker.lockName); });
 }
 
 bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const CensusTaker& taker,
                 DWORD freshMs, OptexCensus& census) {
     census = OptexCensus();
-    Slots before;
-    CopyAll(side, before);
+    // The first look: each record, and whether its thread has ended. A thread
+    // proven dead here makes no step after the block is read below, so what
+    // it left is in the count read; one that ends later is taken for alive.
+    // A waiter that renewed its record lately is taken for alive without
+    // asking (it renews it every wait slice): that only leaves its level to
+    // a later census.
+    Slots slots;
+    bool dead[kOptexSlotCount] = {};
+    const DWORD now = TickCountNow();
+    for (int i = 0; i < kOptexSlotCount; ++i) {
+        slots[i] = Copy(side.slots[i]);
+        const SlotCopy& slot = slots[i];
+        if (i == taker.slot || !InUse(slot)) continue;
+        const bool freshWaiter =
+            slot.state == kSlotWaiting && now - static_cast<DWORD>(slot.tick) < freshMs;
+        dead[i] = !freshWaiter && Dead(slot, taker.lockName);
+        // Read again: it may have moved on between the first read and its end.
+        if (dead[i]) slots[i] = Copy(side.slots[i]);
+    }
     census.lockCount = shared.lockCount;
     census.ownerThreadId = shared.ownerThreadId;
     census.recursionCount = shared.recursionCount;
-    Slots slots;
-    CopyAll(side, slots);
-    if (shared.ownerThreadId != census.ownerThreadId) return false;
+    // The second look: every record as it was.
     census.snapshot = true;
     for (int i = 0; i < kOptexSlotCount; ++i) {
-        if (slots[i].threadId != before[i].threadId || slots[i].state != before[i].state) {
+        if (side.slots[i].threadId != slots[i].threadId || side.slots[i].state != slots[i].state) {
             census.snapshot = false;
         }
     }
+    if (shared.ownerThreadId != census.ownerThreadId) return false;
 
-    census.owner = Judge(census.ownerThreadId, slots, taker);
+    census.owner = Judge(census.ownerThreadId, slots, taker, [&](int i) { return dead[i]; });
     if (census.owner.state == OwnerState::kGone) {
         const int record = census.owner.record;
         census.ownerShare = record >= 0
@@ -156,14 +170,11 @@ bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const Cen
     }
 
     const LONG owner = census.ownerThreadId;
-    const DWORD now = TickCountNow();
     census.liveLevels = taker.owns ? census.recursionCount : 1;
     for (int i = 0; i < kOptexSlotCount; ++i) {
         const SlotCopy& slot = slots[i];
         if (i == taker.slot || i == census.owner.record || !InUse(slot)) continue;
-        const bool freshWaiter =
-            slot.state == kSlotWaiting && now - static_cast<DWORD>(slot.tick) < freshMs;
-        if (freshWaiter || !Dead(slot, taker.lockName)) {
+        if (!dead[i]) {
             if (slot.threadId == owner && MayOwn(slot.state)) continue;  // the owner itself
             if (slot.state == kSlotWaiting) {
                 ++census.liveLevels;

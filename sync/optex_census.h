@@ -42,10 +42,11 @@ struct OwnerJudgement {
     bool namesakeRuns = false;
 };
 
-// Judges the thread the owner field names, from the records as read. Gone
-// when it is our own id while we wait, when a record of a dead thread with
-// its id says it may own and no live thread's record does, or, with no such
-// record, when no thread runs with its id.
+// Judges the thread the owner field names, from the records as read: alive
+// while a live thread's record of that id says it may own (or the taker
+// owns); otherwise gone, with namesakeRuns when a thread of that id runs
+// (the taker, when it is its own id), which could own only by keeping no
+// record.
 OwnerJudgement JudgeOwner(LONG owner, const OptexSideBlock& side, const CensusTaker& taker);
 
 struct DeadRecord {
@@ -79,10 +80,12 @@ struct OptexCensus {
     LONG deadAtMost = 0;  // what they may hold
 };
 
-// Reads the records, then the shared block, then the records again, and asks
-// the kernel about each thread whose share matters. A waiter whose record
-// was renewed less than freshMs ago is taken to be alive without asking (it
-// renews it every wait slice). False when the owner changed meanwhile.
+// Reads each record and asks the kernel whether its thread has ended, then
+// reads the shared block, then the records again: a thread found dead before
+// the block was read left in it all it will ever leave. A waiter whose
+// record was renewed less than freshMs ago is taken to be alive without
+// asking (it renews it every wait slice). False when the owner changed
+// meanwhile.
 bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const CensusTaker& taker,
                 DWORD freshMs, OptexCensus& census);
 

@@ -43,8 +43,14 @@ enum OptexSlotState : LONG {
     kSlotWaiting = 10,    // announced: exactly 1 level (also woken, until it owns)
 };
 
+// The threadId of a dead owner's record once a takeover noted its levels: it
+// no longer stands for the owner field. Odd, so no thread has it (Windows
+// gives threads multiples of 4).
+constexpr LONG kTakenOverThreadId = -1;
+
 struct OptexThreadSlot {
-    // 0 when free. Claimed and freed only under the lock's recovery mutex.
+    // 0 when free; kTakenOverThreadId once taken over. Claimed and freed only
+    // under the lock's recovery mutex.
     volatile LONG threadId;
     volatile LONG processId;
     // The thread's creation time: tells it from a later thread given the same id.
@@ -56,7 +62,9 @@ struct OptexThreadSlot {
     volatile LONG tick;
     // Written by a recoverer into a dead owner's record, with state Owning,
     // before it takes the lock over: the levels that owner held, in case the
-    // recoverer dies too before lockCount is settled.
+    // recoverer dies too before lockCount is settled. In a live owner's
+    // record: the levels below its own on a hold of its id that a copy
+    // keeping no record took (0: none).
     volatile LONG heldLevels;
     // The thread's life mutex (sync/thread_life.h); 0 when it has none (a
     // record of an earlier build): such a record is judged by its ids.

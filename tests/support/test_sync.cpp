@@ -74,4 +74,35 @@ bool RunOnOtherThread(const std::function<void()>& fn, DWORD timeoutMs) {
     return ::WaitForSingleObject(thread.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
+StepThread::StepThread()
+    : go_(::CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      done_(::CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      thread_(::CreateThread(nullptr, 0, Main, this, 0, nullptr)) {}
+
+StepThread::~StepThread() {
+    if (stuck_ || !thread_) return;
+    stop_ = true;
+    ::SetEvent(go_.get());
+    ::WaitForSingleObject(thread_.get(), kSignalTimeoutMs);
+}
+
+bool StepThread::Run(const std::function<void()>& step, DWORD timeoutMs) {
+    if (stuck_ || !thread_) return false;
+    step_ = step;
+    ::SetEvent(go_.get());
+    stuck_ = ::WaitForSingleObject(done_.get(), timeoutMs) != WAIT_OBJECT_0;
+    return !stuck_;
+}
+
+DWORD WINAPI StepThread::Main(void* parameter) {
+    auto* self = static_cast<StepThread*>(parameter);
+    // Between steps it waits as long as a test may; then it ends by itself.
+    while (::WaitForSingleObject(self->go_.get(), 3 * kSignalTimeoutMs) == WAIT_OBJECT_0 &&
+           !self->stop_) {
+        self->step_();
+        ::SetEvent(self->done_.get());
+    }
+    return 0;
+}
+
 }  // namespace dlmgr::test

@@ -50,4 +50,24 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = kSignal
 // thread still running is left behind (the test fails anyway).
 bool RunOnOtherThread(const std::function<void()>& fn, DWORD timeoutMs = kSignalTimeoutMs);
 
+// One thread that runs the steps it is given in turn, so that a test can
+// take a lock on it in one step and leave it in a later one. A step that does
+// not finish within its time-out fails Run, and the thread is left behind.
+class StepThread {
+public:
+    StepThread();
+    StepThread(const StepThread&) = delete;
+    StepThread& operator=(const StepThread&) = delete;
+    ~StepThread();
+    bool Run(const std::function<void()>& step, DWORD timeoutMs = kSignalTimeoutMs);
+
+private:
+    static DWORD WINAPI Main(void* parameter);
+    std::function<void()> step_;
+    bool stop_ = false;
+    bool stuck_ = false;
+    UniqueEvent go_, done_;
+    UniqueThread thread_;
+};
+
 }  // namespace dlmgr::test

@@ -3,6 +3,7 @@
 // generous; the benchmark reports how fast recovery really is.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -463,6 +464,68 @@ TEST_F(LastLeave, LostWakeUpIsRecoveredWhenANewThreadReusesTheDeadReleasersRecor
     ASSERT_EQ(::WaitForSingleObject(newcomer.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
     EXPECT_TRUE(WaiterDone(kRecoveryCapMs)) << "the dead releaser's record was the proof";
     EXPECT_EQ(LockCount(lock), 0);
+}
+
+TEST_F(LastLeave, LostWakeUpIsRecoveredWhileAThreadThatFoundNoRecordIdles) {
+    // A thread found every record taken, tried the lock, and idles: holding
+    // nothing, it keeps nobody from recovering.
+    UniqueThread filler(::CreateThread(nullptr, 0, DoNothing, nullptr, CREATE_SUSPENDED, nullptr));
+    ThreadIdentity running;
+    ASSERT_EQ(LookUpThread(::GetThreadId(filler.get()), running), ThreadLookup::kFound);
+    blocks->FillFreeRecords(running);
+    test::StepThread idle;
+    ASSERT_TRUE(idle.Run([&] { EXPECT_FALSE(lock.TryEnter()); }));
+    for (OptexThreadSlot& record : blocks->side().slots) {
+        if (record.threadId != static_cast<LONG>(running.threadId)) continue;
+        record.state = kSlotUnclaimed;
+        record.threadId = 0;
+    }
+    ::TerminateThread(holderThread.get(), 1);
+    ::WaitForSingleObject(holderThread.get(), test::kSignalTimeoutMs);
+    EXPECT_TRUE(WaiterDone(kRecoveryCapMs));
+    EXPECT_EQ(LockCount(lock), 0);
+    ::TerminateThread(filler.get(), 0);
+}
+
+TEST(OptexRecovery, LevelNestedOnAHoldThroughACopyWithoutRecordsGoesOnItNeverOverIt) {
+    // A thread holds the lock through a copy of the module that keeps no
+    // records (one of an earlier build, or one of ours that could not get
+    // the recovery mutex when it loaded) and nests a level through a copy
+    // that does: the level goes on that hold, and nobody gets in under it.
+    for (const bool earlierBuild : {true, false}) {
+        SCOPED_TRACE(earlierBuild ? "a copy of an earlier build" : "a copy of ours without records");
+        const std::string name = UniqueName("optex-recordless-copy");
+        Optex lock;
+        ASSERT_TRUE(InitLock(lock, name));
+        test::LegacyOptex earlier;
+        Optex ours;
+        std::function<void()> enterOuter, leaveOuter;
+        if (earlierBuild) {
+            ASSERT_TRUE(earlier.Init(name));
+            enterOuter = [&] { earlier.Enter(); };
+            leaveOuter = [&] { earlier.Leave(); };
+        } else {
+            UniqueMutex recovery(
+                ::OpenMutexA(SYNCHRONIZE, FALSE, (Optex::kRecoveryPrefix + name).c_str()));
+            ASSERT_EQ(::WaitForSingleObject(recovery.get(), 0), WAIT_OBJECT_0);
+            ASSERT_TRUE(test::RunOnOtherThread([&] { InitLock(ours, name); }));
+            ::ReleaseMutex(recovery.get());
+            ASSERT_TRUE(ours.IsUsable() && !ours.IsRobust());
+            enterOuter = [&] { ours.Enter(); };
+            leaveOuter = [&] { ours.Leave(); };
+        }
+        test::StepThread thread;
+        LockResult nested = LockResult::kUnusable;
+        ASSERT_TRUE(thread.Run([&] { enterOuter(); nested = lock.Enter(); }, kRecoveryCapMs));
+        EXPECT_EQ(nested, LockResult::kAcquired) << "took its own hold over";
+        ASSERT_TRUE(thread.Run([&] { lock.Leave(); }));
+        Attempt other{&lock, true};
+        ASSERT_TRUE(test::RunOnOtherThread([&] { TryEnterAndLeave(&other); }));
+        EXPECT_FALSE(other.entered) << "another thread got in under the outer level";
+        ASSERT_TRUE(thread.Run(leaveOuter));
+        EXPECT_EQ(LockCount(lock), 0);
+        EXPECT_EQ(lock.Side()->takeovers, 0);
+    }
 }
 
 TEST(OptexRecovery, DeadOwnerSharingItsIdsWithANewThreadIsToldByItsLife) {
