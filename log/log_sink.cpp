@@ -27,12 +27,34 @@ SharedFileLogSink::SharedFileLogSink(const char* path, std::unique_ptr<Optex> lo
     ::lstrcpynA(path_, path, sizeof(path_));
 }
 
+OptexGuard SharedFileLogSink::TakeLock() {
+    const LONG owner = lock_->Shared()->ownerThreadId;
+    const DWORD now = ::GetTickCount();
+    const bool stillStuck = dropped_ != 0 && owner != 0 && owner == stuckOwner_ &&
+                            now - static_cast<DWORD>(stuckSince_) < kStuckRetryMs;
+    OptexGuard guard = lock_->AcquireWithin(stillStuck ? 0 : kLockWaitMs);
+    if (!guard && !stillStuck) {
+        ::InterlockedExchange(&stuckOwner_, lock_->Shared()->ownerThreadId);
+        ::InterlockedExchange(&stuckSince_, static_cast<LONG>(::GetTickCount()));
+    }
+    return guard;
+}
+
 void SharedFileLogSink::Write(const char* format, va_list args) {
     // Without a usable lock the line is still written: losing diagnostics is
     // worse than the small chance of two lines meeting in the file.
-    OptexGuard guard = lock_ ? lock_->Acquire() : OptexGuard();
+    const bool locked = lock_ && lock_->IsUsable();
+    OptexGuard guard = locked ? TakeLock() : OptexGuard();
+    if (locked && !guard) {
+        ::InterlockedIncrement(&dropped_);
+        return;
+    }
     UniqueFile file = OpenForAppend(path_);
     if (!file) return;
+    const LONG dropped = ::InterlockedExchange(&dropped_, 0);
+    if (dropped != 0) {
+        WriteLogLine(file.get(), messages::kLogLinesDropped, static_cast<unsigned long>(dropped));
+    }
     if (guard.abandoned()) {
         // A writer died holding the log: its line may be cut short, so the
         // takeover gets a line of its own before ours.

@@ -39,13 +39,27 @@ class SharedFileLogSink : public LogSink {
 public:
     static constexpr size_t kPathSize = 256;
 
+    // How long a line waits for the log's lock before it is dropped: long
+    // enough for writers that take turns, and for two looks at a holder that
+    // died, which is then recovered. While the holder that made a line drop
+    // keeps the lock, later lines try once, and wait again only this often.
+    static constexpr DWORD kLockWaitMs = 2000;
+    static constexpr DWORD kStuckRetryMs = 10000;
+
     // lock may be null or unusable: lines are then written without it.
     SharedFileLogSink(const char* path, std::unique_ptr<Optex> lock);
     void Write(const char* format, va_list args) override;
 
 private:
+    OptexGuard TakeLock();
+
     std::unique_ptr<Optex> lock_;
     char path_[kPathSize];
+    // Lines dropped since the last one written: a live thread that holds
+    // the log's lock (a stuck or suspended host) never holds up ours.
+    volatile LONG dropped_ = 0;
+    volatile LONG stuckOwner_ = 0;    // the owner field when the last wait gave up
+    volatile LONG stuckSince_ = 0;    // and the tick count then
 };
 
 }  // namespace dlmgr

@@ -88,6 +88,8 @@ namespace dlmgr::messages {
     /* Recovery from a thread that died holding a lock (process, thread; 0 when unknown). */ \
     X(kStoreLockTakenOver, "存储锁的持有者（进程 %lu，线程 %lu）已退出，已接管。", \
       "the store lock's holder (process %lu, thread %lu) has exited: taken over.") \
+    X(kLogLinesDropped, "日志锁被长时间占用，丢弃了 %lu 行日志。", \
+      "the log's lock was held too long: %lu line(s) dropped.") \
     X(kLogLockTakenOver, "日志锁的持有者（进程 %lu，线程 %lu）已退出，已接管。", \
       "the log lock's holder (process %lu, thread %lu) has exited: taken over.") \
     X(kBadTaskCount, "数据文件任务数 %u 超出范围，重新初始化。", \

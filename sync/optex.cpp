@@ -496,6 +496,8 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
     LONG suspected = 0;  // an owner judged gone on the previous look
     UnownedWatch unowned;
     bool reportedFailure = false;
+    const DWORD waitStart = ::GetTickCount();
+    bool toldLong = false;
     for (;;) {
         if (slot) slot->tick = Now();  // a waiter's sign of life
 #ifdef DLMGR_SOAK_WRONG_LOCK
@@ -534,6 +536,12 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
         const LONG owner = shared_->ownerThreadId;
         if (owner != 0) {
             unowned.Reset();
+            const DWORD waited = ::GetTickCount() - waitStart;
+            if (longWait_ != nullptr && !toldLong && waited >= kLongWaitMs) {
+                // Alive and stuck, or dead while recovery cannot be had.
+                toldLong = true;
+                longWait_(Holder(), waited);
+            }
             if (!ActsOn(JudgeOwner(owner, *side_, Taker(threadId, slot, false)))) {
                 suspected = 0;
                 continue;
@@ -799,5 +807,44 @@ void Optex::SignalReleased() noexcept {
 }
 
 OptexGuard Optex::Acquire() noexcept { return OptexGuard(this, Enter()); }
+
+ThreadIdentity Optex::Holder() const noexcept {
+    ThreadIdentity holder;
+    if (shared_ == nullptr) return holder;
+    const LONG owner = shared_->ownerThreadId;
+    holder.threadId = static_cast<DWORD>(owner);
+    if (owner == 0 || side_ == nullptr) return holder;
+    for (const OptexThreadSlot& record : side_->slots) {
+        if (record.threadId == owner && MayOwn(record.state)) {
+            holder.processId = static_cast<DWORD>(record.processId);
+            break;
+        }
+    }
+    return holder;
+}
+
+OptexGuard Optex::AcquireWithin(DWORD timeoutMs) noexcept {
+    if (shared_ == nullptr) return OptexGuard();
+    const DWORD start = ::GetTickCount();
+    DWORD lastLook = start;
+    LONG suspected = -1;  // what the previous look found stuck: an owner's id, or 0
+    for (;;) {
+        if (TryEnter()) return OptexGuard(this, LockResult::kAcquired);
+        const DWORD now = ::GetTickCount();
+        if (side_ != nullptr && now - lastLook >= kWaitSliceMs) {
+            lastLook = now;
+            const LONG owner = shared_->ownerThreadId;
+            const bool stuck =
+                owner == 0 ? shared_->lockCount != 0
+                           : ActsOn(JudgeOwner(owner, *side_,
+                                               Taker(static_cast<LONG>(CurrentThreadId()),
+                                                     RegisteredSlot(), false)));
+            if (stuck && suspected == owner) return Acquire();
+            suspected = stuck ? owner : -1;
+        }
+        if (now - start >= timeoutMs) return OptexGuard();
+        ::Sleep(1);
+    }
+}
 
 }  // namespace dlmgr

@@ -102,12 +102,29 @@ public:
 
     // Enter, with a guard that leaves when it goes out of scope.
     OptexGuard Acquire() noexcept;
+    // For callers that would rather do without than wait on a live holder:
+    // tries the lock until timeoutMs has passed and gives up (an empty
+    // guard). Nothing is announced while it tries, so giving up leaves no
+    // trace. A holder proven gone, or a lock left unowned with levels, on two
+    // looks a slice apart is left to Enter, which recovers it.
+    OptexGuard AcquireWithin(DWORD timeoutMs) noexcept;
 
     // Called when a wait on the event fails (a handle closed by a host's
     // bug), once per Enter, while not holding the lock. The waiter never
     // takes a failed wait for a release: it looks at the lock every slice.
     using WaitFailureHandler = void (*)(DWORD error);
     void SetWaitFailureHandler(WaitFailureHandler handler) noexcept { waitFailed_ = handler; }
+    // Called once per Enter whose wait has lasted kLongWaitMs while the lock
+    // has an owner (a stuck or suspended host, or a dead one while recovery
+    // cannot be had), with who it is and how long the wait has lasted; the
+    // wait goes on.
+    static constexpr DWORD kLongWaitMs = 10000;
+    using LongWaitHandler = void (*)(const ThreadIdentity& holder, DWORD waitedMs);
+    void SetLongWaitHandler(LongWaitHandler handler) noexcept { longWait_ = handler; }
+
+    // Who owns the lock as far as the records tell (the process id is 0 for
+    // an owner that keeps no record); empty when nobody does.
+    ThreadIdentity Holder() const noexcept;
 
     // Frees the calling thread's record when it holds nothing; for a thread
     // that is ending. Records of threads that end otherwise are reused later.
@@ -203,6 +220,7 @@ private:
     OptexSideBlock* side_ = nullptr;  // only when all of the above exist
     ThreadIdentity abandonedBy_;
     WaitFailureHandler waitFailed_ = nullptr;
+    LongWaitHandler longWait_ = nullptr;
 };
 
 // One level of an Optex held by the current thread; empty when Enter failed.

@@ -132,6 +132,21 @@ TEST_F(LogTest, WriterThatDiedHoldingTheLogLockGetsALineAndTheLogGoesOn) {
     EXPECT_EQ(Written(), Messages({takeover, "after"}));
 }
 
+TEST_F(LogTest, LiveHolderOfTheLogLockCostsLinesNotWaitsAndTheNextLineCountsThem) {
+    const std::string tag = test::UniqueName("log-stuck");
+    test::ChildProcess holder = test::ChildProcess::Start("OptexEnterAndHold", {kLockName, tag});
+    ASSERT_TRUE(test::NamedEvent(tag + "-in").Await());
+    Log(8, "dropped");
+    Log(8, "dropped too");
+    EXPECT_TRUE(Written().empty());
+    test::NamedEvent(tag + "-out").Signal();
+    ::WaitForSingleObject(holder.handle(), test::kSignalTimeoutMs);
+    Log(8, "after");
+    char dropped[128];
+    std::snprintf(dropped, sizeof(dropped), messages::kLogLinesDropped, 2ul);
+    EXPECT_EQ(Written(), Messages({dropped, "after"}));
+}
+
 TEST(LogStamp, UsesEnglishMonthAndTwoDigitFields) {
     SYSTEMTIME time = {};
     time.wYear = 2026;
