@@ -22,7 +22,9 @@ extern "C" DlmgrBool DLMGR_CALL DM_SetTaskInfo(const TaskRecord* record) {
         TaskTable table = SharedTaskTable();
         const int index = table.FindTask(copy.id);
         if (index == -1) {
-            Assert(table.AddTask(copy), messages::kAddFailed);
+            const bool added = table.AddTask(copy);
+            Assert(added || table.TaskCount() < kMaxTasks, messages::kTableFull);
+            Assert(added, messages::kAddFailed);
         } else {
             Assert(table.UpdateTask(index, copy), messages::kUpdateFailed);
         }

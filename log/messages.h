@@ -16,6 +16,8 @@ namespace dlmgr::messages {
     /* Registration. */ \
     X(kAddFailed, "增加任务时意外失败!", \
       "unexpected failure while adding a task!") \
+    X(kTableFull, "任务表已满（512个任务），不能增加任务!", \
+      "the task table is full (512 tasks): task not added!") \
     X(kUpdateFailed, "更新任务时意外失败!", \
       "unexpected failure while updating a task!") \
     /* Actions. */ \
@@ -79,6 +81,14 @@ namespace dlmgr::messages {
       "creating a new memory mapping.") \
     X(kExistingMapping, "打开已有的内存映射。", \
       "opening the existing memory mapping.") \
+    X(kLogNamesStoreFile, "日志文件设置 %s 指向任务表的文件，改用 %s。", \
+      "the log file setting %s names a file of the table: %s used instead.") \
+    X(kTableInMemory, "无法打开数据文件 %s（错误 %lu）：任务表只在内存中，不会被保存。", \
+      "data file %s could not be opened (error %lu): the table lives in memory only and is not saved.") \
+    X(kTableNotTheFile, "任务表的内存映射不是数据文件 %s（%s）：另一个程序以其名称创建了它，任务不会被保存到该文件。", \
+      "the table's section is not data file %s (%s): another program made it under the table's name, and tasks are not saved to that file.") \
+    X(kStoreLockNotRobust, "存储锁的恢复互斥体或进程块不可用：持有者退出后将无法恢复。", \
+      "the store lock's recovery mutex or process block could not be had: a holder that exits cannot be recovered from.") \
     X(kStoreLockFailed, "无法创建存储锁!", \
       "cannot create the store lock!") \
     X(kMappingFailed, "无法创建内存映射!", \
@@ -105,6 +115,10 @@ namespace dlmgr::messages {
       "the table changed since: an interrupted change (record %u) left undone.") \
     X(kDuplicateRemoved, "删除了重复的任务 %s（第 %u 条记录）。", \
       "removed a duplicate of task %s (record %u).") \
+    X(kStoreHeldLong, "存储锁已被进程 %lu 的线程 %lu 占用至少 %lu 秒。", \
+      "the store has been held by process %lu, thread %lu, for at least %lu s.") \
+    X(kStartedWithoutStore, "存储锁被进程 %lu 的线程 %lu 占用：启动时未检查和清理任务表。", \
+      "the store is held by process %lu, thread %lu: started without the start-up check and purge of the table.") \
     X(kStoreWaitFailed, "等待存储锁失败（错误 %lu）。", \
       "waiting for the store lock failed (error %lu).")
 

@@ -25,10 +25,21 @@ namespace {
 // Destroy that the static teardown runs. The attach routine checks the result.
 void LogStoreWaitFailure(DWORD error) { Log(8, messages::kStoreWaitFailed, error); }
 
+// Once per holder in this process: every waiter of a stuck holder would
+// otherwise say the same.
+void LogStoreHeldLong(const ThreadIdentity& holder, DWORD waitedMs) {
+    static volatile LONG told = 0;
+    const auto thread = static_cast<LONG>(holder.threadId);
+    if (::InterlockedExchange(&told, thread) == thread) return;
+    Log(8, messages::kStoreHeldLong, static_cast<unsigned long>(holder.processId),
+        static_cast<unsigned long>(holder.threadId), static_cast<unsigned long>(waitedMs / 1000));
+}
+
 struct StoreLockInitialiser {
     StoreLockInitialiser() {
         storeLock.Init(kStoreLockName, false, kStoreLockSpinCount);
         storeLock.SetWaitFailureHandler(LogStoreWaitFailure);
+        storeLock.SetLongWaitHandler(LogStoreHeldLong);
     }
 } storeLockInitialiser;
 

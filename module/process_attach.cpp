@@ -12,6 +12,7 @@
 #include "settings/settings_names.h"
 #include "store/store_repair.h"
 #include "store/task_table.h"
+#include "win/mapped_file.h"
 
 namespace dlmgr {
 
@@ -107,14 +108,45 @@ bool RefuseAttach(const char* message) {
     return false;
 }
 
+// How long start-up waits for the store before it maps the table without it.
+constexpr DWORD kStartUpStoreWaitMs = 5000;
+
 // Maps the table (and the record of its change under way) and prepares it.
 // The store is taken before its mapping is created or opened, and held
 // through the header check and the purge: a process that maps it a moment
 // later must not register tasks that this one's purge then deletes.
+// Says, at the default level, when what hosts share is not dlmgr.dat: the
+// file could not be opened (the table then lives in the page file), or the
+// section under the table's name is not a view of it. Hosts work on; what
+// they register is lost when the last one ends.
+void ReportUnsavedTable(const char* dataPath, DWORD openError) {
+    if (!moduleState.dataFile) {
+        Log(8, messages::kTableInMemory, dataPath, static_cast<unsigned long>(openError));
+        return;
+    }
+    wchar_t backing[kPathBufferSize * 2] = {};
+    if (!MappedFilePath(moduleState.storeView.get(), backing, kPathBufferSize * 2)) {
+        Log(8, messages::kTableNotTheFile, dataPath, "in memory");
+        return;
+    }
+    if (IsSameFile(moduleState.dataFile.get(), backing)) return;
+    char name[kPathBufferSize * 2] = {};
+    ::WideCharToMultiByte(CP_ACP, 0, backing, -1, name, sizeof(name) - 1, nullptr, nullptr);
+    Log(8, messages::kTableNotTheFile, dataPath, name);
+}
+
 bool OpenStore(const char* directory, const char* dataPath) {
-    OptexGuard guard = LockStore();
+    // Under the loader's lock: a live thread that keeps the store (a stuck or
+    // suspended host) must not hang every program that loads us.
+    OptexGuard guard = LockStoreWithin(kStartUpStoreWaitMs);
+    if (!guard) {
+        const ThreadIdentity holder = storeLock.Holder();
+        Log(8, messages::kStartedWithoutStore, static_cast<unsigned long>(holder.processId),
+            static_cast<unsigned long>(holder.threadId));
+    }
     bool newStore = false;
     moduleState.dataFile = OpenDataFile(dataPath, newStore);
+    const DWORD openError = moduleState.dataFile ? ERROR_SUCCESS : ::GetLastError();
     // "Already exists" must come from this call, never from an earlier one.
     ::SetLastError(ERROR_SUCCESS);
     moduleState.mapping.reset(::CreateFileMappingA(moduleState.dataFile.get(), nullptr,
@@ -129,12 +161,41 @@ bool OpenStore(const char* directory, const char* dataPath) {
     moduleState.storeView.reset(
         ::MapViewOfFile(moduleState.mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kStoreBlockSize));
     if (!moduleState.storeView) return RefuseAttach(messages::kViewFailed);
+    ReportUnsavedTable(dataPath, openError);
     OpenIntent(directory, moduleState.dataFile.valid());
 
+    // Without the store, the table is left as it is: the first export that
+    // gets the store checks it.
+    if (!guard) return true;
     StoreBlock& block = *moduleState.store();
     PrepareTable(block, firstMapper || guard.abandoned(), guard.abandoned());
     if (firstMapper) PurgeUnpaused(block);
     return true;
+}
+
+// True when path names dlmgr.dat or dlmgr.intent in directory: log lines
+// appended there would be written into the table.
+bool NamesStoreFile(const char* path, const char* directory) {
+    char full[kPathBufferSize] = {};
+    const DWORD length = ::GetFullPathNameA(path, sizeof(full), full, nullptr);
+    if (length == 0 || length >= sizeof(full)) return false;
+    const UniqueFile named(::CreateFileA(full, 0,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                         nullptr));
+    for (const char* file : {kDataFileName, kIntentFileName}) {
+        char storePath[kPathBufferSize] = {};
+        ::lstrcpynA(storePath, directory, sizeof(storePath));
+        AppendToPath(storePath, "\\");
+        AppendToPath(storePath, file);
+        if (::lstrcmpiA(full, storePath) == 0) return true;
+        wchar_t wide[kPathBufferSize] = {};
+        if (named && ::MultiByteToWideChar(CP_ACP, 0, storePath, -1, wide, kPathBufferSize) != 0 &&
+            IsSameFile(named.get(), wide)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -146,15 +207,21 @@ bool OnProcessAttach() {
     char logPath[kPathBufferSize] = {};
     ::lstrcpynA(logPath, directory, sizeof(logPath));
     AppendToPath(logPath, "\\dlmgr.log");
-    userSettings.GetString(kLogFileNameValue, logPath, sizeof(logPath) - 1);
+    char setting[kPathBufferSize] = {};
+    ::lstrcpynA(setting, logPath, sizeof(setting));
+    userSettings.GetString(kLogFileNameValue, setting, sizeof(setting) - 1);
+    const bool settingNamesStore = NamesStoreFile(setting, directory);
+    if (!settingNamesStore) ::lstrcpynA(logPath, setting, sizeof(logPath));
     CreateLogSink(logPath, kLogLockName);
     SetLogThreshold(static_cast<int>(userSettings.GetDword(kLogLevelValue, kDefaultLogLevel)));
+    if (settingNamesStore) Log(8, messages::kLogNamesStoreFile, setting, logPath);
     Log(1, messages::kProcessAttached);
 
     moduleState.listingSlot.reset(::TlsAlloc());
     Log(1, messages::kTlsIndex, static_cast<int>(moduleState.listingSlot.get()));
 
     if (!storeLock.IsUsable()) return RefuseAttach(messages::kStoreLockFailed);
+    if (!storeLock.IsRobust()) Log(8, messages::kStoreLockNotRobust);
 
     char dataPath[kPathBufferSize] = {};
     ::lstrcpynA(dataPath, directory, sizeof(dataPath));

@@ -45,6 +45,12 @@ OptexGuard LockStore() noexcept {
     return guard;
 }
 
+OptexGuard LockStoreWithin(DWORD timeoutMs) noexcept {
+    OptexGuard guard = storeLock.AcquireWithin(timeoutMs);
+    if (guard) AfterEntering(guard.abandoned() ? LockResult::kAbandoned : LockResult::kAcquired);
+    return guard;
+}
+
 bool EnterStore() noexcept {
     const LockResult result = storeLock.Enter();
     if (result == LockResult::kUnusable) return false;

@@ -11,6 +11,10 @@ namespace dlmgr {
 // Leaves the store when it goes out of scope; empty when storeLock is unusable.
 OptexGuard LockStore() noexcept;
 
+// LockStore for start-up, under the loader's lock: gives up (an empty guard)
+// after timeoutMs rather than wait on a live holder for good.
+OptexGuard LockStoreWithin(DWORD timeoutMs) noexcept;
+
 // Takes the store and keeps it (the listing protocol leaves it later); false
 // when storeLock is unusable.
 bool EnterStore() noexcept;

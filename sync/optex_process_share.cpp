@@ -14,19 +14,33 @@ std::uint64_t AsValue(HANDLE handle) {
     return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle));
 }
 
-void CloseLife(std::uint64_t& value) {
-    if (value == 0) return;
-    // Wrapped only to be closed.
-    UniqueMutex life(AsHandle(value));
-    value = 0;
-}
-
 bool AllocateTls(volatile LONG& field) {
     if (field != 0) return true;
     const DWORD index = ::TlsAlloc();
     if (index == TLS_OUT_OF_INDEXES) return false;
     field = static_cast<LONG>(index) + 1;
     return true;
+}
+
+// TLS_MINIMUM_AVAILABLE plus the expansion slots: no index is beyond.
+constexpr LONG kTlsIndexLimit = 1088;
+
+bool TlsFieldInRange(LONG field) { return field >= 0 && field <= kTlsIndexLimit; }
+
+// What a copy of the module can have left: users counted, TLS indexes of
+// this process, and this build's stamp or an earlier build's nothing. With
+// no users, nothing in it is anyone's: it is cleared, no handle closed.
+bool TakeBlock(OptexProcessBlock& block) {
+    if (block.users == 0) {
+        block.slotTls = 0;
+        block.markerTls = 0;
+        for (std::uint64_t& life : block.lifeHandles) life = 0;
+        block.stamp = kProcessBlockStamp;
+        return true;
+    }
+    return block.users > 0 && TlsFieldInRange(block.slotTls) &&
+           TlsFieldInRange(block.markerTls) &&
+           (block.stamp == kProcessBlockStamp || block.stamp == 0);
 }
 
 }  // namespace
@@ -43,7 +57,18 @@ bool OptexProcessShare::Attach(const char* lockName) noexcept {
         return false;
     }
     auto* block = static_cast<OptexProcessBlock*>(view_.get());
-    if (!AllocateTls(block->slotTls) || !AllocateTls(block->markerTls)) {
+    namer_.Resolve();
+    if (::MultiByteToWideChar(CP_ACP, 0, kLifePrefix, -1, lifePrefix_, kLifeNameSize) == 0) {
+        lifePrefix_[0] = L'\0';
+    }
+    // "Dlmgr_Optex_Life_<lock name>_": another lock's lives, and every other
+    // object of the process, are never closed as ours.
+    const size_t used = static_cast<size_t>(::lstrlenW(lifePrefix_));
+    const int added = ::MultiByteToWideChar(CP_ACP, 0, lockName, -1, lifePrefix_ + used,
+                                            static_cast<int>(kLifeNameSize - used - 2));
+    if (added != 0) ::lstrcatW(lifePrefix_, L"_");
+    if (lifePrefix_[0] == L'\0' || added == 0 || !TakeBlock(*block) ||
+        !AllocateTls(block->slotTls) || !AllocateTls(block->markerTls)) {
         view_.reset();
         mapping_.reset();
         return false;
@@ -56,7 +81,7 @@ bool OptexProcessShare::Attach(const char* lockName) noexcept {
 void OptexProcessShare::Detach() noexcept {
     if (block_ == nullptr) return;
     if (--block_->users == 0) {
-        for (std::uint64_t& life : block_->lifeHandles) CloseLife(life);
+        for (std::uint64_t& life : block_->lifeHandles) CloseLife(life, false);
         // Freed only by the last user: every copy reads these slots.
         UniqueTlsSlot(SlotTls()).reset();
         UniqueTlsSlot(MarkerTls()).reset();
@@ -73,15 +98,21 @@ void OptexProcessShare::Drop() noexcept {
 }
 
 void OptexProcessShare::KeepLife(int index, UniqueMutex life) noexcept {
-    CloseLife(block_->lifeHandles[index]);
+    CloseLife(block_->lifeHandles[index], false);
     block_->lifeHandles[index] = AsValue(life.release());
 }
 
 void OptexProcessShare::EndLife(int index) noexcept {
-    std::uint64_t& value = block_->lifeHandles[index];
-    if (value == 0) return;
-    ::ReleaseMutex(AsHandle(value));
-    CloseLife(value);
+    CloseLife(block_->lifeHandles[index], true);
+}
+
+void OptexProcessShare::CloseLife(std::uint64_t& value, bool release) const noexcept {
+    const std::uint64_t found = value;
+    value = 0;
+    if (found == 0 || !namer_.NameStartsWith(AsHandle(found), lifePrefix_)) return;
+    if (release) ::ReleaseMutex(AsHandle(found));
+    // Wrapped only to be closed.
+    UniqueMutex life(AsHandle(found));
 }
 
 }  // namespace dlmgr

@@ -14,19 +14,26 @@
 #include <cstdint>
 
 #include "sync/optex_side.h"
+#include "sync/thread_life.h"
+#include "win/handle_name.h"
 #include "win/unique_resource.h"
 
 namespace dlmgr {
 
-// One process's own bytes: never mapped by another process.
+// One process's own bytes, by name; yet another program may have made the
+// mapping first (it knows our process id) or written into it, so what it
+// holds is checked before use: TLS indexes must be in range, and a handle
+// value is closed only when it is, in this process, a life mutex of this lock.
 struct OptexProcessBlock {
     volatile LONG users;      // Optex instances of this process attached
     volatile LONG slotTls;    // TLS index + 1: a thread's record (see Optex)
     volatile LONG markerTls;  // TLS index + 1: the marker of a thread with no record
-    volatile LONG reserved;
+    volatile LONG stamp;      // kProcessBlockStamp once this build made it; 0 from an earlier build
     // By record: the life mutex of the thread of this process that claimed it.
     std::uint64_t lifeHandles[kOptexSlotCount];
 };
+
+constexpr LONG kProcessBlockStamp = 0x50584C44;  // "DLXP"
 
 static_assert(offsetof(OptexProcessBlock, lifeHandles) == 16, "process block layout");
 
@@ -39,7 +46,8 @@ public:
     OptexProcessShare& operator=(const OptexProcessShare&) = delete;
     ~OptexProcessShare() { Detach(); }
 
-    // False when the block or a TLS slot could not be had.
+    // False when the block or a TLS slot could not be had, or when the block
+    // holds what no copy of the module would have written there.
     bool Attach(const char* lockName) noexcept;
     // The last instance of the process frees the TLS slots and closes the
     // life mutexes still open (their records then read as dead).
@@ -59,9 +67,15 @@ public:
     void EndLife(int index) noexcept;
 
 private:
+    // Closes (releasing first, when asked) the handle value at value, and
+    // forgets it, if it is a life mutex of this lock.
+    void CloseLife(std::uint64_t& value, bool release) const noexcept;
+
     UniqueMapping mapping_;
     UniqueView view_;
     OptexProcessBlock* block_ = nullptr;
+    HandleNamer namer_;
+    wchar_t lifePrefix_[kLifeNameSize] = {};
 };
 
 }  // namespace dlmgr

@@ -89,11 +89,11 @@ DLMGR_CHILD_SCENARIO(RegistrationFullTable) {
     EXPECT_EQ(lib.GetTaskInfo(nullptr), 0);
 }
 
-TEST_F(ModuleTest, FullTableRefusesWithFalseLeavesTheStoreFreeAndLogsTheAssertion) {
+TEST_F(ModuleTest, FullTableRefusesWithFalseLeavesTheStoreFreeAndLogsThatItIsFull) {
     EXPECT_EQ(Run("RegistrationFullTable"), 0);
     const auto messages = ReadLogMessages(DefaultLog());
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], messages::kAddFailed);
+    EXPECT_EQ(messages[0], messages::kTableFull);
     EXPECT_EQ(Store()->header.taskCount, 512u);
 }
 

@@ -3,8 +3,11 @@
 #include <windows.h>
 
 #include <cstring>
+#include <thread>
 
+#include "log/log_sink.h"
 #include "log/messages.h"
+#include "sync/optex_process_share.h"
 #include "sync/optex.h"
 #include "settings/settings_names.h"
 #include "tests/module/host_calls.h"
@@ -134,6 +137,33 @@ TEST_F(ModuleTest, SecondProcessSeesTheFirstOnesTasksAndPurgesNothing) {
     EXPECT_EQ(Run("ExpectTasks", {"0"}), 0);
 }
 
+TEST_F(ModuleTest, TableThatIsNotTheDataFileIsSaidToBeUnsavedAndHostsWorkOn) {
+    // A folder where dlmgr.dat belongs: the table lives in memory only.
+    ::CreateDirectoryA((profile / "Application Data").c_str(), nullptr);
+    ::CreateDirectoryA(DataFolder().c_str(), nullptr);
+    ASSERT_TRUE(::CreateDirectoryA(DataFile().c_str(), nullptr));
+    EXPECT_EQ(Run("ExpectTasks", {"0"}), 0);
+    auto messages = ReadLogMessages(DefaultLog());
+    char expected[512];
+    std::snprintf(expected, sizeof(expected), messages::kTableInMemory, DataFile().c_str(),
+                  static_cast<unsigned long>(ERROR_ACCESS_DENIED));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], expected);
+    ::RemoveDirectoryA(DataFile().c_str());
+
+    // Another program's section of the page file under the table's name.
+    UniqueMapping squatter(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                kStoreBlockSize, kStoreMappingName));
+    ASSERT_TRUE(squatter.valid());
+    EXPECT_EQ(Run("ExpectTasks", {"0"}), 0);
+    squatter.reset();
+    messages = ReadLogMessages(DefaultLog());
+    std::snprintf(expected, sizeof(expected), messages::kTableNotTheFile, DataFile().c_str(),
+                  "in memory");
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1], expected);
+}
+
 TEST_F(ModuleTest, WithoutAUsableDataFileTheStoreLivesWhileMapped) {
     // A file where the data folder should be: neither folder nor data file can be made.
     ::CreateDirectoryA((profile / "Application Data").c_str(), nullptr);
@@ -217,6 +247,75 @@ TEST_F(ModuleTest, LogSettingsRedirectTheLogAndLevelZeroShowsStartUp) {
     EXPECT_EQ(ReadLogMessages(log).back(), messages::kExistingMapping);
 }
 
+TEST_F(ModuleTest, LogSettingNamingTheTablesFileIsRefusedForTheDefaultLog) {
+    for (const std::string& named : {DataFile(), DataFolder() + "\\DLMGR.INTENT"}) {
+        SetRegistryString(HKEY_CURRENT_USER, kProductKey, kLogFileNameValue, named);
+        ASSERT_EQ(Run("Load"), 0);
+        const auto store = Store();
+        EXPECT_EQ(store->header.magic, kStoreMagic) << "log lines were written into the table";
+        char refused[600];
+        std::snprintf(refused, sizeof(refused), messages::kLogNamesStoreFile, named.c_str(),
+                      DefaultLog().c_str());
+        EXPECT_EQ(ReadLogMessages(DefaultLog()).back(), refused);
+    }
+}
+
+// Before it loads the module, the host finds each lock's per-process block
+// already made (as another program that knows its process id could) with
+// the values args[0] names, the life handles being the host's own handles;
+// then it loads, registers and lists, and its handles must still be open.
+DLMGR_CHILD_SCENARIO(ForeignProcessBlock) {
+    UniqueEvent own(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    std::vector<UniqueMapping> planted;
+    for (const char* lock : {kStoreLockName, kLogLockName}) {
+        char name[160];
+        std::snprintf(name, sizeof(name), "%s%08lX_%s", OptexProcessShare::kPrefix,
+                      ::GetCurrentProcessId(), lock);
+        planted.emplace_back(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                  sizeof(OptexProcessBlock), name));
+        UniqueView view(::MapViewOfFile(planted.back().get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        ASSERT_TRUE(view.valid());
+        auto* block = static_cast<OptexProcessBlock*>(view.get());
+        const bool garbage = args.at(0) == "garbage";
+        block->users = args.at(0) == "unused" ? 0 : garbage ? 1000 : 1;
+        block->slotTls = garbage ? 0x7fffff00 : 3;
+        block->markerTls = garbage ? 0x7fffff01 : 4;
+        for (size_t i = 0; i < kOptexSlotCount; ++i) {
+            const HANDLE value = i % 2 ? own.get() : output;
+            block->lifeHandles[i] = reinterpret_cast<std::uintptr_t>(value);
+        }
+    }
+    {
+        DlmgrLibrary lib;
+        ASSERT_TRUE(lib.loaded());
+        for (unsigned char id = 1; id <= 4; ++id) Register(lib, MakeTaskRecord(id, DLMGR_STATUS_RUNNING));
+        // A registration that waits, behind this thread's listing, claims a
+        // record and keeps its life handle where the block's value was.
+        Optex store;
+        ASSERT_TRUE(store.Init(kStoreLockName, false, kStoreLockSpinCount));
+        std::vector<TaskRecord> copied(lib.GetTaskCount(0));
+        std::thread waiting([&] { Register(lib, MakeTaskRecord(5, DLMGR_STATUS_RUNNING)); });
+        EXPECT_TRUE(WaitUntil([&] { return store.Shared()->lockCount == 2; }));
+        EXPECT_EQ(lib.GetTaskInfo(copied.data()), 1);
+        waiting.join();
+        EXPECT_EQ(ListTasks(lib, 0).size(), 5u);
+    }
+    DWORD flags = 0;
+    EXPECT_TRUE(::GetHandleInformation(own.get(), &flags)) << "the host's event was closed";
+    EXPECT_TRUE(::GetHandleInformation(output, &flags)) << "the host's output was closed";
+}
+
+TEST_F(ModuleTest, PerProcessBlockMadeByAnotherProgramNeverClosesTheHostsHandles) {
+    for (const char* kind : {"unused", "earlier", "garbage"}) {
+        EXPECT_EQ(Run("ForeignProcessBlock", {kind}), 0) << kind;
+    }
+    // One that no copy of the module could have left is not used: the lock
+    // then runs without recovery, and says so.
+    EXPECT_EQ(ReadLogMessages(DefaultLog()),
+              std::vector<std::string>({messages::kStoreLockNotRobust}));
+}
+
 TEST_F(ModuleTest, LoadIsRefusedWhenTheStoreCannotBeMapped) {
     // An object of another kind holding the mapping's name makes the mapping fail.
     UniqueEvent squatter(::CreateEventA(nullptr, TRUE, FALSE, kStoreMappingName));
@@ -229,17 +328,41 @@ TEST_F(ModuleTest, LoadIsRefusedWhenTheStoreCannotBeMapped) {
     EXPECT_EQ(Run("Load"), 0);
 }
 
-TEST_F(ModuleTest, StartUpTakesTheStoreBeforeItMapsTheTable) {
-    // A process mapping the table before it holds the store could register a
-    // task that the first mapper's purge then deletes.
+TEST_F(ModuleTest, StuckStoreHolderNeverHangsALoadAndIsNamedOnceToThoseWhoWait) {
+    // A holder that never lets go (a stuck or suspended host): a load goes on
+    // without the store after a while, leaving the table unchecked and
+    // unpurged (the holder may be using it), and says who held it; an export
+    // waits, as it must, and the log names the holder once.
+    auto block = EmptyStore();
+    PutRecord(*block, MakeTaskRecord(1, DLMGR_STATUS_RUNNING));
+    PrepareStore(*block);
     Optex lock;
     ASSERT_TRUE(lock.Init(kStoreLockName, false, kStoreLockSpinCount));
     ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
-    ChildProcess loader = Start("Load");
-    ASSERT_TRUE(WaitUntil([&] { return lock.Shared()->lockCount == 2; }));
-    EXPECT_FALSE(UniqueMapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, kStoreMappingName)).valid())
-        << "the table was mapped before the store was taken";
+    const std::string name = UniqueName("stuck-store");
+    ChildProcess loader = Start("HoldStore", {name});
+    ASSERT_TRUE(NamedEvent(name + "-loaded").Await()) << "the load waited on the store for good";
+    char started[200];
+    std::snprintf(started, sizeof(started), messages::kStartedWithoutStore,
+                  static_cast<unsigned long>(::GetCurrentProcessId()),
+                  static_cast<unsigned long>(::GetCurrentThreadId()));
+    EXPECT_EQ(ReadLogMessages(DefaultLog()), std::vector<std::string>({started}));
+
+    ChildProcess lister = Start("ExpectTasks", {"1"});
+    const std::string heldText = messages::kStoreHeldLong;
+    const std::string held = heldText.substr(0, heldText.find('%'));
+    const auto heldLines = [&] {
+        int count = 0;
+        for (const auto& message : ReadLogMessages(DefaultLog())) {
+            count += message.compare(0, held.size(), held) == 0 ? 1 : 0;
+        }
+        return count;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return heldLines() > 0; }, 4 * kSignalTimeoutMs));
     lock.Leave();
+    EXPECT_EQ(lister.Wait(), 0) << "the start-up without the store purged the table";
+    EXPECT_EQ(heldLines(), 1);
+    NamedEvent(name + "-release").Signal();
     EXPECT_EQ(loader.Wait(), 0);
 }
 

@@ -379,13 +379,21 @@ DLMGR_CHILD_SCENARIO(HoldListing) {
     lib.GetTaskInfo(&spare);
 }
 
+// Loads (going on without the store when it is kept long) and lists once,
+// waiting for the store as long as it takes.
+DLMGR_CHILD_SCENARIO(LoadAndList) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    ListTasks(lib, 0);
+}
+
 TEST_F(DlmgrctlTest, LockNamesTheHolderItsWaitersAndTakeoversFromDeadHolders) {
     EXPECT_TRUE(Contains(Ctl({"lock"}), "not in use"));
     ChildProcess lister = Start("HoldListing", {holdName});
     ASSERT_TRUE(NamedEvent(holdName + "-loaded").Await());
     LockBlocks lock(kStoreLockName);  // keeps the lock's blocks for the last look
-    ChildProcess waiter = Start("Load");
-    ASSERT_TRUE(WaitUntil([&] { return lock.shared().lockCount == 2; }));
+    ChildProcess waiter = Start("LoadAndList");
+    ASSERT_TRUE(WaitUntil([&] { return lock.shared().lockCount == 2; }, 2 * kSignalTimeoutMs));
 
     const std::string pid = std::to_string(::GetProcessId(lister.handle()));
     const std::string tid = std::to_string(::GetThreadId(lister.mainThread()));
@@ -418,7 +426,7 @@ TEST_F(DlmgrctlTest, LockNamesTheHolderItsWaitersAndTakeoversFromDeadHolders) {
     }
 
     ::TerminateProcess(lister.handle(), 1);
-    EXPECT_EQ(waiter.Wait(5000), 0) << "the waiting load took the store over";
+    EXPECT_EQ(waiter.Wait(5000), 0) << "the waiting host took the store over";
     const auto after = Ctl({"lock", "--json"});
     EXPECT_TRUE(Contains(after, "\"held\":false")) << after.output;
     EXPECT_TRUE(Contains(after, "\"takeovers\":1,")) << after.output;
