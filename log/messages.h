@@ -89,6 +89,8 @@ namespace dlmgr::messages {
       "the table's section is not data file %s (%s): another program made it under the table's name, and tasks are not saved to that file.") \
     X(kStoreLockNotRobust, "存储锁的恢复互斥体或进程块不可用：持有者退出后将无法恢复。", \
       "the store lock's recovery mutex or process block could not be had: a holder that exits cannot be recovered from.") \
+    X(kNoRoomForTable, "数据文件 %s 无法获得所需空间（错误 %lu），拒绝加载。", \
+      "data file %s could not be given its space (error %lu): load refused.") \
     X(kStoreLockFailed, "无法创建存储锁!", \
       "cannot create the store lock!") \
     X(kMappingFailed, "无法创建内存映射!", \

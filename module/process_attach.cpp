@@ -6,6 +6,7 @@
 #include "log/log_sink.h"
 #include "log/messages.h"
 #include "module/data_directory.h"
+#include "module/data_file_space.h"
 #include "module/module_objects.h"
 #include "module/store_lock.h"
 #include "module/thread_listing_state.h"
@@ -96,7 +97,7 @@ void PurgeUnpaused(StoreBlock& block) {
 // Logs why the module cannot run and gives back what attach made so far; the
 // loader then refuses the module.
 bool RefuseAttach(const char* message) {
-    Log(8, message);
+    if (message != nullptr) Log(8, message);
     moduleState.intentView.reset();
     moduleState.intentMapping.reset();
     moduleState.intentFile.reset();
@@ -147,12 +148,25 @@ bool OpenStore(const char* directory, const char* dataPath) {
     bool newStore = false;
     moduleState.dataFile = OpenDataFile(dataPath, newStore);
     const DWORD openError = moduleState.dataFile ? ERROR_SUCCESS : ::GetLastError();
+    DWORD spaceError = ERROR_SUCCESS;
+    if (moduleState.dataFile &&
+        !ClaimFileSpace(moduleState.dataFile.get(), kStoreBlockSize, false, spaceError)) {
+        Log(8, messages::kNoRoomForTable, dataPath, static_cast<unsigned long>(spaceError));
+        return RefuseAttach(nullptr);
+    }
     // "Already exists" must come from this call, never from an earlier one.
     ::SetLastError(ERROR_SUCCESS);
     moduleState.mapping.reset(::CreateFileMappingA(moduleState.dataFile.get(), nullptr,
                                                    PAGE_READWRITE, 0, kStoreBlockSize,
                                                    kStoreMappingName));
     const bool firstMapper = moduleState.mapping && ::GetLastError() != ERROR_ALREADY_EXISTS;
+    // Alone with the file, its existing bytes are written back too: an
+    // earlier build may have left it sparse.
+    if (firstMapper && guard && moduleState.dataFile &&
+        !ClaimFileSpace(moduleState.dataFile.get(), kStoreBlockSize, true, spaceError)) {
+        Log(8, messages::kNoRoomForTable, dataPath, static_cast<unsigned long>(spaceError));
+        return RefuseAttach(nullptr);
+    }
     Log(1, messages::kMappingHandle,
         static_cast<int>(reinterpret_cast<INT_PTR>(moduleState.mapping.get())));
     if (!moduleState.mapping) return RefuseAttach(messages::kMappingFailed);
