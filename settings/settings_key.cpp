@@ -19,9 +19,14 @@ void SettingsKey::DeleteValue(const char* name) const noexcept {
 }
 
 // Removing a value that is not there changes nothing and costs calls: only a
-// value that exists but cannot be read as asked is removed.
+// value that exists but cannot be read as asked (of another type or size) is
+// removed. A read that failed (no access, no memory) says nothing of the
+// value, which is the user's and stays.
 void SettingsKey::DeleteUnusable(const char* name, LONG readStatus) const noexcept {
-    if (readStatus != ERROR_FILE_NOT_FOUND) DeleteValue(name);
+    if (readStatus == ERROR_SUCCESS || readStatus == ERROR_MORE_DATA ||
+        readStatus == ERROR_INVALID_DATA) {
+        DeleteValue(name);
+    }
 }
 
 DWORD SettingsKey::GetDword(const char* name, DWORD defaultValue) const {
