@@ -36,7 +36,7 @@ if(NOT dump MATCHES "Resource Directory \\[\\.rsrc\\]")
   message(FATAL_ERROR "${DLL} carries no resources (its version information)")
 endif()
 
-set(allowed KERNEL32.dll USER32.dll ADVAPI32.dll SHELL32.dll SHLWAPI.dll msvcrt.dll)
+set(allowed KERNEL32.dll USER32.dll ADVAPI32.dll SHELL32.dll SHLWAPI.dll PSAPI.DLL msvcrt.dll)
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 foreach(line IN LISTS imports)
   string(REPLACE "DLL Name: " "" name "${line}")
