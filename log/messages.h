@@ -117,6 +117,8 @@ namespace dlmgr::messages {
       "the table changed since: an interrupted change (record %u) left undone.") \
     X(kDuplicateRemoved, "删除了重复的任务 %s（第 %u 条记录）。", \
       "removed a duplicate of task %s (record %u).") \
+    X(kStoreLockRepaired, "存储锁的计数不可能（lockCount %ld，recursionCount %ld），已修复。", \
+      "the store lock held impossible counts (lockCount %ld, recursionCount %ld): set right.") \
     X(kStoreHeldLong, "存储锁已被进程 %lu 的线程 %lu 占用至少 %lu 秒。", \
       "the store has been held by process %lu, thread %lu, for at least %lu s.") \
     X(kStartedWithoutStore, "存储锁被进程 %lu 的线程 %lu 占用：启动时未检查和清理任务表。", \

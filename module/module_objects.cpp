@@ -35,11 +35,17 @@ void LogStoreHeldLong(const ThreadIdentity& holder, DWORD waitedMs) {
         static_cast<unsigned long>(holder.threadId), static_cast<unsigned long>(waitedMs / 1000));
 }
 
+void LogStoreLockRepaired(LONG lockCount, LONG recursionCount) {
+    Log(8, messages::kStoreLockRepaired, static_cast<long>(lockCount),
+        static_cast<long>(recursionCount));
+}
+
 struct StoreLockInitialiser {
     StoreLockInitialiser() {
         storeLock.Init(kStoreLockName, false, kStoreLockSpinCount);
         storeLock.SetWaitFailureHandler(LogStoreWaitFailure);
         storeLock.SetLongWaitHandler(LogStoreHeldLong);
+        storeLock.SetRepairHandler(LogStoreLockRepaired);
     }
 } storeLockInitialiser;
 

@@ -586,6 +586,21 @@ void Optex::Settle(LONG threadId, OptexThreadSlot* slot) noexcept {
     const bool peersBefore = OnlyRecordingPeers();
     OptexCensus census;
     if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, true), kStaleRecordMs, census)) return;
+    if (census.lockCount < 1 || census.recursionCount < 1) {
+        // No run of the protocol makes these while we own (our level is in
+        // both): a stray write did. They are set to the least they can be,
+        // with the live waiters' levels when the census can tell them.
+        const bool told = census.snapshot && !census.liveThreadMidStep;
+        const LONG own = census.recursionCount < 1 ? 1 : census.recursionCount;
+        const LONG waiters = told ? census.liveLevels - census.recursionCount : 0;
+        const LONG least = own + (waiters > 0 ? waiters : 0);
+        if (census.recursionCount < 1) ::InterlockedExchange(&shared_->recursionCount, 1);
+        if (census.lockCount < least) {
+            ::InterlockedExchangeAdd(&shared_->lockCount, least - census.lockCount);
+        }
+        if (repaired_ != nullptr) repaired_(census.lockCount, census.recursionCount);
+        return;
+    }
     const bool exact = peersBefore && census.snapshot && !census.liveThreadMidStep &&
                        census.lockCount >= census.liveLevels && OnlyRecordingPeers();
     if (exact) {

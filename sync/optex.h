@@ -122,6 +122,12 @@ public:
     using LongWaitHandler = void (*)(const ThreadIdentity& holder, DWORD waitedMs);
     void SetLongWaitHandler(LongWaitHandler handler) noexcept { longWait_ = handler; }
 
+    // Called when the owner finds values no run of the protocol makes (a
+    // host's stray write into the block), with the values found, after they
+    // are set right.
+    using RepairHandler = void (*)(LONG lockCount, LONG recursionCount);
+    void SetRepairHandler(RepairHandler handler) noexcept { repaired_ = handler; }
+
     // Who owns the lock as far as the records tell (the process id is 0 for
     // an owner that keeps no record); empty when nobody does.
     ThreadIdentity Holder() const noexcept;
@@ -221,6 +227,7 @@ private:
     ThreadIdentity abandonedBy_;
     WaitFailureHandler waitFailed_ = nullptr;
     LongWaitHandler longWait_ = nullptr;
+    RepairHandler repaired_ = nullptr;
 };
 
 // One level of an Optex held by the current thread; empty when Enter failed.

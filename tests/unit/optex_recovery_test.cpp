@@ -528,6 +528,35 @@ TEST(OptexRecovery, LevelNestedOnAHoldThroughACopyWithoutRecordsGoesOnItNeverOve
     }
 }
 
+LONG repairedLockCount = 0;
+int repairs = 0;
+
+void NoteRepair(LONG lockCount, LONG) {
+    repairedLockCount = lockCount;
+    ++repairs;
+}
+
+TEST(OptexRecovery, CountsNoRunCanMakeAreSetRightOnceAndReported) {
+    // A host's stray write: negative counts and no owner. Before, every
+    // entry waited out the quiet of an unowned lock, for as long as the block
+    // lived.
+    const std::string name = UniqueName("optex-impossible");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    lock.SetRepairHandler(NoteRepair);
+    repairs = 0;
+    LockBlocks(name).SetShared(-5, 0, -2);
+    EXPECT_EQ(lock.Enter(), LockResult::kAcquired);
+    EXPECT_EQ(LockCount(lock), 1);
+    EXPECT_EQ(lock.Shared()->recursionCount, 1);
+    lock.Leave();
+    EXPECT_EQ(LockCount(lock), 0);
+    EXPECT_TRUE(lock.TryEnter()) << "the next entry still finds the lock taken";
+    lock.Leave();
+    EXPECT_EQ(repairs, 1);
+    EXPECT_EQ(repairedLockCount, -4) << "the values found, our announcement in them";
+}
+
 TEST(OptexRecovery, DeadOwnerSharingItsIdsWithANewThreadIsToldByItsLife) {
     // Thread ids are reused at once and creation times are stamped at the
     // timer's resolution: a thread made in the tick its predecessor ended
