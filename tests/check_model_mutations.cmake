@@ -10,7 +10,9 @@
 # names text of one line of the model, and the "+ TEXT" after it what it
 # becomes; "@ CONFIGURATION" names one to try first (the others follow in
 # their order); other lines are comments. CONFIGS: one configuration per line,
-# "NAME|A=1,B|safety or live|pan's own arguments", tried in that order.
+# "NAME|A=1,B|safety, bitstate or live|pan's own arguments|quick or slow",
+# tried in that order. A quick configuration's verifier is built without
+# optimisation: for a search of seconds, building it is most of the time.
 #   cmake -DMODEL=... -DMUTATIONS=... -DCONFIGS=... -DWORK=... -DREPORT=...
 #         [-DONLY=NAME] -P check_model_mutations.cmake
 cmake_minimum_required(VERSION 3.16)
@@ -61,12 +63,13 @@ string(LENGTH "${config_text}" config_length)
 set(position 0)
 while(position LESS config_length)
   next_line("${config_text}" ${position} line position)
-  if(line MATCHES "^([^|#]+)\\|([^|]*)\\|([a-z]+)\\|(.*)$")
+  if(line MATCHES "^([^|#]+)\\|([^|]*)\\|([a-z]+)\\|([^|]*)\\|?([a-z]*)$")
     set(name ${CMAKE_MATCH_1})
     list(APPEND config_names ${name})
     string(REPLACE "," ";" config_${name}_defines "${CMAKE_MATCH_2}")
     set(config_${name}_mode ${CMAKE_MATCH_3})
     set(config_${name}_panargs "${CMAKE_MATCH_4}")
+    set(config_${name}_speed "${CMAKE_MATCH_5}")
   endif()
 endwhile()
 if(NOT config_names)
@@ -124,6 +127,11 @@ foreach(name IN LISTS names)
     list(INSERT order 0 ${hint_${name}})
   endif()
   foreach(config IN LISTS order)
+    if(config_${config}_speed STREQUAL "quick")
+      set(DLMGR_PAN_OPT -O0)
+    else()
+      set(DLMGR_PAN_OPT -O2)
+    endif()
     dlmgr_spin_run(run "${text_${name}}" ${WORK}/${name} "${config_${config}_defines}"
                    ${config_${config}_mode} "${config_${config}_panargs}")
     math(EXPR total "${total} + ${run_SECONDS}")

@@ -44,7 +44,12 @@ function(dlmgr_spin_run prefix model_text work defines mode panargs)
     set(panflags -DCOLLAPSE -DSAFETY)
     set(runflags)
   endif()
-  execute_process(COMMAND ${CC} -O2 -w ${panflags} -o pan pan.c WORKING_DIRECTORY ${work}
+  # DLMGR_PAN_OPT, when the caller sets it: how much the verifier is optimised.
+  set(opt -O2)
+  if(DLMGR_PAN_OPT)
+    set(opt ${DLMGR_PAN_OPT})
+  endif()
+  execute_process(COMMAND ${CC} ${opt} -w ${panflags} -o pan pan.c WORKING_DIRECTORY ${work}
                   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "building pan failed in ${work}:\n${out}")
