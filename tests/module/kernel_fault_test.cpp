@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "log/messages.h"
 #include "settings/settings_names.h"
+#include "sync/optex.h"
 #include "tests/module/host_calls.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/kernel_faults.h"
@@ -90,6 +92,23 @@ DLMGR_CHILD_SCENARIO(NextHostWorks) {
     EXPECT_NE(std::find(ids.begin(), ids.end(), 0x60), ids.end());
 }
 
+// Loads with the disk refusing the module's first write: the file cannot
+// get the table's space (a full disk).
+DLMGR_CHILD_SCENARIO(LoadOnAFullDisk) {
+    ASSERT_TRUE(InstallKernelFaults(DlmgrDllPath()));
+    ArmKernelFault(1, "WriteFile");
+    DlmgrLibrary lib;
+    DisarmKernelFault();
+    EXPECT_FALSE(lib.loaded()) << "a table without its space was accepted";
+}
+
+// Loads while another program keeps the lock's recovery mutex.
+DLMGR_CHILD_SCENARIO(LoadWithoutRecovery) {
+    DlmgrLibrary lib;
+    ASSERT_TRUE(lib.loaded());
+    Register(lib, MakeTaskRecord(kNew, DLMGR_STATUS_PAUSED));
+}
+
 class KernelFaults : public ModuleTest {
 protected:
     void PrepareTable() {
@@ -117,6 +136,28 @@ protected:
         return calls;
     }
 };
+
+TEST_F(KernelFaults, AFullDiskRefusesTheLoadWithALineInsteadOfFaultingLater) {
+    // The first process to map the file writes it whole, its bytes in place.
+    PrepareTable();
+    const std::string stored = ReadWholeFile(DataFile());
+    EXPECT_EQ(Run("LoadOnAFullDisk"), 0);
+    EXPECT_TRUE(ReadWholeFile(DataFile()) == stored) << "the refused load changed dlmgr.dat";
+    char refused[600];
+    std::snprintf(refused, sizeof(refused), messages::kNoRoomForTable, DataFile().c_str(),
+                  static_cast<unsigned long>(ERROR_DISK_FULL));
+    EXPECT_EQ(ReadLogMessages(DefaultLog()), std::vector<std::string>({refused}));
+    EXPECT_EQ(Run("NextHostWorks"), 0);
+}
+
+TEST_F(KernelFaults, RecoveryMutexKeptByAnotherProgramIsSaidAtLoad) {
+    const UniqueMutex recovery(::CreateMutexA(
+        nullptr, TRUE, (std::string(Optex::kRecoveryPrefix) + kStoreLockName).c_str()));
+    ASSERT_TRUE(recovery.valid());
+    EXPECT_EQ(Run("LoadWithoutRecovery"), 0);
+    EXPECT_EQ(ReadLogMessages(DefaultLog()),
+              std::vector<std::string>({messages::kStoreLockNotRobust}));
+}
 
 TEST_F(KernelFaults, EachCallOfEachOperationFailedInTurnNeitherCrashesNorHangsNorLosesTasks) {
     // Every line logged: the log's own calls are swept with each operation.

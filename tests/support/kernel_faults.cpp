@@ -78,6 +78,7 @@ bool InOwnCode(void* address, HMODULE module) {
 }
 
 volatile LONG armed = 0;
+const char* onlyCall = nullptr;  // null: every call counts
 volatile LONG failAt = 0;
 volatile LONG counted = 0;
 HMODULE faultyModule = nullptr;
@@ -88,6 +89,7 @@ bool FailThisCall(void* returnAddress, const char* name) {
     if (armed == 0) return false;
     if (faultyModule == nullptr) faultyModule = ::GetModuleHandleA("dlmgr.dll");
     if (faultyModule == nullptr || !InOwnCode(returnAddress, faultyModule)) return false;
+    if (onlyCall != nullptr && std::strcmp(onlyCall, name) != 0) return false;
     if (::InterlockedIncrement(&counted) != failAt) return false;
     // Quoted with the child's output should the host then crash or hang.
     std::printf("failing call %ld: %s, at offset 0x%lx of the module\n", static_cast<long>(failAt),
@@ -188,7 +190,10 @@ bool InstallKernelFaults(const std::string& modulePath) {
     return ok;
 }
 
-void ArmKernelFault(int nth) {
+void ArmKernelFault(int nth) { ArmKernelFault(nth, nullptr); }
+
+void ArmKernelFault(int nth, const char* only) {
+    onlyCall = only;
     ::InterlockedExchange(&counted, 0);
     ::InterlockedExchange(&failAt, nth);
     ::InterlockedExchange(&armed, 1);

@@ -20,6 +20,8 @@ bool InstallKernelFaults(const std::string& modulePath);
 // From now on, counts the module's calls and fails the nth (1-based; 0
 // fails none).
 void ArmKernelFault(int nth);
+// The same, counting only the calls of one function (e.g. "WriteFile").
+void ArmKernelFault(int nth, const char* only);
 // Stops failing; the number of calls counted since ArmKernelFault.
 int DisarmKernelFault();
 
