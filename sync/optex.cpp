@@ -354,11 +354,18 @@ void Optex::Reenter(OptexThreadSlot* slot) noexcept {
     if (slot) slot->state = kSlotOwning;
 }
 
-void Optex::ReenterAsGuest(OptexThreadSlot* slot) noexcept {
+bool Optex::ReenterAsGuest(LONG threadId, OptexThreadSlot* slot) noexcept {
+    // Under the recovery mutex: a waiter that judged a dead namesake's hold
+    // gone (one that keeps no record, to whom every peer keeps one) takes it
+    // over under the mutex, and must not land beside our level. Should
+    // another program keep the mutex, no takeover can happen either.
+    MutexHold hold(recoveryMutex_.get(), kClaimTimeoutMs);
+    if (shared_->ownerThreadId != threadId) return false;  // taken over meanwhile
     // The levels below ours are noted: the Leave of our last one leaves the
     // record Idle, the hold to the copy that took it.
     if (slot) slot->heldLevels = shared_->recursionCount;
     Reenter(slot);
+    return true;
 }
 
 DLMGR_FAST_PATH void Optex::HeldBy(OptexThreadSlot* slot) noexcept {
@@ -388,8 +395,7 @@ DLMGR_FAST_PATH Optex::Attempt Optex::TryEnterAs(LONG threadId, OptexThreadSlot*
             return Attempt::kOwned;
         }
         if (!OnlyRecordingPeers()) {
-            ReenterAsGuest(slot);
-            return Attempt::kOwned;
+            return ReenterAsGuest(threadId, slot) ? Attempt::kOwned : Attempt::kBusy;
         }
     }
     auto budget = static_cast<DWORD>(shared_->spinCount);

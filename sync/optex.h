@@ -175,8 +175,9 @@ private:
 
     Attempt TryEnterAs(LONG threadId, OptexThreadSlot* slot) noexcept;
     void Reenter(OptexThreadSlot* slot) noexcept;
-    // A level on a hold of our id that our record does not know.
-    void ReenterAsGuest(OptexThreadSlot* slot) noexcept;
+    // A level on a hold of our id that our record does not know; false when
+    // the hold was taken over from a dead namesake before we got to it.
+    bool ReenterAsGuest(LONG threadId, OptexThreadSlot* slot) noexcept;
     // recursionCount 1, and since when the new owner holds the lock.
     void HeldBy(OptexThreadSlot* slot) noexcept;
     bool ClaimOwnerField(LONG threadId, OptexThreadSlot* slot) noexcept;

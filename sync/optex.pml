@@ -701,16 +701,25 @@ inline TryEnterAs(t, slot, attempt) {
        !OnlyRecordingPeers() ->
         /* Our id, held through a copy that keeps no record (ours, or a dead
            namesake's an earlier build would take for its own): a level on
-           it, the levels below ours noted. */
+           it, the levels below ours noted. Under the recovery mutex, which a
+           takeover of a dead namesake's hold also holds. (Should another
+           program keep the mutex, the code goes on after a second: no
+           takeover can happen then either.) */
+        atomic { recoveryMutex == 0 -> recoveryMutex = t + 1 };
         if
-        :: slot != NONE -> rec[slot].heldLevels = recursionCount
-        :: else -> skip
+        :: ownerThreadId == ME ->
+            if
+            :: slot != NONE -> rec[slot].heldLevels = recursionCount
+            :: else -> skip
+            fi;
+            d_step {   /* a dead namesake's hold becomes ours */
+                if :: !believesOwner[t] -> Own(t); inheritedLevels[t] = recursionCount; inherited = true :: else -> skip fi
+            };
+            Reenter(t, slot);
+            attempt = OWNED
+        :: else -> attempt = BUSY   /* taken over meanwhile */
         fi;
-        d_step {   /* a dead namesake's hold becomes ours */
-            if :: !believesOwner[t] -> Own(t); inheritedLevels[t] = recursionCount; inherited = true :: else -> skip fi
-        };
-        Reenter(t, slot);
-        attempt = OWNED
+        LeaveRecovery()   /* after the guest's level */
 #endif
     :: else ->
         SetState(slot, kSlotSpinning);   /* 0 levels, or 1 once the compare-exchange succeeds */
