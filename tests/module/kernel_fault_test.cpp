@@ -22,6 +22,7 @@ namespace {
 constexpr unsigned char kDeletable = 0x31;  // paused, kind 7: deleting it touches no file
 constexpr unsigned char kKept = 0x32;       // paused: no operation removes it
 constexpr unsigned char kNew = 0x50;
+constexpr unsigned char kFinished = 0x41;  // completed, registered by the host: opened
 
 TaskId IdOf(unsigned char byte) { return MakeTaskRecord(byte, DLMGR_STATUS_PAUSED).id; }
 
@@ -58,6 +59,11 @@ DLMGR_CHILD_SCENARIO(KernelFault) {
             ::TerminateThread(thread.get(), 1);
             ::WaitForSingleObject(thread.get(), kSignalTimeoutMs);
         }
+        TaskRecord finished = MakeTaskRecord(kFinished, DLMGR_STATUS_COMPLETED);
+        if (operation == "open") {
+            std::snprintf(finished.filePath, sizeof(finished.filePath), "%s", args.at(2).c_str());
+            Register(lib, finished);
+        }
         ArmKernelFault(nth);
         const TaskId deletable = IdOf(kDeletable);
         const TaskId kept = IdOf(kKept);
@@ -73,6 +79,8 @@ DLMGR_CHILD_SCENARIO(KernelFault) {
             lib.ResumeTask(&kept);
         } else if (operation == "again") {
             lib.DownloadAgain(&kept);
+        } else if (operation == "open") {
+            lib.OpenTaskFile(&finished.id);
         }
     }
     const int calls = DisarmKernelFault();
@@ -111,6 +119,27 @@ DLMGR_CHILD_SCENARIO(LoadWithoutRecovery) {
 
 class KernelFaults : public ModuleTest {
 protected:
+    // The actions start a program: a recorder stands in for the engine and
+    // for the program that opens a finished file's type.
+    void SetUp() override {
+        ModuleTest::SetUp();
+        CopyFileTo(recorder, profile / "engine.exe");
+        SetRegistryString(HKEY_CURRENT_USER, kProductKey, kEngineCommandValue, profile / "engine.exe");
+        SetSystemRegistryString(HKEY_LOCAL_MACHINE, kClasses + "\\.dlmgrtest", "dlmgrtest.file");
+        SetSystemRegistryString(HKEY_LOCAL_MACHINE, kClasses + "\\dlmgrtest.file\\shell\\open\\command",
+                                "\"" + recorder + "\" \"%1\"");
+        WriteWholeFile(finishedFile, "data");
+    }
+    void TearDown() override {
+        DeleteSystemRegistryKey(HKEY_LOCAL_MACHINE, kClasses + "\\.dlmgrtest");
+        DeleteSystemRegistryKey(HKEY_LOCAL_MACHINE, kClasses + "\\dlmgrtest.file");
+        ModuleTest::TearDown();
+    }
+
+    const std::string kClasses = "Software\\Classes";
+    const std::string recorder = ExecutableFolder() + "\\recorder.exe";
+    const std::string finishedFile = profile / "finished.dlmgrtest";
+
     void PrepareTable() {
         auto block = EmptyStore();
         PutRecord(*block, MakeTaskRecord(kDeletable, DLMGR_STATUS_PAUSED, 7));
@@ -121,12 +150,12 @@ protected:
     // Fails each of the operation's calls in turn; the number swept.
     int Sweep(const std::string& operation) {
         PrepareTable();
-        const int calls = Run("KernelFault", {operation, "0"});
+        const int calls = Run("KernelFault", {operation, "0", finishedFile});
         EXPECT_GE(calls, 0) << operation << " without a fault";
         if (calls <= 0 || calls > 1000) return 0;
         for (int nth = 1; nth <= calls; ++nth) {
             PrepareTable();
-            const int result = Run("KernelFault", {operation, std::to_string(nth)});
+            const int result = Run("KernelFault", {operation, std::to_string(nth), finishedFile});
             EXPECT_EQ(result, 0) << operation << ", call " << nth << " of " << calls << " failed";
             EXPECT_EQ(Run("NextHostWorks"), 0) << operation << ", after call " << nth;
             EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, kProductKey, kLogLevelValue))
@@ -163,7 +192,8 @@ TEST_F(KernelFaults, EachCallOfEachOperationFailedInTurnNeitherCrashesNorHangsNo
     // Every line logged: the log's own calls are swept with each operation.
     SetRegistryDword(HKEY_CURRENT_USER, kProductKey, kLogLevelValue, 0);
     int total = 0;
-    for (const char* operation : {"load", "register", "list", "delete", "resume", "again", "recovery"}) {
+    for (const char* operation :
+         {"load", "register", "list", "delete", "resume", "again", "open", "recovery"}) {
         const int swept = Sweep(operation);
         std::printf("[ sweep    ] %s: %d call(s)\n", operation, swept);
         total += swept;
