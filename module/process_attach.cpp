@@ -224,7 +224,9 @@ bool OnProcessAttach() {
     char setting[kPathBufferSize] = {};
     ::lstrcpynA(setting, logPath, sizeof(setting));
     userSettings.GetString(kLogFileNameValue, setting, sizeof(setting) - 1);
-    const bool settingNamesStore = NamesStoreFile(setting, directory);
+    // Only a setting is checked: the default log is never the table's file.
+    const bool settingNamesStore =
+        ::lstrcmpiA(setting, logPath) != 0 && NamesStoreFile(setting, directory);
     if (!settingNamesStore) ::lstrcpynA(logPath, setting, sizeof(logPath));
     CreateLogSink(logPath, kLogLockName);
     SetLogThreshold(static_cast<int>(userSettings.GetDword(kLogLevelValue, kDefaultLogLevel)));
