@@ -585,21 +585,23 @@ void Optex::WithdrawDead(LONG counted, LONG levels, const OptexCensus* census) n
 
 void Optex::Settle(LONG threadId, OptexThreadSlot* slot) noexcept {
     // While we own the lock, lockCount moves only by steps that live threads
-    // bracket with a state saying so (or by threads that keep no record,
-    // which the handle counts show before and after): with the records the
-    // same on both sides of the read of lockCount and no live thread between
-    // two steps, lockCount less what live threads hold is what the dead left.
-    const bool peersBefore = OnlyRecordingPeers();
+    // bracket with a state saying so, or by a peer that keeps no record
+    // adding a waiter's level, with its marker up from before that step until
+    // the level is gone: with the records the same on both sides of the read
+    // of lockCount, no live thread between two steps and no marker after it,
+    // lockCount less what live threads hold is what the dead left.
     OptexCensus census;
     if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, true), kStaleRecordMs, census)) return;
-    if (census.lockCount < 1 || census.recursionCount < 1) {
-        // No run of the protocol makes these while we own (our level is in
-        // both): a stray write did. They are set to the least they can be,
-        // with the live waiters' levels when the census can tell them.
-        const bool told = census.snapshot && !census.liveThreadMidStep;
-        const LONG own = census.recursionCount < 1 ? 1 : census.recursionCount;
-        const LONG waiters = told ? census.liveLevels - census.recursionCount : 0;
-        const LONG least = own + (waiters > 0 ? waiters : 0);
+    // Our levels and the waiters' are in lockCount and ours in
+    // recursionCount: no run of the protocol leaves less while we own, a
+    // stray write (or a peer's wrong settlement) did. They are set to the
+    // least they can be, with the live waiters' levels when the census can
+    // tell them.
+    const bool told = census.snapshot && !census.liveThreadMidStep;
+    const LONG own = census.recursionCount < 1 ? 1 : census.recursionCount;
+    const LONG waiters = told ? census.liveLevels - census.recursionCount : 0;
+    const LONG least = own + (waiters > 0 ? waiters : 0);
+    if (census.recursionCount < 1 || census.lockCount < least) {
         if (census.recursionCount < 1) ::InterlockedExchange(&shared_->recursionCount, 1);
         if (census.lockCount < least) {
             ::InterlockedExchangeAdd(&shared_->lockCount, least - census.lockCount);
@@ -607,9 +609,7 @@ void Optex::Settle(LONG threadId, OptexThreadSlot* slot) noexcept {
         if (repaired_ != nullptr) repaired_(census.lockCount, census.recursionCount);
         return;
     }
-    const bool exact = peersBefore && census.snapshot && !census.liveThreadMidStep &&
-                       census.lockCount >= census.liveLevels && OnlyRecordingPeers();
-    if (exact) {
+    if (told && OnlyRecordingPeers()) {
         // Every level the dead left is in dead: none is left to count.
         const LONG dead = census.lockCount - census.liveLevels;
         WithdrawDead(dead, dead, &census);

@@ -464,7 +464,7 @@ inline FreeDeadRecords(slot) {
    hold. While the lock is owned, lockCount only moves by steps that live
    threads bracket with a state that says so. */
 inline Settle(t, slot) {
-    exact = OnlyRecordingPeers();
+    exact = true;
     FirstLook(slot);
     c = lockCount;
     live = recursionCount;
@@ -493,10 +493,11 @@ inline Settle(t, slot) {
         :: else -> break
         od;
         i = 0;
-        exact = exact && snapshot && c >= live
+        exact = exact && snapshot
     };
-    /* Peers that keep no record looked for before and after: one that held
-       a level between the two looks is seen in one of them. */
+    /* Peers that keep no record looked for once lockCount is read: while we
+       own, one of them can only have added a waiter's level, and its marker
+       is up from before its first step until that level is gone. */
     exact = exact && OnlyRecordingPeers();
 #ifdef TODAY_CLAIM
     /* Today: records first, then what is sure; the rest only counted. */

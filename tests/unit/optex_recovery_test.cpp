@@ -555,6 +555,29 @@ TEST(OptexRecovery, CountsNoRunCanMakeAreSetRightOnceAndReported) {
     lock.Leave();
     EXPECT_EQ(repairs, 1);
     EXPECT_EQ(repairedLockCount, -4) << "the values found, our announcement in them";
+
+    // lockCount below what two live waiters announced (records of a running
+    // thread, renewed just now): raised to their levels, never settled lower.
+    UniqueThread waiter(::CreateThread(nullptr, 0, DoNothing, nullptr, CREATE_SUSPENDED, nullptr));
+    ThreadIdentity running;
+    ASSERT_EQ(LookUpThread(::GetThreadId(waiter.get()), running), ThreadLookup::kFound);
+    LockBlocks blocks(name);
+    ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
+    blocks.PlantRecord(running, kSlotWaiting, 0);
+    blocks.PlantRecord(running, kSlotWaiting, 0, LockBlocks::kPlantedSlot - 1);
+    blocks.SetShared(2, static_cast<LONG>(::GetCurrentThreadId()), 1);
+    blocks.side().possiblePhantoms = 1;
+    lock.Leave();
+    EXPECT_EQ(LockCount(lock), 2) << "the waiters' levels";
+    EXPECT_EQ(repairs, 2);
+    EXPECT_EQ(repairedLockCount, 2);
+    for (int i : {LockBlocks::kPlantedSlot - 1, LockBlocks::kPlantedSlot}) {
+        blocks.side().slots[i].state = kSlotUnclaimed;
+        blocks.side().slots[i].threadId = 0;
+    }
+    blocks.side().possiblePhantoms = 0;
+    blocks.SetShared(0, 0, 0);
+    ::TerminateThread(waiter.get(), 0);
 }
 
 TEST(OptexRecovery, DeadOwnerSharingItsIdsWithANewThreadIsToldByItsLife) {
