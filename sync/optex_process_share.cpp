@@ -58,16 +58,12 @@ bool OptexProcessShare::Attach(const char* lockName) noexcept {
     }
     auto* block = static_cast<OptexProcessBlock*>(view_.get());
     namer_.Resolve();
-    if (::MultiByteToWideChar(CP_ACP, 0, kLifePrefix, -1, lifePrefix_, kLifeNameSize) == 0) {
-        lifePrefix_[0] = L'\0';
-    }
-    // "Dlmgr_Optex_Life_<lock name>_": another lock's lives, and every other
-    // object of the process, are never closed as ours.
-    const size_t used = static_cast<size_t>(::lstrlenW(lifePrefix_));
-    const int added = ::MultiByteToWideChar(CP_ACP, 0, lockName, -1, lifePrefix_ + used,
-                                            static_cast<int>(kLifeNameSize - used - 2));
-    if (added != 0) ::lstrcatW(lifePrefix_, L"_");
-    if (lifePrefix_[0] == L'\0' || added == 0 || !TakeBlock(*block) ||
+    // Another lock's lives, and every other object of the process, are never
+    // closed as ours.
+    char prefix[kLifeNameSize];
+    const bool named = LifeNamePrefix(prefix, lockName) &&
+                       ::MultiByteToWideChar(CP_ACP, 0, prefix, -1, lifePrefix_, kLifeNameSize) != 0;
+    if (!named || !TakeBlock(*block) ||
         !AllocateTls(block->slotTls) || !AllocateTls(block->markerTls)) {
         view_.reset();
         mapping_.reset();

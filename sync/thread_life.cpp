@@ -4,12 +4,19 @@
 
 namespace dlmgr {
 
+bool LifeNamePrefix(char (&out)[kLifeNameSize], const char* lockName) noexcept {
+    // prefix, name, '_', room for eight hex digits and the terminator
+    if (std::strlen(kLifePrefix) + std::strlen(lockName) + 10 > sizeof(out)) return false;
+    ::wsprintfA(out, "%s%s_", kLifePrefix, lockName);
+    return true;
+}
+
 namespace {
 
 bool LifeName(char (&out)[kLifeNameSize], const char* lockName, LONG life) {
-    // prefix, name, '_', eight hex digits, terminator
-    if (std::strlen(kLifePrefix) + std::strlen(lockName) + 10 > sizeof(out)) return false;
-    ::wsprintfA(out, "%s%s_%08lX", kLifePrefix, lockName, static_cast<unsigned long>(life));
+    if (!LifeNamePrefix(out, lockName)) return false;
+    const size_t used = std::strlen(out);
+    ::wsprintfA(out + used, "%08lX", static_cast<unsigned long>(life));
     return true;
 }
 

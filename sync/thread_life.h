@@ -15,6 +15,10 @@ namespace dlmgr {
 constexpr char kLifePrefix[] = "Dlmgr_Optex_Life_";
 constexpr size_t kLifeNameSize = 140;
 
+// "Dlmgr_Optex_Life_<lock name>_": what every life of that lock's names
+// start with. False when the lock's name leaves no room for a life's number.
+bool LifeNamePrefix(char (&out)[kLifeNameSize], const char* lockName) noexcept;
+
 // The calling thread's life mutex, owned by it; empty when it could not be
 // made (the life is then unknown, and the record judged by ids).
 UniqueMutex CreateOwnedLife(const char* lockName, LONG life) noexcept;
