@@ -585,11 +585,13 @@ void Optex::WithdrawDead(LONG counted, LONG levels, const OptexCensus* census) n
 
 void Optex::Settle(LONG threadId, OptexThreadSlot* slot) noexcept {
     // While we own the lock, lockCount moves only by steps that live threads
-    // bracket with a state saying so, or by a peer that keeps no record
-    // adding a waiter's level, with its marker up from before that step until
-    // the level is gone: with the records the same on both sides of the read
-    // of lockCount, no live thread between two steps and no marker after it,
-    // lockCount less what live threads hold is what the dead left.
+    // bracket with a state saying so (or by threads that keep no record,
+    // which the handle counts show before and after: one may still be giving
+    // back the level of a release whose cleared owner field we took): with
+    // the records the same on both sides of the read of lockCount and no live
+    // thread between two steps, lockCount less what live threads hold is what
+    // the dead left.
+    const bool peersBefore = OnlyRecordingPeers();
     OptexCensus census;
     if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, true), kStaleRecordMs, census)) return;
     // Our levels and the waiters' are in lockCount and ours in
@@ -609,7 +611,7 @@ void Optex::Settle(LONG threadId, OptexThreadSlot* slot) noexcept {
         if (repaired_ != nullptr) repaired_(census.lockCount, census.recursionCount);
         return;
     }
-    if (told && OnlyRecordingPeers()) {
+    if (peersBefore && told && OnlyRecordingPeers()) {
         // Every level the dead left is in dead: none is left to count.
         const LONG dead = census.lockCount - census.liveLevels;
         WithdrawDead(dead, dead, &census);

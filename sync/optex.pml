@@ -464,9 +464,9 @@ inline FreeDeadRecords(slot) {
    hold. While the lock is owned, lockCount only moves by steps that live
    threads bracket with a state that says so. */
 inline Settle(t, slot) {
-    exact = true;
+    exact = OnlyRecordingPeers();
     FirstLook(slot);
-    c = lockCount;
+    d_step { c = lockCount; unrecordedSeen = unrecorded };   /* the read, and its ghost */
     live = recursionCount;
     snapshot = true;
     SecondLook(slot);
@@ -495,9 +495,10 @@ inline Settle(t, slot) {
         i = 0;
         exact = exact && snapshot
     };
-    /* Peers that keep no record looked for once lockCount is read: while we
-       own, one of them can only have added a waiter's level, and its marker
-       is up from before its first step until that level is gone. */
+    /* Peers that keep no record looked for before and after: one that held
+       a level between the two looks is seen in one of them (a releaser that
+       keeps none may give its level back after we took the owner field its
+       release cleared). */
     exact = exact && OnlyRecordingPeers();
 #ifdef TODAY_CLAIM
     /* Today: records first, then what is sure; the rest only counted. */
@@ -510,7 +511,9 @@ inline Settle(t, slot) {
         possiblePhantoms = possiblePhantoms + c - live;
         FreeDeadRecords(slot);
         Withdraw(c - live);
-        d_step { possiblePhantoms = 0; unrecorded = 0 }
+        /* a thread with no record that died after the read left its
+           level to a later settlement */
+        d_step { possiblePhantoms = 0; unrecorded = unrecorded - unrecordedSeen }
     :: else ->
         possiblePhantoms = possiblePhantoms + deadMost;
         FreeDeadRecords(slot);
@@ -519,7 +522,7 @@ inline Settle(t, slot) {
     fi;
 #endif
     ForgetLooks();
-    d_step { c = 0; live = 0; deadSure = 0; deadMost = 0; exact = false }
+    d_step { c = 0; live = 0; deadSure = 0; deadMost = 0; exact = false; unrecordedSeen = 0 }
 }
 
 /* Whether the thread the owner field names is gone for sure, at a look
@@ -1265,6 +1268,7 @@ proctype Thread(byte t) {
     byte tlsOf[2];               /* TLS of copy 0 and copy 1 of the module */
     byte copy, tls, slot, round, attempt, c, owner, suspected, deadRec, sure, most;
     byte i, j, st, hl, live, deadSure, deadMost;
+    byte unrecordedSeen;         /* ghost: unrecorded as lockCount was read */
     byte seen[SLOTS], seenId[SLOTS];
     bool deadAt[SLOTS];
     bool got, gone, named, namesake, vanished, counted, entered, innerEntered, isTry, nested;
