@@ -682,19 +682,17 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
 }
 
 bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
-    // Nobody has owned the lock, or released it, for a while. A thread that
-    // keeps no record may be between two of its steps: then nothing is
-    // claimed. Otherwise, with no live thread between two steps either, no
-    // wake-up is on its way: whatever levels lockCount holds beyond the live
-    // waiters' were left by threads that died, and the lock is ours to claim
-    // on our announcement.
+    // Nobody has owned the lock, or released it, for a while. With no live
+    // thread between two steps, and no release under way once the owner
+    // field is ours (one a thread may have started during the census, by a
+    // thread with a record or by one that keeps none), no wake-up is on its
+    // way: whatever levels lockCount holds beyond the live waiters' were left
+    // by threads that died, and the lock is ours on our announcement.
     MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
     if (!hold) return false;
     OptexCensus census;
-    // A record that changed while the census was taken may be a thread that
-    // owned and is releasing: our claim must not land inside its release.
     if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, false), kStaleRecordMs, census) ||
-        census.liveThreadMidStep || !census.snapshot || !OnlyRecordingPeers()) {
+        census.liveThreadMidStep) {
         return false;
     }
     if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, 0) != 0) return false;

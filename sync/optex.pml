@@ -825,8 +825,8 @@ inline ClaimUnowned(t, slot, acquired) {
     TryRecovery(t, got);
     if
     :: got ->
-        ok = OnlyRecordingPeers();
 #ifdef TODAY_CLAIM
+        ok = OnlyRecordingPeers();
         c = lockCount;
         live = 1;
         deadMost = 0;
@@ -861,9 +861,11 @@ inline ClaimUnowned(t, slot, acquired) {
            nowhere), and a dead thread in a hand-over as proof. */
         ok = ok && ownerThreadId == 0 && evidence && c <= live + deadMost;
 #else
-        FirstLook(slot);
-        snapshot = true;
-        SecondLook(slot);
+        /* Neither a record that changed during the census nor a peer that
+           keeps no record stops the claim here: a release either may start
+           is found once the owner field is ours, and the claim given back. */
+        ok = true;
+        FirstLook(slot);   /* the census's second look decides nothing here */
         LATE_JUDGE(slot);
         d_step {
             i = 0;
@@ -876,12 +878,8 @@ inline ClaimUnowned(t, slot, acquired) {
                 i++
             :: else -> break
             od;
-            i = 0;
-#ifndef TODAY_CLAIM_SNAPSHOT
-            ok = ok && snapshot
-#endif
+            i = 0
         };
-        ok = ok && OnlyRecordingPeers();   /* looked for again after the census */
         ForgetLooks();
 #endif
         if
