@@ -1352,7 +1352,9 @@ proctype Legacy() {
         round++
     :: else -> break
     od;
+    /* its process ends with it: the handle count no longer shows it */
     running[t] = false;
+    markers--;
     done++
 }
 
