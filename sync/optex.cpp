@@ -699,7 +699,11 @@ bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
     // A wake-up left pending goes with the claim, taken at once: a waiter of
     // an earlier build that took it would write the owner field beside us.
     const bool borrowed = ::WaitForSingleObject(wakeEvent_, 0) == WAIT_OBJECT_0;
-    if (ReleaseUnderWay(slot) || !OnlyRecordingPeers()) {
+    // A waiter of an earlier build that took a wake-up pending before ours
+    // was taken writes the owner field without a compare-exchange (and its
+    // process may have ended since): the field must still name us.
+    if (ReleaseUnderWay(slot) || !OnlyRecordingPeers() ||
+        shared_->ownerThreadId != threadId) {
         // A release that cleared the owner field just before our claim (by a
         // thread with a record, or by one that keeps none) may still owe its
         // wake-up: the claim is given back, with the wake-up it took, and the

@@ -918,6 +918,10 @@ inline ClaimUnowned(t, slot, acquired) {
                 i = 0;
                 /* nor one of a thread that keeps no record */
                 ok = ok && OnlyRecordingPeers();
+                /* A waiter of an earlier build that took a wake-up pending
+                   before ours was borrowed writes the owner field without a
+                   compare-exchange, and its process may be gone by now. */
+                ok = ok && ownerThreadId == ME;
 #endif
                 if
                 :: ok ->
