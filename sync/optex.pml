@@ -865,7 +865,10 @@ inline ClaimUnowned(t, slot, acquired) {
            keeps no record stops the claim here: a release either may start
            is found once the owner field is ours, and the claim given back. */
         ok = true;
-        FirstLook(slot);   /* the census's second look decides nothing here */
+        /* The census's second look can only stop a claim here (the owner
+           field moved meanwhile): left to the compare-exchange, which makes
+           the model try more claims than the code does, never fewer. */
+        FirstLook(slot);
         LATE_JUDGE(slot);
         d_step {
             i = 0;
