@@ -38,10 +38,7 @@ LONG Now() { return static_cast<LONG>(TickCountNow()); }
 // lockCount never went down meanwhile (a release would lower it).
 class UnownedWatch {
 public:
-    void Reset() noexcept {
-        watching_ = false;
-        provenBefore = false;
-    }
+    void Reset() noexcept { watching_ = false; }
     // True once the lock has looked that way for at least quietMs.
     bool QuietFor(LONG lockCount, DWORD quietMs) noexcept {
         const auto now = static_cast<DWORD>(Now());
@@ -52,9 +49,6 @@ public:
         lastCount_ = lockCount;
         return now - since_ >= quietMs;
     }
-
-    // Every user kept records at the previous look (OnlyRecordingPeers).
-    bool provenBefore = false;
 
 private:
     bool watching_ = false;
@@ -286,8 +280,7 @@ int Optex::ClaimSlot(const ThreadIdentity& me) noexcept {
             // the state read after it is the one it died in.
             if (slots[i].threadId == 0 || !RecordDead(slots[i], lockName_)) continue;
             const LONG state = slots[i].state;
-            const bool named = slots[i].threadId == shared_->ownerThreadId;
-            if (!ReusableWhenDead(state, named)) continue;
+            if (!ReusableWhenDead(state)) continue;
             const DeadRecord share = OtherShare(i, state, slots[i].heldLevels);
             if (share.atMost != 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, share.atMost);
             FreeSlot(i);
@@ -561,13 +554,12 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
             continue;
         }
         suspected = 0;
-        // The handle counts too are read on two looks a slice apart.
-        const bool proven = unowned.QuietFor(count, kUnownedQuietMs) && OnlyRecordingPeers();
-        if (proven && unowned.provenBefore && ClaimUnowned(threadId, slot)) {
+        // The handle counts are read again once the owner field is ours.
+        if (unowned.QuietFor(count, kUnownedQuietMs) && OnlyRecordingPeers() &&
+            ClaimUnowned(threadId, slot)) {
             result = LockResult::kAcquired;
             return true;
         }
-        unowned.provenBefore = proven;
     }
 }
 
@@ -731,12 +723,12 @@ bool Optex::ReleaseUnderWay(const OptexThreadSlot* self) const noexcept {
 bool Optex::NeedsSettling(const OptexThreadSlot* self) const noexcept {
     // A hint, read without the mutex. Live threads renew their records
     // (waiters every slice, others on each attempt), so a stale record
-    // whose thread is between steps or waiting stands for a dead one; levels
-    // whose records are gone are counted in possiblePhantoms; and levels
-    // beyond what the owner and every record that may hold one account for
-    // were left by a thread that kept none (or are held by one that keeps
-    // none, which the settlement then finds out).
-    if (side_->possiblePhantoms != 0) return true;
+    // whose thread is between steps or waiting stands for a dead one, and
+    // levels beyond what the owner and every record that may hold one
+    // account for were left by a thread whose record is gone or that kept
+    // none (or are held by one that keeps none, which the settlement then
+    // finds out). possiblePhantoms alone is no reason: it counts what may be
+    // left, and a level that is left shows as one beyond the records.
     const auto now = static_cast<DWORD>(Now());
     LONG accounted = shared_->recursionCount;
     for (const OptexThreadSlot& record : side_->slots) {

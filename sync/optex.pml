@@ -125,9 +125,8 @@
    the owner field or the event. */
 #define MidStep(s) (s != kSlotUnclaimed && s != kSlotIdle && s != kSlotWaiting)
 /* A dead thread's record in one of these holds no level for sure. */
-#define ReusableWhenDead(s, named) (s == kSlotIdle || s == kSlotUnclaimed || s == kSlotSpinning || \
-                                    s == kSlotAnnouncing || s == kSlotSignalling || \
-                                    (s == kSlotReleasing && !(named)))
+#define ReusableWhenDead(s) (s == kSlotIdle || s == kSlotUnclaimed || s == kSlotSpinning || \
+                             s == kSlotAnnouncing || s == kSlotReleasing || s == kSlotSignalling)
 #define InUse(id, s) (id != 0 && s != kSlotUnclaimed && s != kSlotIdle)
 
 /* ---- shared memory and kernel objects ---- */
@@ -619,19 +618,13 @@ inline ClaimSlot(t) {
 #ifdef TODAY_REAP_ORDER
                 /* Today: the record read before the kernel is asked. */
                 st = rec[i].state;
-                named = (rec[i].threadId == ownerThreadId);
                 gone = (rec[i].threadId != 0 && IsDead(i));
 #else
                 gone = (rec[i].threadId != 0 && IsDead(i));
-                if
-                :: gone ->
-                    st = rec[i].state;
-                    named = (rec[i].threadId == ownerThreadId)
-                :: else -> skip
-                fi;
+                if :: gone -> st = rec[i].state :: else -> skip fi;
 #endif
                 if
-                :: gone && ReusableWhenDead(st, named) ->
+                :: gone && ReusableWhenDead(st) ->
                     hl = rec[i].heldLevels;
                     Share(st, false);
 #ifndef TODAY_REAP
@@ -642,7 +635,7 @@ inline ClaimSlot(t) {
                     if :: slot == NONE -> slot = i :: else -> skip fi
                 :: else -> skip
                 fi;
-                d_step { st = 0; hl = 0; sure = 0; most = 0; gone = false; named = false };
+                d_step { st = 0; hl = 0; sure = 0; most = 0; gone = false };
                 i++
             :: else -> break
             od;
@@ -735,7 +728,7 @@ inline TryEnterAs(t, slot, attempt) {
         };
         if
         :: got ->
-            SetState(slot, kSlotClaiming);
+            SetState(slot, kSlotClaiming);   /* counted: not a waiter, which was woken for its claim */
             ClaimOwnerField(t, slot, got);
             if :: got -> attempt = OWNED :: else -> attempt = COUNTED fi
         :: else ->
@@ -818,9 +811,9 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
 }
 
 /* Claims a lock nobody owns (ClaimUnowned): when the census shows no live
-   thread between two steps, every peer keeping records, and no record
-   changed while it was taken, no release or wake-up is on its way: the lock
-   is ours on our announcement. */
+   thread between two steps, and once the owner field is ours no live release
+   is under way, every peer keeps records and the field still names us, no
+   release or wake-up is on its way: the lock is ours on our announcement. */
 inline ClaimUnowned(t, slot, acquired) {
     TryRecovery(t, got);
     if
@@ -950,7 +943,6 @@ inline ClaimUnowned(t, slot, acquired) {
 
 inline WaitForOwnership(t, slot, acquired, vanished) {
     suspected = 0;
-    provenBefore = false;
     acquired = false;
     vanished = false;
     do
@@ -982,7 +974,6 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
                 owner = ownerThreadId;
                 if
                 :: owner != 0 ->
-                    provenBefore = false;
                     LookAtOwner(t, slot, owner);
                     if
                     :: !ActsOn() -> suspected = 0
@@ -993,17 +984,15 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
                 :: else ->
                     suspected = 0;
                     if
-                    :: OnlyRecordingPeers() && provenBefore -> ClaimUnowned(t, slot, acquired)
+                    :: OnlyRecordingPeers() -> ClaimUnowned(t, slot, acquired)
                     :: else -> skip
-                    fi;
-                    provenBefore = OnlyRecordingPeers()
+                    fi
                 fi;
                 owner = 0
             fi
         fi
     od;
-    suspected = 0;
-    provenBefore = false
+    suspected = 0
 }
 
 inline SettleWhileOwning(t, slot) {
@@ -1101,16 +1090,19 @@ inline Enter(t, isTry, entered) {
     d_step { attempt = 0; busy[t] = false }
 }
 
-/* A hint, read without the mutex: a stale record stands for a dead one, and
-   levels beyond what the owner and the records that may wait hold, for
-   levels of threads whose records are gone, or that kept none. */
+/* A hint, read without the mutex: a dead thread's record in use, a live
+   one's that is stale (time is not modelled: at any moment), and levels
+   beyond what the owner and the records that may wait hold, for levels of
+   threads whose records are gone, or that kept none. */
 inline NeedsSettling(slot, needs) {
     d_step {
-        needs = possiblePhantoms > 0;
+        needs = false;
         live = recursionCount;
         i = 0;
         do
         :: i < SLOTS ->
+            inUse = inUse || (i != slot && rec[i].threadId != 0 && rec[i].state != kSlotIdle &&
+                              rec[i].state != kSlotUnclaimed);
             needs = needs || (i != slot && rec[i].threadId != 0 && rec[i].state != kSlotIdle &&
                               rec[i].state != kSlotUnclaimed && IsDead(i));
             if
@@ -1124,7 +1116,13 @@ inline NeedsSettling(slot, needs) {
         needs = needs || lockCount > live;
         i = 0;
         live = 0
-    }
+    };
+    /* a record in use not renewed for a while: its thread may only be slow */
+    if
+    :: inUse -> needs = true
+    :: true -> skip
+    fi;
+    inUse = false
 }
 
 inline Leave(t) {
@@ -1276,8 +1274,8 @@ proctype Thread(byte t) {
     byte unrecordedSeen;         /* ghost: unrecorded as lockCount was read */
     byte seen[SLOTS], seenId[SLOTS];
     bool deadAt[SLOTS];
-    bool got, gone, named, namesake, vanished, counted, entered, innerEntered, isTry, nested;
-    bool exact, snapshot, ok, evidence, provenBefore, needs, outer, borrowed;
+    bool got, gone, namesake, vanished, counted, entered, innerEntered, isTry, nested;
+    bool exact, snapshot, ok, evidence, needs, inUse, outer, borrowed;
 #ifdef BAD_EVENT
     bool badEvent;
     if :: t == 0 -> badEvent = true :: else -> skip fi;

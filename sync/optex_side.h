@@ -124,12 +124,13 @@ inline bool MidStep(LONG state) {
     return state != kSlotUnclaimed && state != kSlotIdle && state != kSlotWaiting;
 }
 
-// States in which a dead thread that the owner field does not name surely
-// held no level: its record can be reused once what it may hold is counted.
-inline bool ReusableWhenDead(LONG state, bool named) {
+// States in which a dead thread surely held no level beyond the one step it
+// was making: its record can be reused once what it may hold is counted. (A
+// releaser that died before clearing the owner field is then judged by the
+// field alone, with no record: its one level is withdrawn as surely held.)
+inline bool ReusableWhenDead(LONG state) {
     return state == kSlotIdle || state == kSlotUnclaimed || state == kSlotSpinning ||
-           state == kSlotAnnouncing || state == kSlotSignalling ||
-           (state == kSlotReleasing && !named);
+           state == kSlotAnnouncing || state == kSlotReleasing || state == kSlotSignalling;
 }
 
 }  // namespace dlmgr

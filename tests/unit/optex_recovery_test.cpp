@@ -557,7 +557,8 @@ TEST(OptexRecovery, CountsNoRunCanMakeAreSetRightOnceAndReported) {
     EXPECT_EQ(repairedLockCount, -4) << "the values found, our announcement in them";
 
     // lockCount below what two live waiters announced (records of a running
-    // thread, renewed just now): raised to their levels, never settled lower.
+    // thread, renewed just now), found by a settlement that a dead thread's
+    // stale record asks for: raised to their levels, never settled lower.
     UniqueThread waiter(::CreateThread(nullptr, 0, DoNothing, nullptr, CREATE_SUSPENDED, nullptr));
     ThreadIdentity running;
     ASSERT_EQ(LookUpThread(::GetThreadId(waiter.get()), running), ThreadLookup::kFound);
@@ -565,13 +566,13 @@ TEST(OptexRecovery, CountsNoRunCanMakeAreSetRightOnceAndReported) {
     ASSERT_EQ(lock.Enter(), LockResult::kAcquired);
     blocks.PlantRecord(running, kSlotWaiting, 0);
     blocks.PlantRecord(running, kSlotWaiting, 0, LockBlocks::kPlantedSlot - 1);
+    blocks.PlantRecord(test::EndedThreadIdentity(), kSlotSignalling, 60000, LockBlocks::kPlantedSlot - 2);
     blocks.SetShared(2, static_cast<LONG>(::GetCurrentThreadId()), 1);
-    blocks.side().possiblePhantoms = 1;
     lock.Leave();
     EXPECT_EQ(LockCount(lock), 2) << "the waiters' levels";
     EXPECT_EQ(repairs, 2);
     EXPECT_EQ(repairedLockCount, 2);
-    for (int i : {LockBlocks::kPlantedSlot - 1, LockBlocks::kPlantedSlot}) {
+    for (int i : {LockBlocks::kPlantedSlot - 2, LockBlocks::kPlantedSlot - 1, LockBlocks::kPlantedSlot}) {
         blocks.side().slots[i].state = kSlotUnclaimed;
         blocks.side().slots[i].threadId = 0;
     }
