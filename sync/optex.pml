@@ -1101,10 +1101,13 @@ inline NeedsSettling(slot, needs) {
         i = 0;
         do
         :: i < SLOTS ->
-            inUse = inUse || (i != slot && rec[i].threadId != 0 && rec[i].state != kSlotIdle &&
-                              rec[i].state != kSlotUnclaimed);
-            needs = needs || (i != slot && rec[i].threadId != 0 && rec[i].state != kSlotIdle &&
-                              rec[i].state != kSlotUnclaimed && IsDead(i));
+            if
+            :: i != slot && rec[i].threadId != 0 && rec[i].state != kSlotIdle &&
+               rec[i].state != kSlotUnclaimed ->
+                inUse = true;
+                needs = needs || IsDead(i)
+            :: else -> skip
+            fi;
             if
             :: i != slot && rec[i].threadId != 0 && rec[i].state != kSlotIdle &&
                rec[i].state != kSlotUnclaimed && rec[i].state != kSlotSignalling -> live++
