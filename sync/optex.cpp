@@ -56,6 +56,29 @@ private:
     LONG lastCount_ = 0;
 };
 
+// Since when a waiter has found the recovery mutex held by someone else at
+// every look.
+class KeptWatch {
+public:
+    // True once that has been so for at least keptMs.
+    bool KeptFor(HANDLE mutex, DWORD keptMs) noexcept {
+        if (MutexHold(mutex, 0)) {
+            watching_ = false;
+            return false;
+        }
+        const auto now = static_cast<DWORD>(Now());
+        if (!watching_) {
+            watching_ = true;
+            since_ = now;
+        }
+        return now - since_ >= keptMs;
+    }
+
+private:
+    bool watching_ = false;
+    DWORD since_ = 0;
+};
+
 }  // namespace
 
 // The uncontended Enter and Leave are one function each: the helpers on
@@ -494,6 +517,7 @@ LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool coun
 bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept {
     LONG suspected = 0;  // an owner judged gone on the previous look
     UnownedWatch unowned;
+    KeptWatch kept;
     bool reportedFailure = false;
     const DWORD waitStart = ::GetTickCount();
     bool toldLong = false;
@@ -508,21 +532,35 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
         return true;
 #endif
         const HANDLE event = wakeEvent_;
-        const DWORD wait = ::WaitForSingleObject(event, kWaitSliceMs);
+        MutexHold woken;
+        DWORD wait = WaitForWakeUp(event, woken);
+        // Kept for a second (ours hold it for a few steps: another program
+        // keeps it), the mutex is done without while nobody owns the lock; a
+        // wake-up pending while someone does is meant for nobody.
+        if (wait != WAIT_OBJECT_0 && side_ != nullptr &&
+            kept.KeptFor(recoveryMutex_.get(), kClaimTimeoutMs) && shared_->ownerThreadId == 0) {
+            wait = TakeWakeUpAlone(event, slot);
+        }
         if (wait == WAIT_OBJECT_0) {
             if (ClaimOwnerField(threadId, slot)) {
-                if (side_ != nullptr && NeedsSettling(slot)) SettleWhileOwning(threadId, slot);
+                if (side_ != nullptr && NeedsSettling(slot)) {
+                    if (woken) {
+                        Settle(threadId, slot);
+                    } else {
+                        SettleWhileOwning(threadId, slot);
+                    }
+                }
                 return true;
             }
-            continue;  // released to us, but a recoverer took the lock: wait on
+            // Released to us, but a recoverer took the lock: wait on.
+            if (slot) slot->state = kSlotWaiting;
+            continue;
         }
         if (wait != WAIT_TIMEOUT) {
             // A failed wait (a handle closed by a host's bug) is never taken
             // for a release: the event is opened again by name, and meanwhile
-            // we look at the lock every slice. A value reused for a mutex is
-            // given its mutex back.
+            // we look at the lock every slice.
             const DWORD error = wait == WAIT_ABANDONED ? ERROR_INVALID_HANDLE : ::GetLastError();
-            if (wait == WAIT_ABANDONED) ::ReleaseMutex(event);
             if (!reportedFailure && waitFailed_ != nullptr) waitFailed_(error);
             reportedFailure = true;
             ReopenEvent(event);
@@ -561,6 +599,41 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
             return true;
         }
     }
+}
+
+DWORD Optex::WaitForWakeUp(HANDLE event, MutexHold& woken) noexcept {
+    if (side_ == nullptr) {
+        const DWORD wait = ::WaitForSingleObject(event, kWaitSliceMs);
+        if (wait == WAIT_ABANDONED) ::ReleaseMutex(event);  // a value reused for a mutex
+        return wait;
+    }
+    // The wake-up and the recovery mutex in one wait: a claim of a lock
+    // nobody owns is made under the mutex, so it never runs while one of our
+    // waiters holds a wake-up it has not acted on (its compare-exchange could
+    // land in the claimer's release, whose wake-up would then be left pending
+    // under it for a waiter of an earlier build to take).
+    const HANDLE both[2] = {event, recoveryMutex_.get()};
+    const DWORD wait = ::WaitForMultipleObjects(2, both, TRUE, kWaitSliceMs);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0 || wait == WAIT_ABANDONED_0 + 1) {
+        woken.Adopt(recoveryMutex_.get());
+        // Abandoned: the recovery mutex, by a thread that died holding it
+        // (its next holder checks what it guards anyway), or the event's
+        // value names a mutex now.
+        if (wait != WAIT_OBJECT_0 && ::ReleaseMutex(event)) return WAIT_ABANDONED;
+        return WAIT_OBJECT_0;
+    }
+    return wait;
+}
+
+DWORD Optex::TakeWakeUpAlone(HANDLE event, OptexThreadSlot* slot) noexcept {
+    // The record says Claiming before the wake-up may be taken, so that a
+    // claimer waits for our compare-exchange.
+    if (slot) slot->state = kSlotClaiming;
+    const DWORD poll = ::WaitForSingleObject(event, 0);
+    if (poll == WAIT_OBJECT_0) return poll;
+    if (slot) slot->state = kSlotWaiting;
+    if (poll == WAIT_ABANDONED) ::ReleaseMutex(event);
+    return poll;
 }
 
 // ---- Recovery ---------------------------------------------------------------
@@ -688,18 +761,21 @@ bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
         return false;
     }
     if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, 0) != 0) return false;
-    // A wake-up left pending goes with the claim, taken at once: a waiter of
-    // an earlier build that took it would write the owner field beside us.
+    // A release that cleared the owner field just before our claim (by a
+    // thread with a record, or by one that keeps none) may still owe its
+    // wake-up: the claim is given back, and the lock waited for as before.
+    bool kept = !ReleaseUnderWay(slot) && OnlyRecordingPeers();
+    // A wake-up left pending goes with the claim, taken once no release is
+    // under way (one that ended since the field became ours has sent its own
+    // by then), and given back with it. A waiter of an earlier build that
+    // arrived and took one first shows in the handle counts after it, or has
+    // written the owner field without a compare-exchange (its process may
+    // have ended since); one of ours that took one without the mutex makes
+    // its compare-exchange next, which fails while the field names us.
     const bool borrowed = ::WaitForSingleObject(wakeEvent_, 0) == WAIT_OBJECT_0;
-    // A waiter of an earlier build that took a wake-up pending before ours
-    // was taken writes the owner field without a compare-exchange (and its
-    // process may have ended since): the field must still name us.
-    if (ReleaseUnderWay(slot) || !OnlyRecordingPeers() ||
-        shared_->ownerThreadId != threadId) {
-        // A release that cleared the owner field just before our claim (by a
-        // thread with a record, or by one that keeps none) may still owe its
-        // wake-up: the claim is given back, with the wake-up it took, and the
-        // lock waited for as before.
+    kept = kept && ClaimingWaitersDone(slot) && OnlyRecordingPeers() &&
+           shared_->ownerThreadId == threadId;
+    if (!kept) {
         ::InterlockedCompareExchange(&shared_->ownerThreadId, 0, threadId);
         if (borrowed) ::SetEvent(wakeEvent_);
         return false;
@@ -718,6 +794,17 @@ bool Optex::ReleaseUnderWay(const OptexThreadSlot* self) const noexcept {
         if (!RecordDead(record, lockName_)) return true;
     }
     return false;
+}
+
+bool Optex::ClaimingWaitersDone(const OptexThreadSlot* self) const noexcept {
+    const DWORD start = ::GetTickCount();
+    for (const OptexThreadSlot& record : side_->slots) {
+        while (&record != self && record.state == kSlotClaiming && !RecordDead(record, lockName_)) {
+            if (::GetTickCount() - start >= kWaitSliceMs) return false;
+            ::Sleep(0);
+        }
+    }
+    return true;
 }
 
 bool Optex::NeedsSettling(const OptexThreadSlot* self) const noexcept {

@@ -48,6 +48,7 @@ namespace dlmgr {
 struct CensusTaker;
 struct OptexCensus;
 struct OwnerJudgement;
+class MutexHold;
 }  // namespace dlmgr
 
 namespace dlmgr {
@@ -184,6 +185,12 @@ private:
     LockResult EnterContended(LONG threadId, OptexThreadSlot* slot, bool counted) noexcept;
     // False when our announcement vanished and the caller must start over.
     bool WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept;
+    // A slice's wait for a wake-up: WAIT_OBJECT_0 once taken (with the
+    // recovery mutex in woken, when the lock keeps records), WAIT_TIMEOUT, or
+    // a failure (WAIT_ABANDONED: the event's value names a mutex, given back).
+    DWORD WaitForWakeUp(HANDLE event, MutexHold& woken) noexcept;
+    // A pending wake-up taken without the recovery mutex; results as above.
+    DWORD TakeWakeUpAlone(HANDLE event, OptexThreadSlot* slot) noexcept;
     void ReopenEvent(HANDLE failed) noexcept;
 
     // Whether a judgement of gone is sure enough to take the lock on.
@@ -194,6 +201,9 @@ private:
     // A live thread other than self between clearing the owner field and
     // sending its wake-up.
     bool ReleaseUnderWay(const OptexThreadSlot* self) const noexcept;
+    // Whether every live waiter but self that took a wake-up without the
+    // recovery mutex (Claiming) has made its step, within a slice.
+    bool ClaimingWaitersDone(const OptexThreadSlot* self) const noexcept;
     void OwnAfterRecovery(OptexThreadSlot* slot) noexcept;
     // Holding the lock and the recovery mutex: withdraws what dead threads
     // left in lockCount and frees their records.

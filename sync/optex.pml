@@ -20,8 +20,9 @@
  * with STRANGER, never uses the lock). The TODAY_* switches play the rules
  * the protocol had before (each with a configuration that finds its fault).
  *
- * What is abstracted: time. A wait on the event returns when the event is
- * set and otherwise times out; the second-long quiet a waiter wants before
+ * What is abstracted: time. A wait on the event (with the recovery mutex,
+ * taken in the same wait) returns when both are free and otherwise times
+ * out; the second-long quiet a waiter wants before
  * claiming a lock nobody owns, and the freshness of a waiter's record, are
  * left out, so claims and judgements may come at any moment, which only
  * makes the check harder to pass. Spinning is one compare-exchange.
@@ -92,6 +93,10 @@
 #define STRANGER 0     /* 1: the thread given an ended thread's id never uses the lock, and lives until the others are done */
 #endif
 
+#ifndef FOREIGN
+#define FOREIGN 0      /* 1: another program takes the recovery mutex and keeps it as long as it likes */
+#endif
+
 /* states: begin */
 #define kSlotUnclaimed 0
 #define kSlotIdle 1
@@ -112,6 +117,7 @@
 #define JANITOR THREADS                /* the thread that comes after all the others */
 #define LEGACY_T (THREADS + 1)         /* the earlier build's thread */
 #define ALL (THREADS + 2)
+#define FOREIGN_HOLD 250               /* recoveryMutex while the other program keeps it */
 #define LIVES (THREADS + DEATHS + 2)   /* life 0: none */
 
 #define OWNED 0
@@ -888,10 +894,11 @@ inline ClaimUnowned(t, slot, acquired) {
             };
             if
             :: got ->
-                /* A wake-up left pending goes with the claim: taken at once,
-                   before a waiter of an earlier build could take it and the
-                   owner field beside us, and given back with the claim. */
-                atomic { borrowed = wakeEvent; wakeEvent = 0 };
+#if defined(TODAY_CLAIM) || defined(TODAY_CLAIM_NO_RECHECK) || defined(TODAY_SINGLE_WAIT)
+                /* Today: the wake-up left pending taken at once, before a
+                   release the claim landed in sends its own. */
+                d_step { borrowed = wakeEvent; wakeEvent = 0 };
+#endif
 #if !defined(TODAY_CLAIM) && !defined(TODAY_CLAIM_NO_RECHECK)
                 /* A release that cleared the owner field just before the
                    claim may still owe its wake-up: the claim is given back,
@@ -914,6 +921,31 @@ inline ClaimUnowned(t, slot, acquired) {
                 i = 0;
                 /* nor one of a thread that keeps no record */
                 ok = ok && OnlyRecordingPeers();
+#ifndef TODAY_SINGLE_WAIT
+                /* A wake-up left pending goes with the claim, taken once no
+                   release is under way (one that ended since the owner field
+                   became ours has sent its own by then), and given back with
+                   the claim. A waiter of an earlier build that arrived and
+                   took one first is seen after it, or has written the owner
+                   field. */
+                atomic { borrowed = wakeEvent; wakeEvent = 0 };
+                /* A waiter that took one without the mutex before that
+                   (Claiming) compare-exchanges the owner field next: waited
+                   for, as it fails while the field names us. One it takes
+                   later was sent by our own release. */
+                i = 0;
+                do
+                :: i < SLOTS ->
+                    if
+                    :: i != slot && ok -> rec[i].state != kSlotClaiming || IsDead(i)
+                    :: else -> skip
+                    fi;
+                    i++
+                :: else -> break
+                od;
+                i = 0;
+                ok = OnlyRecordingPeers() && ok;
+#endif
                 /* A waiter of an earlier build that took a wake-up pending
                    before ours was borrowed writes the owner field without a
                    compare-exchange, and its process may be gone by now. */
@@ -948,12 +980,34 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
     do
     :: acquired || vanished -> break
     :: else ->
+#ifdef TODAY_SINGLE_WAIT
         atomic {
             if
             :: wakeEvent -> wakeEvent = 0; got = true
             :: else -> got = false
             fi
         };
+#else
+        /* The wake-up and the recovery mutex in one wait: no claim runs
+           while a waiter holds a wake-up it has not acted on. */
+        atomic {
+            if
+            :: wakeEvent && recoveryMutex == 0 -> wakeEvent = 0; recoveryMutex = t + 1; woken = true; got = true
+            :: else -> got = false
+            fi
+        };
+        if
+        :: !got && recoveryMutex == FOREIGN_HOLD && ownerThreadId == 0 ->
+            /* Timed out, the mutex kept by another program (for a second:
+               ours hold it for a few steps), and nobody owns the lock (a
+               wake-up pending while someone does is meant for nobody): a
+               pending one is taken alone, Claiming said first. */
+            SetState(slot, kSlotClaiming);   /* before it may take a wake-up */
+            atomic { if :: wakeEvent -> wakeEvent = 0; got = true :: else -> skip fi };
+            if :: !got -> SetState(slot, kSlotWaiting) :: else -> skip fi
+        :: else -> skip
+        fi;
+#endif
         if
         :: got ->
             ClaimOwnerField(t, slot, got);
@@ -962,11 +1016,13 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
                 acquired = true;
                 NeedsSettling(slot, needs);
                 if
-                :: needs -> SettleWhileOwning(t, slot)
+                :: needs && woken -> Settle(t, slot)
+                :: needs && !woken -> SettleWhileOwning(t, slot)
                 :: else -> skip
                 fi
-            :: else -> skip
-            fi
+            :: else -> SetState(slot, kSlotWaiting)   /* taken meanwhile: waits on */
+            fi;
+            if :: woken -> woken = false; LeaveRecovery() :: else -> skip fi
         :: else ->
             if
             :: lockCount == 0 -> vanished = true
@@ -1278,7 +1334,7 @@ proctype Thread(byte t) {
     byte seen[SLOTS], seenId[SLOTS];
     bool deadAt[SLOTS];
     bool got, gone, namesake, vanished, counted, entered, innerEntered, isTry, nested;
-    bool exact, snapshot, ok, evidence, needs, inUse, outer, borrowed;
+    bool exact, snapshot, ok, evidence, needs, inUse, outer, borrowed, woken;
 #ifdef BAD_EVENT
     bool badEvent;
     if :: t == 0 -> badEvent = true :: else -> skip fi;
@@ -1377,6 +1433,16 @@ inline Start(t) {
     running[t] = true;
     run Thread(t)
 }
+
+#if FOREIGN
+/* Another program that opens the recovery mutex by its name and keeps it
+   once, for as long as it likes. */
+active proctype Foreign() {
+end:
+    atomic { recoveryMutex == 0 -> recoveryMutex = FOREIGN_HOLD };
+    recoveryMutex = 0
+}
+#endif
 
 /* Ends thread v at its next step. */
 inline End(v, process) {

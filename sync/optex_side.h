@@ -31,7 +31,9 @@ enum OptexSlotState : LONG {
     kSlotUnclaimed = 0,   // free, or being claimed: the identity fields mean nothing yet
     kSlotIdle = 1,        // no level, nothing under way
     kSlotSpinning = 2,    // taking a free lock: no level, or 1 if its compare-exchange just succeeded
-    kSlotClaiming = 3,    // counted: 1 level; claiming the owner field
+    // Counted: 1 level; claiming the owner field (also a waiter that takes a
+    // wake-up without the recovery mutex, from just before it may take one).
+    kSlotClaiming = 3,
     kSlotOwning = 4,      // named owner: recursionCount levels
     kSlotReentering = 5,  // owner adding a level: recursionCount, or one more
     kSlotLeaving = 6,     // owner giving one of several levels back: recursionCount, or one more
@@ -40,7 +42,8 @@ enum OptexSlotState : LONG {
     kSlotReleasing = 7,
     kSlotSignalling = 8,  // released, no level; its wake-up not sent yet
     kSlotAnnouncing = 9,  // about to announce itself: no level, or 1
-    kSlotWaiting = 10,    // announced: exactly 1 level (also woken, until it owns)
+    // Announced: exactly 1 level (also woken with the recovery mutex, until it owns).
+    kSlotWaiting = 10,
 };
 
 // The threadId of a dead owner's record once a takeover noted its levels: it

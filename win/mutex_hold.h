@@ -15,6 +15,12 @@ public:
         const DWORD wait = ::WaitForSingleObject(mutex, timeoutMs);
         if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) mutex_ = mutex;
     }
+    MutexHold() noexcept = default;
+    // Takes over a hold the thread already has (a wait on several objects took it).
+    void Adopt(HANDLE mutex) noexcept {
+        if (mutex_ != nullptr) ::ReleaseMutex(mutex_);
+        mutex_ = mutex;
+    }
     MutexHold(const MutexHold&) = delete;
     MutexHold& operator=(const MutexHold&) = delete;
     ~MutexHold() {

@@ -336,6 +336,38 @@ DWORD WINAPI EnterAndStop(void* parameter) {
     return 0;
 }
 
+// The lock's recovery mutex kept by another thread, as another program
+// might, until the end of the scope.
+class RecoveryMutexKept {
+public:
+    explicit RecoveryMutexKept(const std::string& lockName)
+        : mutex_(::OpenMutexA(SYNCHRONIZE, FALSE, (Optex::kRecoveryPrefix + lockName).c_str())) {
+        thread_.reset(::CreateThread(nullptr, 0, Keep, this, 0, nullptr));
+        held_ = ::WaitForSingleObject(taken_.get(), test::kSignalTimeoutMs) == WAIT_OBJECT_0;
+    }
+    ~RecoveryMutexKept() {
+        ::SetEvent(release_.get());
+        ::WaitForSingleObject(thread_.get(), test::kSignalTimeoutMs);
+    }
+    bool held() const { return held_; }
+
+private:
+    static DWORD WINAPI Keep(void* parameter) {
+        auto* self = static_cast<RecoveryMutexKept*>(parameter);
+        if (::WaitForSingleObject(self->mutex_.get(), test::kSignalTimeoutMs) != WAIT_OBJECT_0) return 1;
+        ::SetEvent(self->taken_.get());
+        ::WaitForSingleObject(self->release_.get(), test::kSignalTimeoutMs);
+        ::ReleaseMutex(self->mutex_.get());
+        return 0;
+    }
+
+    UniqueMutex mutex_;
+    UniqueEvent taken_{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    UniqueEvent release_{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    UniqueThread thread_;
+    bool held_ = false;
+};
+
 // A holder thread of this process with a waiter behind it; the holder's last
 // Leave is played up to the step before the wake-up.
 class LastLeave : public ::testing::Test {
@@ -377,6 +409,21 @@ TEST_F(LastLeave, ReleaserHeldUpBeforeItsWakeUpIsNeverOvertaken) {
     // waiter must wait for that wake-up, however late, or a second one
     // would let another thread in beside it.
     EXPECT_FALSE(WaiterDone(2 * Optex::kUnownedQuietMs)) << "overtook a live releaser";
+    ::SetEvent(UniqueEvent(::OpenEventA(EVENT_MODIFY_STATE, FALSE,
+                                        (Optex::kEventPrefix + name).c_str())).get());
+    blocks->side().slots[holderRecord].state = kSlotIdle;
+    EXPECT_TRUE(WaiterDone(kRecoveryCapMs));
+    EXPECT_EQ(waiter.result, LockResult::kAcquired);
+    EXPECT_EQ(lock.Side()->takeovers, 0);
+    EXPECT_EQ(LockCount(lock), 0);
+}
+
+TEST_F(LastLeave, WakeUpIsTakenThoughAnotherProgramKeepsTheRecoveryMutex) {
+    // Waiters take a wake-up together with the recovery mutex, so that no
+    // claim runs while one holds a wake-up it has not acted on; kept by
+    // another program, it is done without.
+    RecoveryMutexKept recovery(name);
+    ASSERT_TRUE(recovery.held());
     ::SetEvent(UniqueEvent(::OpenEventA(EVENT_MODIFY_STATE, FALSE,
                                         (Optex::kEventPrefix + name).c_str())).get());
     blocks->side().slots[holderRecord].state = kSlotIdle;
@@ -642,21 +689,6 @@ TEST(OptexRecovery, TwoCopiesOfTheModuleInOneProcessSeeOneThreadAsOne) {
     EXPECT_EQ(blocks.side().slots[0].threadId, laterRecords) << "freed another thread's record";
 }
 
-struct MutexHolder {
-    HANDLE mutex;
-    HANDLE held;
-    HANDLE release;
-};
-
-DWORD WINAPI HoldMutexUntilTold(void* parameter) {
-    auto* holder = static_cast<MutexHolder*>(parameter);
-    ::WaitForSingleObject(holder->mutex, test::kSignalTimeoutMs);
-    ::SetEvent(holder->held);
-    ::WaitForSingleObject(holder->release, test::kSignalTimeoutMs);
-    ::ReleaseMutex(holder->mutex);
-    return 0;
-}
-
 TEST(OptexRecovery, WakeUpIsSentThoughTheReleasersHandleOfTheEventWasClosed) {
     const std::string name = UniqueName("optex-closed-event");
     // The first handle Init makes, the event, takes the value just freed.
@@ -669,18 +701,12 @@ TEST(OptexRecovery, WakeUpIsSentThoughTheReleasersHandleOfTheEventWasClosed) {
     ASSERT_TRUE(test::WaitUntil([&] { return LockCount(lock) == 2; }));
     // A host's bug closes the handle while a recovery holds the mutex, so
     // the event cannot be opened again for good at that moment.
-    UniqueMutex recovery(::OpenMutexA(SYNCHRONIZE, FALSE, (Optex::kRecoveryPrefix + name).c_str()));
-    UniqueEvent held(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    UniqueEvent release(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    MutexHolder holder{recovery.get(), held.get(), release.get()};
-    UniqueThread holderThread(::CreateThread(nullptr, 0, HoldMutexUntilTold, &holder, 0, nullptr));
-    ASSERT_EQ(::WaitForSingleObject(held.get(), test::kSignalTimeoutMs), WAIT_OBJECT_0);
+    RecoveryMutexKept recovery(name);
+    ASSERT_TRUE(recovery.held());
     ::CloseHandle(value);
     lock.Leave();
     EXPECT_EQ(waiter.Wait(kRecoveryCapMs), kAcquired);
     EXPECT_EQ(lock.Side()->takeovers, 0) << "the wake-up was lost and the lock claimed";
-    ::SetEvent(release.get());
-    ::WaitForSingleObject(holderThread.get(), test::kSignalTimeoutMs);
 }
 
 TEST(OptexRecovery, DeadOwnersNamesakeIsTakenForTheOwnerWhileAnEarlierBuildMightBeIt) {
