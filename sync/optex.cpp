@@ -535,10 +535,9 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
         MutexHold woken;
         DWORD wait = WaitForWakeUp(event, woken);
         // Kept for a second (ours hold it for a few steps: another program
-        // keeps it), the mutex is done without while nobody owns the lock; a
-        // wake-up pending while someone does is meant for nobody.
+        // keeps it), the mutex is done without.
         if (wait != WAIT_OBJECT_0 && side_ != nullptr &&
-            kept.KeptFor(recoveryMutex_.get(), kClaimTimeoutMs) && shared_->ownerThreadId == 0) {
+            kept.KeptFor(recoveryMutex_.get(), kClaimTimeoutMs)) {
             wait = TakeWakeUpAlone(event, slot);
         }
         if (wait == WAIT_OBJECT_0) {

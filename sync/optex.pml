@@ -997,11 +997,10 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
             fi
         };
         if
-        :: !got && recoveryMutex == FOREIGN_HOLD && ownerThreadId == 0 ->
+        :: !got && recoveryMutex == FOREIGN_HOLD ->
             /* Timed out, the mutex kept by another program (for a second:
-               ours hold it for a few steps), and nobody owns the lock (a
-               wake-up pending while someone does is meant for nobody): a
-               pending one is taken alone, Claiming said first. */
+               ours hold it for a few steps): a pending wake-up is taken
+               alone, Claiming said first. */
             SetState(slot, kSlotClaiming);   /* before it may take a wake-up */
             atomic { if :: wakeEvent -> wakeEvent = 0; got = true :: else -> skip fi };
             if :: !got -> SetState(slot, kSlotWaiting) :: else -> skip fi
