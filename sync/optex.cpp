@@ -536,12 +536,15 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
         DWORD wait = WaitForWakeUp(event, woken);
         // Kept for a second (ours hold it for a few steps: another program
         // keeps it), the mutex is done without.
+        bool alone = false;
         if (wait != WAIT_OBJECT_0 && side_ != nullptr &&
             kept.KeptFor(recoveryMutex_.get(), kClaimTimeoutMs)) {
             wait = TakeWakeUpAlone(event, slot);
+            alone = wait == WAIT_OBJECT_0;
         }
         if (wait == WAIT_OBJECT_0) {
-            if (ClaimOwnerField(threadId, slot)) {
+            if (ClaimOwnerField(threadId, slot) ||
+                (alone && ClaimOwnerFieldGivenBack(threadId, slot))) {
                 if (side_ != nullptr && NeedsSettling(slot)) {
                     if (woken) {
                         Settle(threadId, slot);
@@ -769,10 +772,10 @@ bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
     // by then), and given back with it. A waiter of an earlier build that
     // arrived and took one first shows in the handle counts after it, or has
     // written the owner field without a compare-exchange (its process may
-    // have ended since); one of ours that took one without the mutex makes
-    // its compare-exchange next, which fails while the field names us.
+    // have ended since); one of ours that took one without the mutex
+    // (Claiming) waits for the field, which is given back to it.
     const bool borrowed = ::WaitForSingleObject(wakeEvent_, 0) == WAIT_OBJECT_0;
-    kept = kept && ClaimingWaitersDone(slot) && OnlyRecordingPeers() &&
+    kept = kept && !WaiterClaiming(slot) && OnlyRecordingPeers() &&
            shared_->ownerThreadId == threadId;
     if (!kept) {
         ::InterlockedCompareExchange(&shared_->ownerThreadId, 0, threadId);
@@ -795,15 +798,26 @@ bool Optex::ReleaseUnderWay(const OptexThreadSlot* self) const noexcept {
     return false;
 }
 
-bool Optex::ClaimingWaitersDone(const OptexThreadSlot* self) const noexcept {
-    const DWORD start = ::GetTickCount();
+bool Optex::WaiterClaiming(const OptexThreadSlot* self) const noexcept {
     for (const OptexThreadSlot& record : side_->slots) {
-        while (&record != self && record.state == kSlotClaiming && !RecordDead(record, lockName_)) {
-            if (::GetTickCount() - start >= kWaitSliceMs) return false;
-            ::Sleep(0);
+        if (&record != self && record.state == kSlotClaiming && !RecordDead(record, lockName_)) {
+            return true;
         }
     }
-    return true;
+    return false;
+}
+
+bool Optex::ClaimOwnerFieldGivenBack(LONG threadId, OptexThreadSlot* slot) noexcept {
+    // A wake-up taken alone is ours: only a claim can hold the owner field
+    // meanwhile, and a claimer gives it back on seeing our record. Should
+    // the field stay taken for a slice, the wake-up is spent, and a later
+    // claim recovers it.
+    const DWORD start = ::GetTickCount();
+    do {
+        if (shared_->ownerThreadId == 0 && ClaimOwnerField(threadId, slot)) return true;
+        ::Sleep(0);
+    } while (::GetTickCount() - start < kWaitSliceMs);
+    return false;
 }
 
 bool Optex::NeedsSettling(const OptexThreadSlot* self) const noexcept {

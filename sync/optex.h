@@ -201,9 +201,11 @@ private:
     // A live thread other than self between clearing the owner field and
     // sending its wake-up.
     bool ReleaseUnderWay(const OptexThreadSlot* self) const noexcept;
-    // Whether every live waiter but self that took a wake-up without the
-    // recovery mutex (Claiming) has made its step, within a slice.
-    bool ClaimingWaitersDone(const OptexThreadSlot* self) const noexcept;
+    // A live thread other than self claiming the owner field: one that took
+    // a wake-up without the recovery mutex, or counted itself into a free lock.
+    bool WaiterClaiming(const OptexThreadSlot* self) const noexcept;
+    // After a wake-up taken alone: the owner field once a claim gives it back.
+    bool ClaimOwnerFieldGivenBack(LONG threadId, OptexThreadSlot* slot) noexcept;
     void OwnAfterRecovery(OptexThreadSlot* slot) noexcept;
     // Holding the lock and the recovery mutex: withdraws what dead threads
     // left in lockCount and frees their records.

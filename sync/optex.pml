@@ -930,14 +930,14 @@ inline ClaimUnowned(t, slot, acquired) {
                    field. */
                 atomic { borrowed = wakeEvent; wakeEvent = 0 };
                 /* A waiter that took one without the mutex before that
-                   (Claiming) compare-exchanges the owner field next: waited
-                   for, as it fails while the field names us. One it takes
-                   later was sent by our own release. */
+                   (Claiming) holds it while it waits for the owner field:
+                   the claim is given back to it. One taken later was sent
+                   by our own release. */
                 i = 0;
                 do
                 :: i < SLOTS ->
                     if
-                    :: i != slot && ok -> rec[i].state != kSlotClaiming || IsDead(i)
+                    :: i != slot && rec[i].state == kSlotClaiming && !IsDead(i) -> ok = false
                     :: else -> skip
                     fi;
                     i++
@@ -1002,7 +1002,7 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
                ours hold it for a few steps): a pending wake-up is taken
                alone, Claiming said first. */
             SetState(slot, kSlotClaiming);   /* before it may take a wake-up */
-            atomic { if :: wakeEvent -> wakeEvent = 0; got = true :: else -> skip fi };
+            atomic { if :: wakeEvent -> wakeEvent = 0; got = true; alone = true :: else -> skip fi };
             if :: !got -> SetState(slot, kSlotWaiting) :: else -> skip fi
         :: else -> skip
         fi;
@@ -1010,6 +1010,13 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
         if
         :: got ->
             ClaimOwnerField(t, slot, got);
+            /* Taken alone, the wake-up is ours: only a claim can hold the
+               owner field meanwhile, and it is given back on seeing us. */
+            if
+            :: !got && alone -> ownerThreadId == 0; ClaimOwnerField(t, slot, got)
+            :: else -> skip
+            fi;
+            alone = false;
             if
             :: got ->
                 acquired = true;
@@ -1333,7 +1340,7 @@ proctype Thread(byte t) {
     byte seen[SLOTS], seenId[SLOTS];
     bool deadAt[SLOTS];
     bool got, gone, namesake, vanished, counted, entered, innerEntered, isTry, nested;
-    bool exact, snapshot, ok, evidence, needs, inUse, outer, borrowed, woken;
+    bool exact, snapshot, ok, evidence, needs, inUse, outer, borrowed, woken, alone;
 #ifdef BAD_EVENT
     bool badEvent;
     if :: t == 0 -> badEvent = true :: else -> skip fi;
