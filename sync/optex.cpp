@@ -554,9 +554,7 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
                 }
                 return true;
             }
-            // Released to us, but a recoverer took the lock: wait on.
-            if (slot) slot->state = kSlotWaiting;
-            continue;
+            continue;  // released to us, but a recoverer took the lock: wait on
         }
         if (wait != WAIT_TIMEOUT) {
             // A failed wait (a handle closed by a host's bug) is never taken
@@ -817,6 +815,7 @@ bool Optex::ClaimOwnerFieldGivenBack(LONG threadId, OptexThreadSlot* slot) noexc
         if (shared_->ownerThreadId == 0 && ClaimOwnerField(threadId, slot)) return true;
         ::Sleep(0);
     } while (::GetTickCount() - start < kWaitSliceMs);
+    if (slot) slot->state = kSlotWaiting;
     return false;
 }
 

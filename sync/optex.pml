@@ -1015,7 +1015,9 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
         :: got ->
             ClaimOwnerField(t, slot, got);
             /* Taken alone, the wake-up is ours: only a claim can hold the
-               owner field meanwhile, and it is given back on seeing us. */
+               owner field meanwhile, and it is given back on seeing us (the
+               code gives up after a slice, as Waiting, which no run here
+               needs). */
             if
             :: !got && alone -> ownerThreadId == 0; ClaimOwnerField(t, slot, got)
             :: else -> skip
@@ -1030,7 +1032,7 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
                 :: needs && !woken -> SettleWhileOwning(t, slot)
                 :: else -> skip
                 fi
-            :: else -> SetState(slot, kSlotWaiting)   /* taken meanwhile: waits on */
+            :: else -> skip   /* taken meanwhile: waits on */
             fi;
             if :: woken -> woken = false; LeaveRecovery() :: else -> skip fi
         :: else ->
