@@ -34,25 +34,39 @@ bool BuildObjectName(char (&out)[Size], const char* prefix, const char* name) {
 
 LONG Now() { return static_cast<LONG>(TickCountNow()); }
 
-// Since when a waiter has seen a lock that nobody owns and nobody releases:
-// lockCount never went down meanwhile (a release would lower it).
-class UnownedWatch {
+// Since when something a waiter looks at every slice has been so.
+class SteadySince {
 public:
     void Reset() noexcept { watching_ = false; }
-    // True once the lock has looked that way for at least quietMs.
-    bool QuietFor(LONG lockCount, DWORD quietMs) noexcept {
+    // At a look that found it so: true once it has been so for at least ms.
+    bool For(DWORD ms) noexcept {
         const auto now = static_cast<DWORD>(Now());
-        if (!watching_ || lockCount < lastCount_) {
+        if (!watching_) {
             watching_ = true;
             since_ = now;
         }
-        lastCount_ = lockCount;
-        return now - since_ >= quietMs;
+        return now - since_ >= ms;
     }
 
 private:
     bool watching_ = false;
     DWORD since_ = 0;
+};
+
+// Since when a waiter has seen a lock that nobody owns and nobody releases:
+// lockCount never went down meanwhile (a release would lower it).
+class UnownedWatch {
+public:
+    void Reset() noexcept { since_.Reset(); }
+    // True once the lock has looked that way for at least quietMs.
+    bool QuietFor(LONG lockCount, DWORD quietMs) noexcept {
+        if (lockCount < lastCount_) since_.Reset();
+        lastCount_ = lockCount;
+        return since_.For(quietMs);
+    }
+
+private:
+    SteadySince since_;
     LONG lastCount_ = 0;
 };
 
@@ -63,20 +77,14 @@ public:
     // True once that has been so for at least keptMs.
     bool KeptFor(HANDLE mutex, DWORD keptMs) noexcept {
         if (MutexHold(mutex, 0)) {
-            watching_ = false;
+            since_.Reset();
             return false;
         }
-        const auto now = static_cast<DWORD>(Now());
-        if (!watching_) {
-            watching_ = true;
-            since_ = now;
-        }
-        return now - since_ >= keptMs;
+        return since_.For(keptMs);
     }
 
 private:
-    bool watching_ = false;
-    DWORD since_ = 0;
+    SteadySince since_;
 };
 
 }  // namespace
@@ -627,7 +635,7 @@ DWORD Optex::WaitForWakeUp(HANDLE event, MutexHold& woken) noexcept {
 
 DWORD Optex::TakeWakeUpAlone(HANDLE event, OptexThreadSlot* slot) noexcept {
     // The record says Claiming before the wake-up may be taken, so that a
-    // claimer waits for our compare-exchange.
+    // claim gives the owner field back to us.
     if (slot) slot->state = kSlotClaiming;
     const DWORD poll = ::WaitForSingleObject(event, 0);
     if (poll == WAIT_OBJECT_0) return poll;
@@ -764,7 +772,7 @@ bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
     // A release that cleared the owner field just before our claim (by a
     // thread with a record, or by one that keeps none) may still owe its
     // wake-up: the claim is given back, and the lock waited for as before.
-    bool kept = !ReleaseUnderWay(slot) && OnlyRecordingPeers();
+    bool kept = !LiveThreadIn(slot, kSlotReleasing, kSlotSignalling) && OnlyRecordingPeers();
     // A wake-up left pending goes with the claim, taken once no release is
     // under way (one that ended since the field became ours has sent its own
     // by then), and given back with it. A waiter of an earlier build that
@@ -773,7 +781,7 @@ bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
     // have ended since); one of ours that took one without the mutex
     // (Claiming) waits for the field, which is given back to it.
     const bool borrowed = ::WaitForSingleObject(wakeEvent_, 0) == WAIT_OBJECT_0;
-    kept = kept && !WaiterClaiming(slot) && OnlyRecordingPeers() &&
+    kept = kept && !LiveThreadIn(slot, kSlotClaiming, kSlotClaiming) && OnlyRecordingPeers() &&
            shared_->ownerThreadId == threadId;
     if (!kept) {
         ::InterlockedCompareExchange(&shared_->ownerThreadId, 0, threadId);
@@ -787,20 +795,11 @@ bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
     return true;
 }
 
-bool Optex::ReleaseUnderWay(const OptexThreadSlot* self) const noexcept {
+bool Optex::LiveThreadIn(const OptexThreadSlot* self, LONG state, LONG orState) const noexcept {
     for (const OptexThreadSlot& record : side_->slots) {
-        const LONG state = record.state;
-        if (&record == self || (state != kSlotReleasing && state != kSlotSignalling)) continue;
+        const LONG seen = record.state;
+        if (&record == self || (seen != state && seen != orState)) continue;
         if (!RecordDead(record, lockName_)) return true;
-    }
-    return false;
-}
-
-bool Optex::WaiterClaiming(const OptexThreadSlot* self) const noexcept {
-    for (const OptexThreadSlot& record : side_->slots) {
-        if (&record != self && record.state == kSlotClaiming && !RecordDead(record, lockName_)) {
-            return true;
-        }
     }
     return false;
 }

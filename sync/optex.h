@@ -198,12 +198,11 @@ private:
     bool TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
                            LockResult& result) noexcept;
     bool ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept;
-    // A live thread other than self between clearing the owner field and
-    // sending its wake-up.
-    bool ReleaseUnderWay(const OptexThreadSlot* self) const noexcept;
-    // A live thread other than self claiming the owner field: one that took
-    // a wake-up without the recovery mutex, or counted itself into a free lock.
-    bool WaiterClaiming(const OptexThreadSlot* self) const noexcept;
+    // A live thread other than self whose record says state or orState:
+    // Releasing or Signalling, between clearing the owner field and sending
+    // its wake-up; Claiming, one that took a wake-up without the recovery
+    // mutex (or counted itself into a free lock) and claims the field.
+    bool LiveThreadIn(const OptexThreadSlot* self, LONG state, LONG orState) const noexcept;
     // After a wake-up taken alone: the owner field once a claim gives it back.
     bool ClaimOwnerFieldGivenBack(LONG threadId, OptexThreadSlot* slot) noexcept;
     void OwnAfterRecovery(OptexThreadSlot* slot) noexcept;

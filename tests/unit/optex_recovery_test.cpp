@@ -392,6 +392,17 @@ protected:
     bool WaiterDone(DWORD timeoutMs) {
         return ::WaitForSingleObject(waiterThread.get(), timeoutMs) == WAIT_OBJECT_0;
     }
+    // The held-up releaser sends its wake-up and ends its Leave: the waiter
+    // is handed the lock, with nothing taken over.
+    void FinishReleaseAndExpectHandOver() {
+        ::SetEvent(UniqueEvent(::OpenEventA(EVENT_MODIFY_STATE, FALSE,
+                                            (Optex::kEventPrefix + name).c_str())).get());
+        blocks->side().slots[holderRecord].state = kSlotIdle;
+        EXPECT_TRUE(WaiterDone(kRecoveryCapMs));
+        EXPECT_EQ(waiter.result, LockResult::kAcquired);
+        EXPECT_EQ(lock.Side()->takeovers, 0);
+        EXPECT_EQ(LockCount(lock), 0);
+    }
 
     const std::string name = UniqueName("optex-last-leave");
     Optex lock;
@@ -409,13 +420,7 @@ TEST_F(LastLeave, ReleaserHeldUpBeforeItsWakeUpIsNeverOvertaken) {
     // waiter must wait for that wake-up, however late, or a second one
     // would let another thread in beside it.
     EXPECT_FALSE(WaiterDone(2 * Optex::kUnownedQuietMs)) << "overtook a live releaser";
-    ::SetEvent(UniqueEvent(::OpenEventA(EVENT_MODIFY_STATE, FALSE,
-                                        (Optex::kEventPrefix + name).c_str())).get());
-    blocks->side().slots[holderRecord].state = kSlotIdle;
-    EXPECT_TRUE(WaiterDone(kRecoveryCapMs));
-    EXPECT_EQ(waiter.result, LockResult::kAcquired);
-    EXPECT_EQ(lock.Side()->takeovers, 0);
-    EXPECT_EQ(LockCount(lock), 0);
+    FinishReleaseAndExpectHandOver();
 }
 
 TEST_F(LastLeave, WakeUpIsTakenThoughAnotherProgramKeepsTheRecoveryMutex) {
@@ -424,13 +429,7 @@ TEST_F(LastLeave, WakeUpIsTakenThoughAnotherProgramKeepsTheRecoveryMutex) {
     // another program, it is done without.
     RecoveryMutexKept recovery(name);
     ASSERT_TRUE(recovery.held());
-    ::SetEvent(UniqueEvent(::OpenEventA(EVENT_MODIFY_STATE, FALSE,
-                                        (Optex::kEventPrefix + name).c_str())).get());
-    blocks->side().slots[holderRecord].state = kSlotIdle;
-    EXPECT_TRUE(WaiterDone(kRecoveryCapMs));
-    EXPECT_EQ(waiter.result, LockResult::kAcquired);
-    EXPECT_EQ(lock.Side()->takeovers, 0);
-    EXPECT_EQ(LockCount(lock), 0);
+    FinishReleaseAndExpectHandOver();
 }
 
 TEST_F(LastLeave, LockOfAThreadThatKeepsNoRecordIsClaimedOnlyOnceItsProcessIsGone) {
