@@ -729,6 +729,7 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
         if (share.atMost > share.sure) {
             ::InterlockedExchangeAdd(&side_->possiblePhantoms, share.atMost - share.sure);
         }
+        KeepOnlyAtMost(census, share.slot, ownerSeen);
         noted->heldLevels = share.sure;
         noted->state = kSlotOwning;
         // Once the owner field is ours the noted record stops standing for
@@ -752,6 +753,21 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
     abandonedBy_ = census.owner.identity;
     result = LockResult::kAbandoned;
     return true;
+}
+
+void Optex::KeepOnlyAtMost(const OptexCensus& census, int noted, LONG owner) noexcept {
+    // A thread of the owner's id that took the lock by the fast path and died
+    // with its record still Claiming leaves the hold's first level there; a
+    // later namesake's guest level notes it again (the levels below its
+    // own), and so does the note a takeover writes. Counted surely twice, an
+    // inexact settlement would withdraw a live thread's level. A record of
+    // that id that was truly waiting then keeps its level counted until an
+    // exact settlement: slower to heal, never too much withdrawn.
+    for (int i = 0; i < census.deadCount; ++i) {
+        OptexThreadSlot& record = side_->slots[census.dead[i].slot];
+        if (census.dead[i].slot == noted || record.threadId != owner) continue;
+        if (record.state == kSlotClaiming || record.state == kSlotWaiting) record.state = kSlotSpinning;
+    }
 }
 
 bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {

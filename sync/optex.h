@@ -197,6 +197,10 @@ private:
     bool ActsOn(const OwnerJudgement& judgement) const noexcept;
     bool TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
                            LockResult& result) noexcept;
+    // Under the recovery mutex, before a takeover of owner: its other dead
+    // records that count a level (Claiming, Waiting) hold surely none from
+    // here, at most one; all but noted.
+    void KeepOnlyAtMost(const OptexCensus& census, int noted, LONG owner) noexcept;
     bool ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept;
     // A live thread other than self whose record says state or orState:
     // Releasing or Signalling, between clearing the owner field and sending

@@ -100,6 +100,9 @@
 #ifndef FOREIGN
 #define FOREIGN 0      /* 1: another program takes the recovery mutex and keeps it as long as it likes */
 #endif
+#ifndef OWNERS_DIE
+#define OWNERS_DIE 0   /* 1: only a thread the owner field names may end (a narrower search, which reaches deeper) */
+#endif
 
 /* states: begin */
 #define kSlotUnclaimed 0
@@ -774,6 +777,24 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
                 :: else -> skip
                 fi;
 #endif
+                /* other dead records of that id that may hold the hold's first
+                   level, which the note counts: surely none, at most one (one
+                   step: with three records there is at most one) */
+                d_step {
+                    j = 0;
+                    do
+                    :: j < SLOTS ->
+                        if
+                        :: j != slot && j != deadRec && deadAt[j] && seenId[j] == owner &&
+                           (seen[j] == kSlotClaiming || seen[j] == kSlotWaiting) ->
+                            rec[j].state = kSlotSpinning
+                        :: else -> skip
+                        fi;
+                        j++
+                    :: else -> break
+                    od;
+                    j = 0
+                };
                 /* noted before the owner field changes */
                 rec[deadRec].heldLevels = sure;
                 rec[deadRec].state = kSlotOwning;
@@ -1489,7 +1510,7 @@ inline End(v, process) {
 
 /* A thread that keeps no record is ended only with its process, unless
    KILL_UNRECORDED: its levels cannot be traced otherwise. */
-#define Killable(v) (deaths < DEATHS && v < VICTIMS && running[v])
+#define Killable(v) (deaths < DEATHS && v < VICTIMS && running[v] && (!OWNERS_DIE || ownerThreadId == tid[v]))
 #define KillThread(v) atomic { Killable(v) && (!marking[v] || KILL_UNRECORDED) -> deaths++; End(v, false) }
 #define KillProcess(v) atomic { Killable(v) -> deaths++; End(v, true); \
                                 if :: SHARED_PROCESS && v < 2 && running[1 - v] -> End(1 - v, true) \

@@ -10,7 +10,7 @@
 # names text of one line of the model, and the "+ TEXT" after it what it
 # becomes; "@ CONFIGURATION" names one to try first (the others follow in
 # their order); other lines are comments. CONFIGS: one configuration per line,
-# "NAME|A=1,B|safety, bitstate or live|pan's own arguments|quick or slow",
+# "NAME|A=1,B|safety, bitstate, random or live|pan's own arguments|quick or slow",
 # tried in that order. A quick configuration's verifier is built without
 # optimisation: for a search of seconds, building it is most of the time.
 #   cmake -DMODEL=... -DMUTATIONS=... -DCONFIGS=... -DWORK=... -DREPORT=...

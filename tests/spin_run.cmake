@@ -3,8 +3,11 @@
 # C compiler and runs it in WORK. MODE safety: assertions and deadlocks, every
 # state stored; MODE bitstate: the same with states kept as bits of a hash
 # table (pan's -w sets its size), for spaces too large to store, which the
-# search then covers in part; MODE live: cycles in which no thread makes
-# progress, under weak fairness.
+# search then covers in part; MODE random: a bitstate search that takes the
+# threads and their choices in an order pan's seed picks (-RS in its
+# arguments), which reaches deep states that an ordered search of the same
+# size never gets to, and repeats as the seed does; MODE live: cycles in
+# which no thread makes progress, under weak fairness.
 # Sets <prefix>_ERRORS (empty when pan did not finish), <prefix>_STATES,
 # <prefix>_OUTPUT and <prefix>_SECONDS in the caller's scope; a failure to
 # build the verifier is fatal. With TIMEOUT (seconds), a search that takes
@@ -40,6 +43,9 @@ function(dlmgr_spin_run prefix model_text work defines mode panargs)
   elseif(mode STREQUAL "bitstate")
     set(panflags -DBITSTATE -DSAFETY)
     set(runflags)
+  elseif(mode STREQUAL "random")
+    set(panflags -DBITSTATE -DSAFETY -DT_RAND -DP_RAND)
+    set(runflags)
   else()
     set(panflags -DCOLLAPSE -DSAFETY)
     set(runflags)
@@ -58,6 +64,7 @@ function(dlmgr_spin_run prefix model_text work defines mode panargs)
   if(ARGC GREATER 6)
     set(limit TIMEOUT ${ARGV6})
   endif()
+  separate_arguments(panargs UNIX_COMMAND "${panargs}")
   # -m: the depth of search.
   execute_process(COMMAND ./pan -m2000000 ${runflags} ${panargs} WORKING_DIRECTORY ${work}
                   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out ${limit})

@@ -308,6 +308,39 @@ INSTANTIATE_TEST_SUITE_P(
         HalfDone{"owning, a thread that keeps no record", 1, true, 1, kSlotUnclaimed,
                  LockResult::kAbandoned}));
 
+// A thread took the lock by the fast path and died still Claiming; a new
+// thread given its id took a level on that hold, noting the level below as
+// its own, and died before its increment. The hold's first level is in both
+// records: a takeover that cannot settle exactly (a live thread is between
+// two steps) must withdraw it once, not twice.
+TEST(OptexRecovery, FirstLevelOfAHoldInTwoDeadRecordsOfItsIdIsWithdrawnOnce) {
+    const std::string name = UniqueName("optex-first-level-twice");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    LockBlocks blocks(name);
+    const ThreadIdentity dead = test::EndedThreadIdentity();
+    DWORD announcerId = 0;
+    UniqueThread announcer(
+        ::CreateThread(nullptr, 0, DoNothing, nullptr, CREATE_SUSPENDED, &announcerId));
+    ThreadIdentity announcing;
+    ASSERT_EQ(LookUpThread(announcerId, announcing), ThreadLookup::kFound);
+    blocks.SetShared(2, static_cast<LONG>(dead.threadId), 1);  // the hold and the announcement
+    blocks.PlantRecord(dead, kSlotClaiming);
+    blocks.PlantRecord(dead, kSlotReentering, 60000, LockBlocks::kPlantedSlot - 1);
+    blocks.side().slots[LockBlocks::kPlantedSlot - 1].heldLevels = 1;
+    blocks.PlantRecord(announcing, kSlotAnnouncing, 60000, LockBlocks::kPlantedSlot - 2);
+
+    EXPECT_EQ(lock.Enter(), LockResult::kAbandoned);
+    EXPECT_EQ(LockCount(lock), 2) << "our level and the announcer's";
+    lock.Leave();
+    ::TerminateThread(announcer.get(), 0);
+    ::WaitForSingleObject(announcer.get(), test::kSignalTimeoutMs);
+    // Once nobody is between two steps the rest is settled exactly.
+    EXPECT_NE(lock.Enter(), LockResult::kUnusable);
+    lock.Leave();
+    EXPECT_EQ(LockCount(lock), 0);
+}
+
 struct Waiter {
     Optex* lock;
     LockResult result;
