@@ -524,6 +524,8 @@ LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool coun
 
 bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept {
     LONG suspected = 0;  // an owner judged gone on the previous look
+    // A wake-up in hand that came while the owner field named that thread.
+    LONG spareOwner = 0;
     UnownedWatch unowned;
     KeptWatch kept;
     bool reportedFailure = false;
@@ -562,7 +564,11 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
                 }
                 return true;
             }
-            continue;  // released to us, but a recoverer took the lock: wait on
+            // Released to us, but the owner field names another: a recoverer
+            // took the lock, or a claimer died before taking the wake-up it
+            // left pending, which this is. Kept in hand for a takeover of it.
+            spareOwner = shared_->ownerThreadId;
+            continue;
         }
         if (wait != WAIT_TIMEOUT) {
             // A failed wait (a handle closed by a host's bug) is never taken
@@ -596,7 +602,7 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
                 suspected = owner;
                 continue;
             }
-            if (TakeOverDeadOwner(threadId, slot, owner, result)) return true;
+            if (TakeOverDeadOwner(threadId, slot, owner, spareOwner == owner, result)) return true;
             continue;
         }
         suspected = 0;
@@ -711,7 +717,7 @@ bool Optex::ActsOn(const OwnerJudgement& judgement) const noexcept {
 }
 
 bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
-                              LockResult& result) noexcept {
+                              bool wakeUpInHand, LockResult& result) noexcept {
     MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
     if (!hold) return false;
     OptexCensus census;
@@ -719,11 +725,21 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
         census.ownerThreadId != ownerSeen || !ActsOn(census.owner)) {
         return false;
     }
+    const DeadRecord share = census.ownerShare;
+    // An owner that died after its compare-exchange while its record still
+    // said Waiting (claiming a lock nobody owned) may have left pending the
+    // wake-up it meant to take, and a waiter of an earlier build that takes
+    // it writes the owner field without a compare-exchange: the hold is
+    // taken over only with that wake-up in hand (our wait takes a pending
+    // one), or with no thread about that keeps no record.
+    if (share.slot >= 0 && side_->slots[share.slot].state == kSlotWaiting && !wakeUpInHand &&
+        !OnlyRecordingPeers()) {
+        return false;
+    }
     // Noted before the owner field changes: should we die before lockCount
     // is settled, the next settler still knows what the dead owner held; the
     // level it may have held beyond that (it died adding or giving back one)
     // is counted first.
-    const DeadRecord share = census.ownerShare;
     OptexThreadSlot* noted = share.slot >= 0 ? &side_->slots[share.slot] : nullptr;
     if (noted) {
         if (share.atMost > share.sure) {

@@ -195,7 +195,8 @@ private:
 
     // Whether a judgement of gone is sure enough to take the lock on.
     bool ActsOn(const OwnerJudgement& judgement) const noexcept;
-    bool TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
+    // wakeUpInHand: our wait took a wake-up while the owner field named it.
+    bool TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen, bool wakeUpInHand,
                            LockResult& result) noexcept;
     // Under the recovery mutex, before a takeover of owner: its other dead
     // records that count a level (Claiming, Waiting) hold surely none from

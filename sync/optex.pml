@@ -100,6 +100,9 @@
 #ifndef FOREIGN
 #define FOREIGN 0      /* 1: another program takes the recovery mutex and keeps it as long as it likes */
 #endif
+#ifndef DEAD_CLAIMER
+#define DEAD_CLAIMER 0 /* 1: the lock starts as a waiter left it that died claiming it, its wake-up still pending */
+#endif
 #ifndef OWNERS_DIE
 #define OWNERS_DIE 0   /* 1: only a thread the owner field names may end (a narrower search, which reaches deeper) */
 #endif
@@ -765,8 +768,21 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
         LATE_JUDGE(slot);
         takingOver = true;
         JudgeSeen(owner, slot);
+        ok = (owner == ownerSeen && ActsOn());
+        /* An owner that died after its compare-exchange while its record
+           still said Waiting (claiming a lock nobody owned) may have left
+           pending the wake-up it meant to take, and a waiter of an earlier
+           build that takes it writes the owner field without a
+           compare-exchange: taken over only with that wake-up in hand (our
+           wait takes a pending one) or with no thread about that keeps no
+           record. */
         if
-        :: owner == ownerSeen && ActsOn() ->
+        :: ok && deadRec != NONE && seen[deadRec] == kSlotWaiting ->
+            ok = (spareOwner == ownerSeen || OnlyRecordingPeers())
+        :: else -> skip
+        fi;
+        if
+        :: ok ->
             if
             :: deadRec != NONE ->
                 st = seen[deadRec];
@@ -835,7 +851,8 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
         :: else -> takingOver = false
         fi;
         ForgetLooks();
-        d_step { sure = 0; most = 0; st = 0; owner = 0; deadRec = NONE; gone = false; namesake = false };
+        d_step { sure = 0; most = 0; st = 0; owner = 0; deadRec = NONE; gone = false; namesake = false;
+                 ok = false };
         LeaveRecovery()
     :: else -> skip
     fi
@@ -1000,6 +1017,7 @@ inline ClaimUnowned(t, slot, acquired) {
 
 inline WaitForOwnership(t, slot, acquired, vanished) {
     suspected = 0;
+    spareOwner = 0;
     acquired = false;
     vanished = false;
     do
@@ -1053,7 +1071,11 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
                 :: needs && !woken -> SettleWhileOwning(t, slot)
                 :: else -> skip
                 fi
-            :: else -> skip   /* taken meanwhile: waits on */
+            :: else ->
+                /* The owner field names another (a claimer that died before
+                   taking the wake-up it left pending, which this is): the
+                   wake-up is kept in hand for a takeover of that owner. */
+                spareOwner = ownerThreadId
             fi;
             if :: woken -> woken = false; LeaveRecovery() :: else -> skip fi
         :: else ->
@@ -1081,7 +1103,8 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
             fi
         fi
     od;
-    suspected = 0
+    suspected = 0;
+    spareOwner = 0
 }
 
 inline SettleWhileOwning(t, slot) {
@@ -1363,6 +1386,7 @@ proctype Thread(byte t) {
     byte tlsOf[2];               /* TLS of copy 0 and copy 1 of the module */
     byte copy, tls, slot, round, attempt, c, owner, suspected, deadRec, sure, most;
     byte i, j, st, hl, live, deadSure, deadMost;
+    byte spareOwner;             /* a wake-up in hand, taken while the owner field named it */
     byte unrecordedSeen;         /* ghost: unrecorded as lockCount was read */
     byte seen[SLOTS], seenId[SLOTS];
     bool deadAt[SLOTS];
@@ -1537,6 +1561,15 @@ init {
         :: else -> break
         od;
         if :: LEGACY_NAMESAKE -> tid[LEGACY_T] = tid[0] :: else -> skip fi;
+        if
+        :: DEAD_CLAIMER ->
+            /* between its compare-exchange of the owner field and taking the
+               wake-up; its id no running thread has, and no life mutex:
+               judged by its id. It counts as the one death. */
+            rec[SLOTS - 1].threadId = 9; rec[SLOTS - 1].state = kSlotWaiting;
+            lockCount = 1; deadLevels = 1; ownerThreadId = 9; wakeEvent = 1; deaths = 1
+        :: else -> skip
+        fi;
         t = 0;
         do
         :: t < THREADS -> Start(t); t++

@@ -346,6 +346,39 @@ struct Waiter {
     LockResult result;
 };
 
+DWORD WINAPI EnterAndLeave(void* parameter);
+
+// A waiter died claiming a lock nobody owned, after its compare-exchange of
+// the owner field and before taking the wake-up left pending. A waiter of an
+// earlier build may take that wake-up and write the owner field without a
+// compare-exchange, so the hold is taken over with the wake-up in hand, and
+// left alone while the wake-up may be in such a waiter's hand.
+TEST(OptexRecovery, DeadClaimersHoldIsTakenOverOnlyWithItsWakeUpInHand) {
+    const std::string name = UniqueName("optex-dead-claimer");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    LockBlocks blocks(name);
+    auto earlier = std::make_unique<test::LegacyOptex>();
+    ASSERT_TRUE(earlier->Init(name));
+    UniqueEvent wakeUp(::OpenEventA(EVENT_MODIFY_STATE, FALSE, (Optex::kEventPrefix + name).c_str()));
+    const ThreadIdentity dead = test::EndedThreadIdentity();
+    for (const bool pending : {true, false}) {
+        blocks.SetShared(1, static_cast<LONG>(dead.threadId), 0);
+        blocks.PlantRecord(dead, kSlotWaiting);
+        if (pending) ::SetEvent(wakeUp.get());
+        Waiter waiter{&lock, LockResult::kUnusable};
+        UniqueThread thread(::CreateThread(nullptr, 0, EnterAndLeave, &waiter, 0, nullptr));
+        if (!pending) {
+            EXPECT_EQ(::WaitForSingleObject(thread.get(), 2 * Optex::kUnownedQuietMs), WAIT_TIMEOUT)
+                << "taken over while an earlier build's waiter may hold the wake-up";
+            earlier.reset();
+        }
+        ASSERT_EQ(::WaitForSingleObject(thread.get(), kRecoveryCapMs), WAIT_OBJECT_0) << pending;
+        EXPECT_EQ(waiter.result, LockResult::kAbandoned) << pending;
+        EXPECT_EQ(LockCount(lock), 0) << pending;
+    }
+}
+
 DWORD WINAPI EnterAndLeave(void* parameter) {
     auto* waiter = static_cast<Waiter*>(parameter);
     waiter->result = waiter->lock->Enter();
