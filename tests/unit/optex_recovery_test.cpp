@@ -346,7 +346,12 @@ struct Waiter {
     LockResult result;
 };
 
-DWORD WINAPI EnterAndLeave(void* parameter);
+DWORD WINAPI EnterAndLeave(void* parameter) {
+    auto* waiter = static_cast<Waiter*>(parameter);
+    waiter->result = waiter->lock->Enter();
+    waiter->lock->Leave();
+    return 0;
+}
 
 // A waiter died claiming a lock nobody owned, after its compare-exchange of
 // the owner field and before taking the wake-up left pending. A waiter of an
@@ -377,13 +382,6 @@ TEST(OptexRecovery, DeadClaimersHoldIsTakenOverOnlyWithItsWakeUpInHand) {
         EXPECT_EQ(waiter.result, LockResult::kAbandoned) << pending;
         EXPECT_EQ(LockCount(lock), 0) << pending;
     }
-}
-
-DWORD WINAPI EnterAndLeave(void* parameter) {
-    auto* waiter = static_cast<Waiter*>(parameter);
-    waiter->result = waiter->lock->Enter();
-    waiter->lock->Leave();
-    return 0;
 }
 
 struct Holder {
