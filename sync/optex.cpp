@@ -772,17 +772,21 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
 }
 
 void Optex::KeepOnlyAtMost(const OptexCensus& census, int noted, LONG owner) noexcept {
-    // A thread of the owner's id that took the lock by the fast path and died
-    // with its record still Claiming leaves the hold's first level there; a
-    // later namesake's guest level notes it again (the levels below its
-    // own), and so does the note a takeover writes. Counted surely twice, an
-    // inexact settlement would withdraw a live thread's level. A record of
-    // that id that was truly waiting then keeps its level counted until an
-    // exact settlement: slower to heal, never too much withdrawn.
+    // Every level of the hold is in recursionCount, which the takeover notes
+    // on one record; the owner's other dead records may count the same levels
+    // again: one that took the lock by the fast path and died still Claiming
+    // keeps the first level, and a later namesake's guest notes the levels
+    // below its own. Counted surely twice, an inexact settlement would
+    // withdraw a live thread's level. Such a record counts surely none, at
+    // most one (a level it was adding or giving back); one of that id that
+    // was truly waiting keeps its level counted until an exact settlement:
+    // slower to heal, never too much withdrawn.
     for (int i = 0; i < census.deadCount; ++i) {
         OptexThreadSlot& record = side_->slots[census.dead[i].slot];
         if (census.dead[i].slot == noted || record.threadId != owner) continue;
-        if (record.state == kSlotClaiming || record.state == kSlotWaiting) record.state = kSlotSpinning;
+        if (record.state == kSlotClaiming || record.state == kSlotWaiting || SurelyOwned(record.state)) {
+            record.state = kSlotSpinning;
+        }
     }
 }
 

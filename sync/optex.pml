@@ -802,7 +802,9 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
                     :: j < SLOTS ->
                         if
                         :: j != slot && j != deadRec && deadAt[j] && seenId[j] == owner &&
-                           (seen[j] == kSlotClaiming || seen[j] == kSlotWaiting) ->
+                           (seen[j] == kSlotClaiming || seen[j] == kSlotWaiting ||
+                            seen[j] == kSlotOwning || seen[j] == kSlotReentering ||
+                            seen[j] == kSlotLeaving) ->
                             rec[j].state = kSlotSpinning
                         :: else -> skip
                         fi;

@@ -308,37 +308,56 @@ INSTANTIATE_TEST_SUITE_P(
         HalfDone{"owning, a thread that keeps no record", 1, true, 1, kSlotUnclaimed,
                  LockResult::kAbandoned}));
 
-// A thread took the lock by the fast path and died still Claiming; a new
-// thread given its id took a level on that hold, noting the level below as
-// its own, and died before its increment. The hold's first level is in both
-// records: a takeover that cannot settle exactly (a live thread is between
-// two steps) must withdraw it once, not twice.
-TEST(OptexRecovery, FirstLevelOfAHoldInTwoDeadRecordsOfItsIdIsWithdrawnOnce) {
-    const std::string name = UniqueName("optex-first-level-twice");
-    Optex lock;
-    ASSERT_TRUE(InitLock(lock, name));
-    LockBlocks blocks(name);
-    const ThreadIdentity dead = test::EndedThreadIdentity();
-    DWORD announcerId = 0;
-    UniqueThread announcer(
-        ::CreateThread(nullptr, 0, DoNothing, nullptr, CREATE_SUSPENDED, &announcerId));
-    ThreadIdentity announcing;
-    ASSERT_EQ(LookUpThread(announcerId, announcing), ThreadLookup::kFound);
-    blocks.SetShared(2, static_cast<LONG>(dead.threadId), 1);  // the hold and the announcement
-    blocks.PlantRecord(dead, kSlotClaiming);
-    blocks.PlantRecord(dead, kSlotReentering, 60000, LockBlocks::kPlantedSlot - 1);
-    blocks.side().slots[LockBlocks::kPlantedSlot - 1].heldLevels = 1;
-    blocks.PlantRecord(announcing, kSlotAnnouncing, 60000, LockBlocks::kPlantedSlot - 2);
+// Every level of a hold is in recursionCount, which a takeover notes; the
+// owner's other dead records may count some of them again: one that took the
+// lock by the fast path and died still Claiming keeps the first level, and a
+// new thread given its id that took a level on that hold notes the levels
+// below its own. A takeover that cannot settle exactly (a live thread is
+// between two steps) must withdraw each level once.
+TEST(OptexRecovery, LevelsOfAHoldInTwoDeadRecordsOfItsIdAreWithdrawnOnce) {
+    struct Planted {
+        LONG state;
+        LONG heldLevels;
+    };
+    struct Case {
+        const char* what;
+        LONG recursionCount;
+        Planted noted, other;  // the takeover notes the first, in the lower slot
+    };
+    for (const Case& held : {Case{"a guest died re-entering beside a claimer", 1,
+                                  {kSlotReentering, 1}, {kSlotClaiming, 0}},
+                             Case{"a guest died owning beside the owner", 2, {kSlotOwning, 0},
+                                  {kSlotOwning, 1}}}) {
+        const std::string name = UniqueName("optex-levels-twice");
+        Optex lock;
+        ASSERT_TRUE(InitLock(lock, name));
+        LockBlocks blocks(name);
+        const ThreadIdentity dead = test::EndedThreadIdentity();
+        DWORD announcerId = 0;
+        UniqueThread announcer(
+            ::CreateThread(nullptr, 0, DoNothing, nullptr, CREATE_SUSPENDED, &announcerId));
+        ThreadIdentity announcing;
+        ASSERT_EQ(LookUpThread(announcerId, announcing), ThreadLookup::kFound);
+        // The hold's levels and the announcement.
+        blocks.SetShared(held.recursionCount + 1, static_cast<LONG>(dead.threadId),
+                         held.recursionCount);
+        int slot = LockBlocks::kPlantedSlot - 1;
+        for (const Planted& record : {held.noted, held.other}) {
+            blocks.PlantRecord(dead, record.state, 60000, slot);
+            blocks.side().slots[slot++].heldLevels = record.heldLevels;
+        }
+        blocks.PlantRecord(announcing, kSlotAnnouncing, 60000, LockBlocks::kPlantedSlot - 2);
 
-    EXPECT_EQ(lock.Enter(), LockResult::kAbandoned);
-    EXPECT_EQ(LockCount(lock), 2) << "our level and the announcer's";
-    lock.Leave();
-    ::TerminateThread(announcer.get(), 0);
-    ::WaitForSingleObject(announcer.get(), test::kSignalTimeoutMs);
-    // Once nobody is between two steps the rest is settled exactly.
-    EXPECT_NE(lock.Enter(), LockResult::kUnusable);
-    lock.Leave();
-    EXPECT_EQ(LockCount(lock), 0);
+        EXPECT_EQ(lock.Enter(), LockResult::kAbandoned) << held.what;
+        EXPECT_EQ(LockCount(lock), 2) << held.what << ": our level and the announcer's";
+        lock.Leave();
+        ::TerminateThread(announcer.get(), 0);
+        ::WaitForSingleObject(announcer.get(), test::kSignalTimeoutMs);
+        // Once nobody is between two steps the rest is settled exactly.
+        EXPECT_NE(lock.Enter(), LockResult::kUnusable) << held.what;
+        lock.Leave();
+        EXPECT_EQ(LockCount(lock), 0) << held.what;
+    }
 }
 
 struct Waiter {
