@@ -700,14 +700,6 @@ void Optex::Settle(LONG threadId, OptexThreadSlot* slot) noexcept {
     }
 }
 
-void Optex::OwnAfterRecovery(OptexThreadSlot* slot) noexcept {
-    HeldBy(slot);
-    // No wake-up is meant for anyone while the lock has an owner: one left
-    // pending (by a releaser that was late, or sent for a thread that died)
-    // would let a waiter of an earlier build in beside us.
-    ::WaitForSingleObject(wakeEvent_, 0);
-}
-
 bool Optex::ActsOn(const OwnerJudgement& judgement) const noexcept {
     // A running thread with a dead owner's id is a stranger to the lock only
     // if no thread keeps levels unrecorded: one of an earlier build would
@@ -726,14 +718,21 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
         return false;
     }
     const DeadRecord share = census.ownerShare;
+    // No wake-up is meant for anyone once the lock is ours: one left pending
+    // (sent for a thread that died) is taken before the owner field changes,
+    // or a waiter of an earlier build that arrives meanwhile takes it and
+    // then the field. Given back if the lock is not taken over.
+    const bool borrowed = ::WaitForSingleObject(wakeEvent_, 0) == WAIT_OBJECT_0;
     // An owner that died after its compare-exchange while its record still
     // said Waiting (claiming a lock nobody owned) may have left pending the
     // wake-up it meant to take, and a waiter of an earlier build that takes
     // it writes the owner field without a compare-exchange: the hold is
-    // taken over only with that wake-up in hand (our wait takes a pending
-    // one), or with no thread about that keeps no record.
+    // taken over only with that wake-up in hand (our wait took it), or with
+    // no thread about that keeps no record, looked at after our take: one
+    // that took it first shows in the handle counts.
     if (share.slot >= 0 && side_->slots[share.slot].state == kSlotWaiting && !wakeUpInHand &&
         !OnlyRecordingPeers()) {
+        if (borrowed) ::SetEvent(wakeEvent_);
         return false;
     }
     // Noted before the owner field changes: should we die before lockCount
@@ -754,11 +753,12 @@ bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSe
         if (ownerSeen == threadId) noted->threadId = kTakenOverThreadId;
     }
     if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, ownerSeen) != ownerSeen) {
+        if (borrowed) ::SetEvent(wakeEvent_);
         return false;
     }
     if (noted) noted->threadId = kTakenOverThreadId;
     // We own from here, on our announcement.
-    OwnAfterRecovery(slot);
+    HeldBy(slot);
     if (share.slot < 0) {
         // An owner that kept no record: what it surely held is withdrawn,
         // what it may hold besides stays counted.
@@ -824,7 +824,7 @@ bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
         if (borrowed) ::SetEvent(wakeEvent_);
         return false;
     }
-    OwnAfterRecovery(slot);
+    HeldBy(slot);
     Settle(threadId, slot);
     ::InterlockedIncrement(&side_->takeovers);
     abandonedBy_ = ThreadIdentity();

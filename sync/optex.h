@@ -210,7 +210,6 @@ private:
     bool LiveThreadIn(const OptexThreadSlot* self, LONG state, LONG orState) const noexcept;
     // After a wake-up taken alone: the owner field once a claim gives it back.
     bool ClaimOwnerFieldGivenBack(LONG threadId, OptexThreadSlot* slot) noexcept;
-    void OwnAfterRecovery(OptexThreadSlot* slot) noexcept;
     // Holding the lock and the recovery mutex: withdraws what dead threads
     // left in lockCount and frees their records.
     void Settle(LONG threadId, OptexThreadSlot* slot) noexcept;

@@ -103,6 +103,12 @@
 #ifndef DEAD_CLAIMER
 #define DEAD_CLAIMER 0 /* 1: the lock starts as a waiter left it that died claiming it, its wake-up still pending */
 #endif
+#ifndef LEGACY_LATE
+#define LEGACY_LATE 0  /* 1: the earlier build's thread (an id of its own) opens the lock at any moment */
+#endif
+#ifndef DEAD_GUEST
+#define DEAD_GUEST 0   /* 1: the lock starts held by two dead threads of one id, an owner and a guest that noted the level below its own */
+#endif
 #ifndef OWNERS_DIE
 #define OWNERS_DIE 0   /* 1: only a thread the owner field names may end (a narrower search, which reaches deeper) */
 #endif
@@ -769,13 +775,20 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
         takingOver = true;
         JudgeSeen(owner, slot);
         ok = (owner == ownerSeen && ActsOn());
+        /* No wake-up is meant for anyone once the lock is ours: one left
+           pending is taken before the owner field changes, or a waiter of an
+           earlier build that arrives meanwhile takes it and the field. */
+        if
+        :: ok -> d_step { borrowed = wakeEvent; wakeEvent = 0 }   /* before the claim */
+        :: else -> skip
+        fi;
         /* An owner that died after its compare-exchange while its record
            still said Waiting (claiming a lock nobody owned) may have left
            pending the wake-up it meant to take, and a waiter of an earlier
            build that takes it writes the owner field without a
            compare-exchange: taken over only with that wake-up in hand (our
-           wait takes a pending one) or with no thread about that keeps no
-           record. */
+           wait took it) or with no thread about that keeps no record (looked
+           at after our take: one that took it first shows). */
         if
         :: ok && deadRec != NONE && seen[deadRec] == kSlotWaiting ->
             ok = (spareOwner == ownerSeen || OnlyRecordingPeers())
@@ -835,7 +848,6 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
                 /* the noted record no longer stands for the owner field */
                 if :: deadRec != NONE && ownerSeen != ME -> rec[deadRec].threadId = TAKEN_OVER :: else -> skip fi;
                 HeldBy(t, slot);
-                wakeEvent = 0;   /* no wake-up is meant for anyone while it is owned */
                 if
                 :: deadRec == NONE ->
                     possiblePhantoms = possiblePhantoms + most;
@@ -852,9 +864,11 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
             fi
         :: else -> takingOver = false
         fi;
+        /* not taken over: the wake-up is given back */
+        if :: borrowed && !acquired -> wakeEvent = 1 :: else -> skip fi;
         ForgetLooks();
         d_step { sure = 0; most = 0; st = 0; owner = 0; deadRec = NONE; gone = false; namesake = false;
-                 ok = false };
+                 ok = false; borrowed = false };
         LeaveRecovery()
     :: else -> skip
     fi
@@ -1570,6 +1584,12 @@ init {
                judged by its id. It counts as the one death. */
             rec[SLOTS - 1].threadId = 9; rec[SLOTS - 1].state = kSlotWaiting;
             lockCount = 1; deadLevels = 1; ownerThreadId = 9; wakeEvent = 1; deaths = 1
+        :: DEAD_GUEST ->
+            /* no life mutex either: judged by the id, which no running
+               thread has; they count as two deaths */
+            rec[SLOTS - 2].threadId = 9; rec[SLOTS - 2].state = kSlotOwning;
+            rec[SLOTS - 1].threadId = 9; rec[SLOTS - 1].state = kSlotOwning; rec[SLOTS - 1].heldLevels = 1;
+            lockCount = 2; recursionCount = 2; deadLevels = 2; ownerThreadId = 9; deaths = 2
         :: else -> skip
         fi;
         t = 0;
@@ -1578,7 +1598,7 @@ init {
         :: else -> break
         od;
         if
-        :: LEGACY && !LEGACY_NAMESAKE -> running[LEGACY_T] = true; markers++; run Legacy()
+        :: LEGACY && !LEGACY_NAMESAKE && !LEGACY_LATE -> running[LEGACY_T] = true; markers++; run Legacy()
         :: else -> skip
         fi
     };
@@ -1587,6 +1607,7 @@ init {
         /* an earlier build's thread given the id of thread 0, once it ended,
            outside a takeover's window (takingOver) */
         atomic { !running[0] && !takingOver -> running[LEGACY_T] = true; markers++; run Legacy() }
+    :: LEGACY && LEGACY_LATE -> atomic { running[LEGACY_T] = true; markers++; run Legacy() }
     :: else -> skip
     fi;
     done == THREADS + LEGACY;
