@@ -107,7 +107,8 @@
 #define LEGACY_LATE 0  /* 1: the earlier build's thread (an id of its own) opens the lock at any moment */
 #endif
 #ifndef DEAD_GUEST
-#define DEAD_GUEST 0   /* 1: the lock starts held by two dead threads of one id, an owner and a guest that noted the level below its own */
+#define DEAD_GUEST 0   /* the lock starts held by two dead threads of one id, an owner and a guest that noted the level below
+                          its own: 1, both owning; 2, the owner still Claiming (by the fast path), the guest before its increment */
 #endif
 #ifndef OWNERS_DIE
 #define OWNERS_DIE 0   /* 1: only a thread the owner field names may end (a narrower search, which reaches deeper) */
@@ -1584,12 +1585,16 @@ init {
                judged by its id. It counts as the one death. */
             rec[SLOTS - 1].threadId = 9; rec[SLOTS - 1].state = kSlotWaiting;
             lockCount = 1; deadLevels = 1; ownerThreadId = 9; wakeEvent = 1; deaths = 1
-        :: DEAD_GUEST ->
+        :: DEAD_GUEST == 1 ->
             /* no life mutex either: judged by the id, which no running
                thread has; they count as two deaths */
             rec[SLOTS - 2].threadId = 9; rec[SLOTS - 2].state = kSlotOwning;
             rec[SLOTS - 1].threadId = 9; rec[SLOTS - 1].state = kSlotOwning; rec[SLOTS - 1].heldLevels = 1;
             lockCount = 2; recursionCount = 2; deadLevels = 2; ownerThreadId = 9; deaths = 2
+        :: DEAD_GUEST == 2 ->
+            rec[SLOTS - 2].threadId = 9; rec[SLOTS - 2].state = kSlotReentering; rec[SLOTS - 2].heldLevels = 1;
+            rec[SLOTS - 1].threadId = 9; rec[SLOTS - 1].state = kSlotClaiming;
+            lockCount = 1; recursionCount = 1; deadLevels = 1; ownerThreadId = 9; deaths = 2
         :: else -> skip
         fi;
         t = 0;
