@@ -816,9 +816,7 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
                     :: j < SLOTS ->
                         if
                         :: j != slot && j != deadRec && deadAt[j] && seenId[j] == owner &&
-                           (seen[j] == kSlotClaiming || seen[j] == kSlotWaiting ||
-                            seen[j] == kSlotOwning || seen[j] == kSlotReentering ||
-                            seen[j] == kSlotLeaving) ->
+                           (seen[j] == kSlotClaiming || seen[j] == kSlotWaiting || SurelyOwned(seen[j])) ->
                             rec[j].state = kSlotSpinning
                         :: else -> skip
                         fi;
