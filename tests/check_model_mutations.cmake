@@ -14,7 +14,7 @@
 # tried in that order. A quick configuration's verifier is built without
 # optimisation: for a search of seconds, building it is most of the time.
 #   cmake -DMODEL=... -DMUTATIONS=... -DCONFIGS=... -DWORK=... -DREPORT=...
-#         [-DONLY=NAME] -P check_model_mutations.cmake
+#         [-DONLY=NAME | -DLIST_ONLY=ON] -P check_model_mutations.cmake
 cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/spin_run.cmake)
 
@@ -107,22 +107,32 @@ while(position LESS list_length)
   endif()
 endwhile()
 
+foreach(name IN LISTS names)
+  if(text_${name} STREQUAL model)
+    message(FATAL_ERROR "${name}: the entry changes nothing")
+  endif()
+  if(hint_${name} AND NOT hint_${name} IN_LIST config_names)
+    message(FATAL_ERROR "${name}: no configuration ${hint_${name}}")
+  endif()
+endforeach()
+# LIST_ONLY: only that the list still fits the model, which every change of
+# the model may break (a check of seconds, beside the quick configurations).
+if(LIST_ONLY)
+  list(LENGTH names count)
+  message(STATUS "${count} mistakes, each of text that occurs once in the model")
+  return()
+endif()
+
 set(report "mistake | found by | seconds\n--- | --- | ---\n")
 set(missed)
 foreach(name IN LISTS names)
   if(ONLY AND NOT name STREQUAL ONLY)
     continue()
   endif()
-  if(text_${name} STREQUAL model)
-    message(FATAL_ERROR "${name}: the entry changes nothing")
-  endif()
   set(found "")
   set(total 0)
   set(order ${config_names})
   if(hint_${name})
-    if(NOT hint_${name} IN_LIST config_names)
-      message(FATAL_ERROR "${name}: no configuration ${hint_${name}}")
-    endif()
     list(REMOVE_ITEM order ${hint_${name}})
     list(INSERT order 0 ${hint_${name}})
   endif()
