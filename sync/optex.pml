@@ -110,6 +110,9 @@
 #define DEAD_GUEST 0   /* the lock starts held by two dead threads of one id, an owner and a guest that noted the level below
                           its own: 1, both owning; 2, the owner still Claiming (by the fast path), the guest before its increment */
 #endif
+#ifndef DEAD_NAMESAKE
+#define DEAD_NAMESAKE 0 /* 1: the lock starts held by a dead thread whose id thread 0 was given */
+#endif
 #ifndef OWNERS_DIE
 #define OWNERS_DIE 0   /* 1: only a thread the owner field names may end (a narrower search, which reaches deeper) */
 #endif
@@ -1593,6 +1596,10 @@ init {
             rec[SLOTS - 2].threadId = 9; rec[SLOTS - 2].state = kSlotReentering; rec[SLOTS - 2].heldLevels = 1;
             rec[SLOTS - 1].threadId = 9; rec[SLOTS - 1].state = kSlotClaiming;
             lockCount = 1; recursionCount = 1; deadLevels = 1; ownerThreadId = 9; deaths = 2
+        :: DEAD_NAMESAKE ->
+            /* no life mutex: judged by its record, which thread 0's id names */
+            rec[SLOTS - 1].threadId = tid[0]; rec[SLOTS - 1].state = kSlotOwning;
+            lockCount = 1; recursionCount = 1; deadLevels = 1; ownerThreadId = tid[0]; deaths = 1
         :: else -> skip
         fi;
         t = 0;
