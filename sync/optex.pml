@@ -113,6 +113,9 @@
 #ifndef DEAD_NAMESAKE
 #define DEAD_NAMESAKE 0 /* 1: the lock starts held by a dead thread whose id thread 0 was given */
 #endif
+#ifndef STRAY_WAKEUP
+#define STRAY_WAKEUP 0 /* 1: the wake-up event starts set, by another program that opened it by its name */
+#endif
 #ifndef OWNERS_DIE
 #define OWNERS_DIE 0   /* 1: only a thread the owner field names may end (a narrower search, which reaches deeper) */
 #endif
@@ -1596,6 +1599,7 @@ init {
             rec[SLOTS - 2].threadId = 9; rec[SLOTS - 2].state = kSlotReentering; rec[SLOTS - 2].heldLevels = 1;
             rec[SLOTS - 1].threadId = 9; rec[SLOTS - 1].state = kSlotClaiming;
             lockCount = 1; recursionCount = 1; deadLevels = 1; ownerThreadId = 9; deaths = 2
+        :: STRAY_WAKEUP -> wakeEvent = 1
         :: DEAD_NAMESAKE ->
             /* no life mutex: judged by its record, which thread 0's id names */
             rec[SLOTS - 1].threadId = tid[0]; rec[SLOTS - 1].state = kSlotOwning;
