@@ -116,6 +116,10 @@
 #ifndef STRAY_WAKEUP
 #define STRAY_WAKEUP 0 /* 1: the wake-up event starts set, by another program that opened it by its name */
 #endif
+#ifndef SLOW_HOLDER
+#define SLOW_HOLDER 0  /* 1: one of ours may keep the recovery mutex for a second (held up), which a waiter
+                          cannot tell from another program: it takes a wake-up alone beside it */
+#endif
 #ifndef OWNERS_DIE
 #define OWNERS_DIE 0   /* 1: only a thread the owner field names may end (a narrower search, which reaches deeper) */
 #endif
@@ -1036,6 +1040,14 @@ inline ClaimUnowned(t, slot, acquired) {
     fi
 }
 
+/* A pending wake-up taken without the recovery mutex (TakeWakeUpAlone),
+   Claiming said first. */
+inline TakeWakeUpAlone(slot) {
+    SetState(slot, kSlotClaiming);   /* before it may take a wake-up */
+    atomic { if :: wakeEvent -> wakeEvent = 0; got = true; alone = true :: else -> skip fi };
+    if :: !got -> SetState(slot, kSlotWaiting) :: else -> skip fi
+}
+
 inline WaitForOwnership(t, slot, acquired, vanished) {
     suspected = 0;
     spareOwner = 0;
@@ -1064,10 +1076,12 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
         :: !got && recoveryMutex == FOREIGN_HOLD ->
             /* Timed out, the mutex kept by another program (for a second:
                ours hold it for a few steps): a pending wake-up is taken
-               alone, Claiming said first. */
-            SetState(slot, kSlotClaiming);   /* before it may take a wake-up */
-            atomic { if :: wakeEvent -> wakeEvent = 0; got = true; alone = true :: else -> skip fi };
-            if :: !got -> SetState(slot, kSlotWaiting) :: else -> skip fi
+               alone. */
+            TakeWakeUpAlone(slot)
+#if SLOW_HOLDER
+        :: !got && recoveryMutex != 0 && recoveryMutex != FOREIGN_HOLD -> TakeWakeUpAlone(slot)
+        :: !got && recoveryMutex != 0 && recoveryMutex != FOREIGN_HOLD -> skip   /* kept briefly */
+#endif
         :: else -> skip
         fi;
 #endif
