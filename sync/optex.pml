@@ -1074,13 +1074,14 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
         };
         if
         :: !got && recoveryMutex == FOREIGN_HOLD ->
-            /* Timed out, the mutex kept by another program (for a second:
-               ours hold it for a few steps): a pending wake-up is taken
-               alone. */
+            /* Timed out, the mutex kept for a second by another program: a
+               pending wake-up is taken alone. */
             TakeWakeUpAlone(slot)
 #if SLOW_HOLDER
+        /* One of ours held up with it for a second looks the same; one that
+           keeps it for a few steps, as ours do, does not. */
         :: !got && recoveryMutex != 0 && recoveryMutex != FOREIGN_HOLD -> TakeWakeUpAlone(slot)
-        :: !got && recoveryMutex != 0 && recoveryMutex != FOREIGN_HOLD -> skip   /* kept briefly */
+        :: !got && recoveryMutex != 0 && recoveryMutex != FOREIGN_HOLD -> skip
 #endif
         :: else -> skip
         fi;
