@@ -202,6 +202,7 @@ void Optex::Destroy() noexcept {
         if (hold) process_.Detach();
     }
     process_.Drop();
+    waiterLives_.Close();
     side_ = nullptr;
     slotTls_ = TLS_OUT_OF_INDEXES;
     markerTls_ = TLS_OUT_OF_INDEXES;
@@ -526,6 +527,12 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
     LONG suspected = 0;  // an owner judged gone on the previous look
     // A wake-up in hand that came while the owner field named that thread.
     LONG spareOwner = 0;
+    // The owner's life mutex while we watch it, and the last life found
+    // over, never watched again: should its takeover not be had at once,
+    // the slices take it from there.
+    UniqueMutex ownersLife;
+    LONG watched = 0;
+    LONG lifeOver = 0;
     UnownedWatch unowned;
     KeptWatch kept;
     bool reportedFailure = false;
@@ -543,10 +550,27 @@ bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& r
 #endif
         const HANDLE event = wakeEvent_;
         MutexHold woken;
-        DWORD wait = WaitForWakeUp(event, woken);
+        MutexHold over;  // the watched life, found over: held through our look
+        const LONG seenOwner = shared_->ownerThreadId;
+        const LONG life = slot && watchLives_ ? OwnersLife(seenOwner, threadId, slot, lifeOver) : 0;
+        bool ended = false;
+        if (life != watched) {
+            ownersLife = OpenLife(lockName_, life, ended);
+            watched = ownersLife ? life : 0;
+        }
+        DWORD wait = ended    ? kLifeOver
+                     : watched ? WaitForWakeUpOrEnd(event, ownersLife.get(), slot, over)
+                               : WaitForWakeUp(event, woken);
+        bool alone = watched != 0 && wait == WAIT_OBJECT_0;
+        if (wait == kLifeOver) {
+            // Certain, unlike a look at the records: the look below acts on
+            // it at once.
+            lifeOver = life;
+            suspected = seenOwner;
+            wait = WAIT_TIMEOUT;
+        }
         // Kept for a second (ours hold it for a few steps: another program
         // keeps it), the mutex is done without.
-        bool alone = false;
         if (wait != WAIT_OBJECT_0 && side_ != nullptr &&
             kept.KeptFor(recoveryMutex_.get(), kClaimTimeoutMs)) {
             wait = TakeWakeUpAlone(event, slot);
@@ -639,6 +663,43 @@ DWORD Optex::WaitForWakeUp(HANDLE event, MutexHold& woken) noexcept {
     return wait;
 }
 
+LONG Optex::OwnersLife(LONG owner, LONG threadId, const OptexThreadSlot* self,
+                       LONG ended) const noexcept {
+    if (side_ == nullptr || owner == 0 || owner == threadId) return 0;
+    for (const OptexThreadSlot& record : side_->slots) {
+        const LONG life = record.life;
+        if (&record == self || record.threadId != owner || !MayOwn(record.state) || life == 0 ||
+            life == ended) {
+            continue;
+        }
+        return life;
+    }
+    return 0;
+}
+
+DWORD Optex::WaitForWakeUpOrEnd(HANDLE event, HANDLE life, OptexThreadSlot* slot,
+                                MutexHold& over) noexcept {
+    // No wait takes the recovery mutex with the wake-up and also ends on
+    // the life, so the wake-up is taken alone: the record says Claiming
+    // through the wait, so that a claim gives the owner field back to us.
+    slot->state = kSlotClaiming;
+    const HANDLE both[2] = {event, life};
+    const DWORD wait = ::WaitForMultipleObjects(2, both, FALSE, kWaitSliceMs);
+    if (wait == WAIT_OBJECT_0) return wait;
+    slot->state = kSlotWaiting;
+    if (wait == WAIT_OBJECT_0 + 1 || wait == WAIT_ABANDONED_0 + 1) {
+        // The life's mutex is ours now: held while we look and take the lock
+        // over, so that other watchers, which find it held, leave that to us.
+        over.Adopt(life);
+        return kLifeOver;
+    }
+    if (wait == WAIT_ABANDONED_0) {
+        ::ReleaseMutex(event);  // the event's value names a mutex now
+        return WAIT_ABANDONED;
+    }
+    return wait;
+}
+
 DWORD Optex::TakeWakeUpAlone(HANDLE event, OptexThreadSlot* slot) noexcept {
     // The record says Claiming before the wake-up may be taken, so that a
     // claim gives the owner field back to us.
@@ -672,7 +733,8 @@ void Optex::Settle(LONG threadId, OptexThreadSlot* slot) noexcept {
     // the dead left.
     const bool peersBefore = OnlyRecordingPeers();
     OptexCensus census;
-    if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, true), kStaleRecordMs, census)) return;
+    // Every waiter's life is asked: a dead one's level goes at once.
+    if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, true), 0, census)) return;
     // Our levels and the waiters' are in lockCount and ours in
     // recursionCount: no run of the protocol leaves less while we own, a
     // stray write (or a peer's wrong settlement) did. They are set to the
@@ -854,7 +916,7 @@ bool Optex::ClaimOwnerFieldGivenBack(LONG threadId, OptexThreadSlot* slot) noexc
     return false;
 }
 
-bool Optex::NeedsSettling(const OptexThreadSlot* self) const noexcept {
+bool Optex::NeedsSettling(const OptexThreadSlot* self) noexcept {
     // A hint, read without the mutex. Live threads renew their records
     // (waiters every slice, others on each attempt), so a stale record
     // whose thread is between steps or waiting stands for a dead one, and
@@ -874,7 +936,9 @@ bool Optex::NeedsSettling(const OptexThreadSlot* self) const noexcept {
         if (now - static_cast<DWORD>(record.tick) >= kStaleRecordMs) return true;
         if (state != kSlotSignalling) ++accounted;
     }
-    return shared_->lockCount > accounted;
+    // Last, the kernel, in one call: a waiter that died lately.
+    return shared_->lockCount > accounted ||
+           (watchLives_ && waiterLives_.AnyEnded(*side_, self, lockName_));
 }
 
 void Optex::SettleWhileOwning(LONG threadId, OptexThreadSlot* slot) noexcept {

@@ -8,9 +8,12 @@
 // others. Beside the 16-byte block that every build shares, each thread keeps
 // a record (OptexSideBlock) of who it is and what it is doing with the lock,
 // and owns a life mutex that tells others, for sure, when it has ended.
-// Waiters wait in slices and look at the owner between slices. An owner
-// proven dead twice in a row is taken over by one waiter, under a recovery
-// mutex; a lock that nobody has owned or released for a second, while every
+// Waiters wait in slices and look at the owner between slices; while the
+// owner keeps a record, a waiter's wait also ends when the kernel abandons
+// the owner's life mutex, and the owner that releases to waiters asks the
+// kernel about theirs, so that a death is acted on when the kernel learns of
+// it. An owner proven dead twice in a row (once, by its life mutex) is taken
+// over by one waiter, under a recovery mutex; a lock that nobody has owned or released for a second, while every
 // thread that uses it keeps a record and none has a step to make, is claimed
 // by one waiter on its own level. Whoever owns the lock and finds dead
 // threads' records, or levels they left (possiblePhantoms), settles them
@@ -41,6 +44,7 @@
 #include "sync/optex_shared.h"
 #include "sync/optex_side.h"
 #include "sync/thread_identity.h"
+#include "sync/waiter_lives.h"
 #include "win/handle_count.h"
 #include "win/unique_resource.h"
 
@@ -94,6 +98,10 @@ public:
     bool IsRobust() const noexcept { return side_ != nullptr; }
 
     void SetSpinCount(DWORD spinCount) noexcept;
+    // Whether waiters watch their owner's life mutex and owners their
+    // waiters' (the default). Off, deaths are found only by the slices and
+    // stale records, as before: the benchmark compares the two.
+    void SetLifeWatch(bool watch) noexcept { watchLives_ = watch; }
     // True when the calling thread now holds the lock (possibly once more).
     bool TryEnter() noexcept;
     // Returns once the calling thread holds the lock.
@@ -189,6 +197,15 @@ private:
     // recovery mutex in woken, when the lock keeps records), WAIT_TIMEOUT, or
     // a failure (WAIT_ABANDONED: the event's value names a mutex, given back).
     DWORD WaitForWakeUp(HANDLE event, MutexHold& woken) noexcept;
+    // The life of the thread the owner field names, when a record of ours
+    // other than self says it may own and its life is not known to have
+    // ended; 0 otherwise.
+    LONG OwnersLife(LONG owner, LONG threadId, const OptexThreadSlot* self, LONG ended) const noexcept;
+    // A slice's wait for a wake-up (taken alone, Claiming) or for the end of
+    // the owner's life: WAIT_OBJECT_0 once the wake-up is taken; kLifeOver,
+    // the life's mutex then held in over; otherwise as WaitForWakeUp.
+    static constexpr DWORD kLifeOver = WAIT_OBJECT_0 + 1;
+    DWORD WaitForWakeUpOrEnd(HANDLE event, HANDLE life, OptexThreadSlot* slot, MutexHold& over) noexcept;
     // A pending wake-up taken without the recovery mutex; results as above.
     DWORD TakeWakeUpAlone(HANDLE event, OptexThreadSlot* slot) noexcept;
     void ReopenEvent(HANDLE failed) noexcept;
@@ -213,7 +230,7 @@ private:
     // Holding the lock and the recovery mutex: withdraws what dead threads
     // left in lockCount and frees their records.
     void Settle(LONG threadId, OptexThreadSlot* slot) noexcept;
-    bool NeedsSettling(const OptexThreadSlot* self) const noexcept;
+    bool NeedsSettling(const OptexThreadSlot* self) noexcept;
     void SettleWhileOwning(LONG threadId, OptexThreadSlot* slot) noexcept;
     // Withdraws levels dead threads left: counted of them are added to
     // possiblePhantoms first and the records of census's dead freed (when
@@ -235,6 +252,8 @@ private:
     UniqueView sideView_;
     UniqueMutex recoveryMutex_;  // serialises takeovers, settlements and record claims
     HandleCounter handles_;
+    WaiterLives waiterLives_;  // used by the owner only
+    bool watchLives_ = true;
     OptexProcessShare process_;
     DWORD slotTls_ = TLS_OUT_OF_INDEXES;    // per thread: index + 1 of its record; kNoSlot when it has none
     DWORD markerTls_ = TLS_OUT_OF_INDEXES;  // per thread without a record: its marker handle

@@ -29,7 +29,10 @@
  * judgements may come at any moment, which only makes the check harder to
  * pass; the recovery mutex kept for a second, after which a waiter takes a
  * wake-up without it, is the mutex kept by the other program (ours hold it
- * for a few steps). Spinning is one compare-exchange.
+ * for a few steps). Spinning is one compare-exchange. A waiter that finds a
+ * watched life over holds its mutex through its look, and another observer
+ * then takes that thread for alive: a judgement of alive only puts recovery
+ * off, as the code's fresh waiter does, so the hold is left out.
  *
  * Checked at every step (the monitor): never two live threads that believe
  * they own; a live thread that believes it owns is the one the owner field
@@ -1048,9 +1051,35 @@ inline TakeWakeUpAlone(slot) {
     if :: !got -> SetState(slot, kSlotWaiting) :: else -> skip fi
 }
 
+/* The life of the thread the owner field names, when a record of ours other
+   than the waiter's says it may own and the life is not known to be over
+   (OwnersLife); 0 otherwise. */
+inline WatchedLife(slot, owner) {
+    d_step {
+        watched = 0;
+        if
+        :: slot != NONE && owner != 0 && owner != ME ->
+            j = 0;
+            do
+            :: j < SLOTS && watched == 0 ->
+                if
+                :: j != slot && rec[j].threadId == owner && MayOwn(rec[j].state) &&
+                   rec[j].life != 0 && rec[j].life != lifeOver -> watched = rec[j].life
+                :: else -> skip
+                fi;
+                j++
+            :: else -> break
+            od;
+            j = 0
+        :: else -> skip
+        fi
+    }
+}
+
 inline WaitForOwnership(t, slot, acquired, vanished) {
     suspected = 0;
     spareOwner = 0;
+    lifeOver = 0;
     acquired = false;
     vanished = false;
     do
@@ -1064,14 +1093,39 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
             fi
         };
 #else
-        /* The wake-up and the recovery mutex in one wait: no claim runs
-           while a waiter holds a wake-up it has not acted on. */
-        atomic {
-            if
-            :: wakeEvent && recoveryMutex == 0 -> wakeEvent = 0; recoveryMutex = t + 1; woken = true; got = true
-            :: else -> got = false
-            fi
-        };
+        owner = ownerThreadId;
+        WatchedLife(slot, owner);
+        if
+        :: watched != 0 && !lifeOwned[watched] ->
+            /* Found over as its mutex is opened (no handle of it left): for
+               sure, unlike a look at the records, so the look acts at once. */
+            got = false; lifeOver = watched; suspected = owner
+        :: watched != 0 ->
+            /* The wake-up, or the end of the owner's life, in one wait: no
+               wait takes the recovery mutex too, so Claiming is said through
+               it, as for any wake-up taken alone. */
+            SetState(slot, kSlotClaiming);   /* through the watch */
+            atomic {
+                if
+                :: wakeEvent -> wakeEvent = 0; got = true; alone = true   /* the watch's wake-up */
+                :: !lifeOwned[watched] -> got = false; lifeOver = watched; suspected = owner
+                :: else -> got = false
+                fi
+            };
+            if :: !got -> SetState(slot, kSlotWaiting)   /* the watch over */
+               :: else -> skip fi
+        :: else ->
+            /* The wake-up and the recovery mutex in one wait: no claim runs
+               while a waiter holds a wake-up it has not acted on. */
+            atomic {
+                if
+                :: wakeEvent && recoveryMutex == 0 -> wakeEvent = 0; recoveryMutex = t + 1; woken = true; got = true
+                :: else -> got = false
+                fi
+            }
+        fi;
+        owner = 0;
+        watched = 0;
         if
         :: !got && recoveryMutex == FOREIGN_HOLD ->
             /* Timed out, the mutex kept for a second by another program: a
@@ -1090,11 +1144,17 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
         :: got ->
             ClaimOwnerField(t, slot, got);
             /* Taken alone, the wake-up is ours: only a claim can hold the
-               owner field meanwhile, and it is given back on seeing us (the
-               code gives up after a slice, as Waiting, which no run here
-               needs). */
+               owner field meanwhile, and it is given back on seeing us. The
+               code gives up after a slice, Waiting, the wake-up kept in hand
+               for a takeover: here once the field's thread has ended (a
+               claimer that died, watched by a waiter that took its pending
+               wake-up), since one that runs gives it back. */
             if
-            :: !got && alone -> ownerThreadId == 0; ClaimOwnerField(t, slot, got)
+            :: !got && alone ->
+                if
+                :: ownerThreadId == 0; ClaimOwnerField(t, slot, got)
+                :: !Runs(ownerThreadId) -> SetState(slot, kSlotWaiting)   /* given up */
+                fi
             :: else -> skip
             fi;
             alone = false;
@@ -1140,7 +1200,8 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
         fi
     od;
     suspected = 0;
-    spareOwner = 0
+    spareOwner = 0;
+    lifeOver = 0
 }
 
 inline SettleWhileOwning(t, slot) {
@@ -1423,6 +1484,7 @@ proctype Thread(byte t) {
     byte copy, tls, slot, round, attempt, c, owner, suspected, deadRec, sure, most;
     byte i, j, st, hl, live, deadSure, deadMost;
     byte spareOwner;             /* a wake-up in hand, taken while the owner field named it */
+    byte watched, lifeOver;      /* the owner's life a waiter watches; the last found over */
     byte unrecordedSeen;         /* ghost: unrecorded as lockCount was read */
     byte seen[SLOTS], seenId[SLOTS];
     bool deadAt[SLOTS];

@@ -84,8 +84,9 @@ struct OptexCensus {
 // reads the shared block, then the records again: a thread found dead before
 // the block was read left in it all it will ever leave. A waiter whose
 // record was renewed less than freshMs ago is taken to be alive without
-// asking (it renews it every wait slice). False when the owner changed
-// meanwhile.
+// asking (it renews it every wait slice); the owner settling passes 0, so
+// that a waiter that died lately is found at once. False when the owner
+// changed meanwhile.
 bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const CensusTaker& taker,
                 DWORD freshMs, OptexCensus& census);
 

@@ -32,7 +32,8 @@ enum OptexSlotState : LONG {
     kSlotIdle = 1,        // no level, nothing under way
     kSlotSpinning = 2,    // taking a free lock: no level, or 1 if its compare-exchange just succeeded
     // Counted: 1 level; claiming the owner field (also a waiter that takes a
-    // wake-up without the recovery mutex, from just before it may take one).
+    // wake-up without the recovery mutex, from just before it may take one,
+    // and through a wait that also watches the owner's life).
     kSlotClaiming = 3,
     kSlotOwning = 4,      // named owner: recursionCount levels
     kSlotReentering = 5,  // owner adding a level: recursionCount, or one more

@@ -31,21 +31,28 @@ UniqueMutex CreateOwnedLife(const char* lockName, LONG life) noexcept {
     return mutex;
 }
 
-bool LifeEnded(const char* lockName, LONG life) noexcept {
+UniqueMutex OpenLife(const char* lockName, LONG life, bool& ended) noexcept {
+    ended = false;
     char name[kLifeNameSize];
-    if (life == 0 || !LifeName(name, lockName, life)) return false;
+    if (life == 0 || !LifeName(name, lockName, life)) return UniqueMutex();
     UniqueMutex mutex(::OpenMutexA(SYNCHRONIZE, FALSE, name));
     // No handle left anywhere: the thread's process has ended (or the
     // thread gave its record back and closed it).
-    if (!mutex) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-    switch (::WaitForSingleObject(mutex.get(), 0)) {
-        case WAIT_ABANDONED:
-        case WAIT_OBJECT_0:
-            // Owned by nobody: its thread ended, or let it go. Not ours to keep.
-            ::ReleaseMutex(mutex.get());
-            return true;
-        default: return false;
-    }
+    if (!mutex) ended = ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    return mutex;
+}
+
+bool EndedByWait(HANDLE life, DWORD wait) noexcept {
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return false;
+    // Owned by nobody: its thread ended, or let it go. Not ours to keep.
+    ::ReleaseMutex(life);
+    return true;
+}
+
+bool LifeEnded(const char* lockName, LONG life) noexcept {
+    bool ended = false;
+    UniqueMutex mutex = OpenLife(lockName, life, ended);
+    return mutex ? EndedByWait(mutex.get(), ::WaitForSingleObject(mutex.get(), 0)) : ended;
 }
 
 }  // namespace dlmgr

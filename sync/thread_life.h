@@ -23,9 +23,21 @@ bool LifeNamePrefix(char (&out)[kLifeNameSize], const char* lockName) noexcept;
 // made (the life is then unknown, and the record judged by ids).
 UniqueMutex CreateOwnedLife(const char* lockName, LONG life) noexcept;
 
+// The life's mutex, opened to be waited on; empty when it cannot be, with
+// ended set when that is because no handle of it is left anywhere (its
+// thread's process has ended, or the thread gave its record back).
+UniqueMutex OpenLife(const char* lockName, LONG life, bool& ended) noexcept;
+
+// A wait on a life's mutex returned it (abandoned or not): the life is over.
+// The mutex, now the caller's, is let go at once, so that every other
+// observer learns the same (while the caller holds it, it looks alive).
+// True for those two results.
+bool EndedByWait(HANDLE life, DWORD wait) noexcept;
+
 // True only when the life is proven over: its mutex is gone or abandoned.
 // Never call it for the calling thread's own life (it owns the mutex, so the
-// wait would succeed).
+// wait would succeed); a caller that holds another's ended life learns
+// that it ended.
 bool LifeEnded(const char* lockName, LONG life) noexcept;
 
 }  // namespace dlmgr

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sync/optex.h"
+
 namespace bench {
 
 namespace {
@@ -71,6 +73,25 @@ int WaitForStore(const std::vector<std::string>& args) {
     return 0;
 }
 
+// Takes the lock of that name and holds it until killed.
+int HoldLock(const std::vector<std::string>& args) {
+    dlmgr::Optex lock;
+    if (!lock.Init(args.at(0).c_str(), false, 4000) || lock.Enter() == dlmgr::LockResult::kUnusable) {
+        return 2;
+    }
+    Event(args.at(0) + "-held").Signal();
+    ::Sleep(kChildTimeoutMs);
+    return 0;
+}
+
+// Waits for the lock of that name until killed.
+int WaitForLock(const std::vector<std::string>& args) {
+    dlmgr::Optex lock;
+    if (!lock.Init(args.at(0).c_str(), false, 4000)) return 2;
+    lock.Enter();
+    return 0;
+}
+
 }  // namespace
 
 bool Exports::Load() {
@@ -127,6 +148,8 @@ bool RunChildRole(int argc, char** argv, int& exitCode) {
     if (role == "contend") exitCode = Contend(args);
     else if (role == "hold") exitCode = Hold(args);
     else if (role == "wait") exitCode = WaitForStore(args);
+    else if (role == "hold-lock") exitCode = HoldLock(args);
+    else if (role == "wait-lock") exitCode = WaitForLock(args);
     else if (role == "measure") exitCode = RunMeasurements(!args.empty() && args[0] == "--json");
     else exitCode = 2;
     return true;
