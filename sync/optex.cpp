@@ -668,7 +668,7 @@ LONG Optex::OwnersLife(LONG owner, LONG threadId, const OptexThreadSlot* self,
     if (side_ == nullptr || owner == 0 || owner == threadId) return 0;
     for (const OptexThreadSlot& record : side_->slots) {
         const LONG life = record.life;
-        if (&record == self || record.threadId != owner || !MayOwn(record.state) || life == 0 ||
+        if (&record == self || record.threadId != owner || !SurelyOwned(record.state) || life == 0 ||
             life == ended) {
             continue;
         }

@@ -198,8 +198,9 @@ private:
     // a failure (WAIT_ABANDONED: the event's value names a mutex, given back).
     DWORD WaitForWakeUp(HANDLE event, MutexHold& woken) noexcept;
     // The life of the thread the owner field names, when a record of ours
-    // other than self says it may own and its life is not known to have
-    // ended; 0 otherwise.
+    // other than self says it surely owns and its life is not known to have
+    // ended; 0 otherwise. Never a claimer's: a waiter watching it says
+    // Claiming, and the claim would be given back to it, again and again.
     LONG OwnersLife(LONG owner, LONG threadId, const OptexThreadSlot* self, LONG ended) const noexcept;
     // A slice's wait for a wake-up (taken alone, Claiming) or for the end of
     // the owner's life: WAIT_OBJECT_0 once the wake-up is taken; kLifeOver,

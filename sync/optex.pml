@@ -1052,8 +1052,9 @@ inline TakeWakeUpAlone(slot) {
 }
 
 /* The life of the thread the owner field names, when a record of ours other
-   than the waiter's says it may own and the life is not known to be over
-   (OwnersLife); 0 otherwise. */
+   than the waiter's says it surely owns and the life is not known to be over
+   (OwnersLife); 0 otherwise. Never a claimer's: a waiter that watched one
+   would say Claiming, and the claim would be given back to it. */
 inline WatchedLife(slot, owner) {
     d_step {
         watched = 0;
@@ -1063,7 +1064,7 @@ inline WatchedLife(slot, owner) {
             do
             :: j < SLOTS && watched == 0 ->
                 if
-                :: j != slot && rec[j].threadId == owner && MayOwn(rec[j].state) &&
+                :: j != slot && rec[j].threadId == owner && SurelyOwned(rec[j].state) &&
                    rec[j].life != 0 && rec[j].life != lifeOver -> watched = rec[j].life
                 :: else -> skip
                 fi;
@@ -1153,7 +1154,7 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
             :: !got && alone ->
                 if
                 :: ownerThreadId == 0; ClaimOwnerField(t, slot, got)
-                :: !Runs(ownerThreadId) -> SetState(slot, kSlotWaiting)   /* given up */
+                :: ownerThreadId != 0 && !Runs(ownerThreadId) -> SetState(slot, kSlotWaiting)   /* given up */
                 fi
             :: else -> skip
             fi;
