@@ -170,7 +170,9 @@ bool ProcessWaitsForStore(DWORD processId) {
     if (side == nullptr || side->magic != dlmgr::kOptexSideMagic) return false;
     for (const dlmgr::OptexThreadSlot& slot : side->slots) {
         if (slot.threadId != 0 && slot.processId == static_cast<LONG>(processId) &&
-            (slot.state == dlmgr::kSlotWaiting || slot.state == dlmgr::kSlotAnnouncing)) {
+            // Claiming: also a waiter that watches the holder's life.
+            (slot.state == dlmgr::kSlotWaiting || slot.state == dlmgr::kSlotAnnouncing ||
+             slot.state == dlmgr::kSlotClaiming)) {
             return true;
         }
     }
