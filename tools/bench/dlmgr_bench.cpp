@@ -212,6 +212,56 @@ void MeasureContention(Report& report) {
     report.Ratio("the store / a named mutex", s.Ratio(0, 1));
 }
 
+struct HandOver {
+    dlmgr::Optex* lock;
+    int iterations;
+    volatile LONG* shared;
+};
+
+DWORD WINAPI TakeTurns(void* parameter) {
+    auto* turn = static_cast<HandOver*>(parameter);
+    for (int i = 0; i < turn->iterations; ++i) {
+        turn->lock->Enter();
+        // Held long enough that the other thread's attempt fails and waits.
+        for (int k = 0; k < 500; ++k) *turn->shared = *turn->shared + 1;
+        turn->lock->Leave();
+    }
+    return 0;
+}
+
+// Two threads, each with its instance of a lock that does not spin, take it
+// in turns: an entry that finds it held waits on the event, and the release
+// sets it (with lives watched, the wait also watches the holder's life and
+// the release asks about the waiter's).
+double HandOverMicroseconds(bool watch) {
+    const std::string name = Unique(watch ? "dlmgr-bench-turns-w" : "dlmgr-bench-turns-s");
+    dlmgr::Optex first;
+    dlmgr::Optex second;
+    if (!first.Init(name.c_str(), false, 0) || !second.Init(name.c_str(), false, 0)) return NAN;
+    first.SetLifeWatch(watch);
+    second.SetLifeWatch(watch);
+    volatile LONG shared = 0;
+    constexpr int kIterations = 3000;
+    HandOver turns[2] = {{&first, kIterations, &shared}, {&second, kIterations, &shared}};
+    const LARGE_INTEGER start = Now();
+    dlmgr::UniqueThread a(::CreateThread(nullptr, 0, TakeTurns, &turns[0], 0, nullptr));
+    dlmgr::UniqueThread b(::CreateThread(nullptr, 0, TakeTurns, &turns[1], 0, nullptr));
+    const HANDLE both[2] = {a.get(), b.get()};
+    if (::WaitForMultipleObjects(2, both, TRUE, 60000) != WAIT_OBJECT_0) return NAN;
+    return 1e6 * Seconds(start, Now()) / (2 * kIterations);
+}
+
+void MeasureHandOver(Report& report) {
+    SideBySide s({"lives watched", "by the slices alone"});
+    for (int r = 0; r < 7; ++r) {
+        s.Add(0, HandOverMicroseconds(true));
+        s.Add(1, HandOverMicroseconds(false));
+    }
+    report.Section("Two threads taking a lock in turns, without spinning (per entry)");
+    for (size_t i = 0; i < s.size(); ++i) report.Figure(s[i].name, "us", s.Figure(i));
+    report.Ratio("lives watched / by the slices alone", s.Ratio(0, 1));
+}
+
 struct Waiter {
     const Exports* dll;
     HANDLE started;
@@ -387,6 +437,7 @@ int RunMeasurements(bool json) {
     MeasureListing(report, dll, added);
     MeasureRegistration(report, dll, added);
     MeasureContention(report);
+    MeasureHandOver(report);
     MeasureRecovery(report, dll);
     report.Note("Figures: median (lowest .. highest) of the repetitions; ratios are taken within "
                 "each repetition, the alternatives taking turns.");
