@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -262,40 +263,43 @@ void MeasureHandOver(Report& report) {
     report.Ratio("lives watched / by the slices alone", s.Ratio(0, 1));
 }
 
-struct Waiter {
-    const Exports* dll;
-    HANDLE started;
-    LARGE_INTEGER done;
-};
-
 // Takes the store once: a count, and a copy into no buffer.
 void EnterStoreOnce(const Exports& dll) {
     dll.GetTaskCount(0);
     dll.GetTaskInfo(nullptr);
 }
 
+// A thread of ours that enters once, and when it got in.
+struct Entrant {
+    std::function<void()> enterOnce;
+    LARGE_INTEGER done;
+};
+
 DWORD WINAPI EnterOnce(void* parameter) {
-    auto* waiter = static_cast<Waiter*>(parameter);
-    ::SetEvent(waiter->started);
-    EnterStoreOnce(*waiter->dll);
-    waiter->done = Now();
+    auto* entrant = static_cast<Entrant*>(parameter);
+    entrant->enterOnce();
+    entrant->done = Now();
     return 0;
 }
 
-// Milliseconds from killing a host that holds the store to our next entry.
-double HolderDeathToEntry(const Exports& dll) {
-    const std::string name = Unique("dlmgr-bench-holder");
-    Child holder = Child::Start({"hold", name});
-    if (!Event(name + "-held").Wait()) return NAN;
-    dlmgr::UniqueEvent started(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    Waiter waiter = {&dll, started.get(), {}};
-    dlmgr::UniqueThread thread(::CreateThread(nullptr, 0, EnterOnce, &waiter, 0, nullptr));
-    ::WaitForSingleObject(started.get(), kChildTimeoutMs);
-    ::Sleep(200);  // it is waiting by now
+// Milliseconds from killing `holder`, which holds `lock`, to the entry of a
+// thread of ours that waits for it.
+double HolderDeathToEntry(Child& holder, const dlmgr::OptexShared& lock, std::function<void()> enterOnce) {
+    Entrant entrant = {std::move(enterOnce), {}};
+    dlmgr::UniqueThread thread(::CreateThread(nullptr, 0, EnterOnce, &entrant, 0, nullptr));
+    for (int i = 0; i < 5000 && lock.lockCount < 2; ++i) ::Sleep(1);
+    ::Sleep(200);  // well into its wait by now
     const LARGE_INTEGER death = Now();
     holder.Kill();
     if (::WaitForSingleObject(thread.get(), 10000) != WAIT_OBJECT_0) return NAN;
-    return 1e3 * Seconds(death, waiter.done);
+    return 1e3 * Seconds(death, entrant.done);
+}
+
+double StoreHolderDeathToEntry(const Exports& dll, const dlmgr::OptexShared& lock) {
+    const std::string name = Unique("dlmgr-bench-holder");
+    Child holder = Child::Start({"hold", name});
+    if (!Event(name + "-held").Wait()) return NAN;
+    return HolderDeathToEntry(holder, lock, [&dll] { EnterStoreOnce(dll); });
 }
 
 // Milliseconds from killing a host that waits for the store (while we hold
@@ -320,19 +324,6 @@ double WaiterDeathToFastPath(const Exports& dll, const dlmgr::OptexShared& lock)
     return NAN;
 }
 
-struct LockWaiter {
-    dlmgr::Optex* lock;
-    LARGE_INTEGER done;
-};
-
-DWORD WINAPI EnterLockOnce(void* parameter) {
-    auto* waiter = static_cast<LockWaiter*>(parameter);
-    waiter->lock->Enter();
-    waiter->done = Now();
-    waiter->lock->Leave();
-    return 0;
-}
-
 // The same two recoveries for a lock of our own, with the watch of lives or
 // without it (deaths found by the slices and stale records alone).
 double LockHolderDeathToEntry(bool watch) {
@@ -342,14 +333,10 @@ double LockHolderDeathToEntry(bool watch) {
     dlmgr::Optex lock;
     if (!lock.Init(name.c_str(), false, 4000)) return NAN;
     lock.SetLifeWatch(watch);
-    LockWaiter waiter = {&lock, {}};
-    dlmgr::UniqueThread thread(::CreateThread(nullptr, 0, EnterLockOnce, &waiter, 0, nullptr));
-    for (int i = 0; i < 5000 && lock.Shared()->lockCount < 2; ++i) ::Sleep(1);
-    ::Sleep(200);  // well into its wait by now
-    const LARGE_INTEGER death = Now();
-    holder.Kill();
-    if (::WaitForSingleObject(thread.get(), 10000) != WAIT_OBJECT_0) return NAN;
-    return 1e3 * Seconds(death, waiter.done);
+    return HolderDeathToEntry(holder, *lock.Shared(), [&lock] {
+        lock.Enter();
+        lock.Leave();
+    });
 }
 
 double LockWaiterDeathToFastPath(bool watch) {
@@ -381,7 +368,7 @@ void MeasureRecovery(Report& report, const Exports& dll) {
     const auto& lock = *static_cast<const dlmgr::OptexShared*>(view.get());
     SideBySide s({"a holder's death to the next entry", "a waiter's death to the fast path"});
     for (int r = 0; r < 7; ++r) {
-        s.Add(0, HolderDeathToEntry(dll));
+        s.Add(0, StoreHolderDeathToEntry(dll, lock));
         s.Add(1, WaiterDeathToFastPath(dll, lock));
     }
     report.Section("Recovery of the store from a host killed (targets: within 5 ms)");
