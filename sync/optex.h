@@ -253,8 +253,6 @@ private:
     UniqueView sideView_;
     UniqueMutex recoveryMutex_;  // serialises takeovers, settlements and record claims
     HandleCounter handles_;
-    WaiterLives waiterLives_;  // used by the owner only
-    bool watchLives_ = true;
     OptexProcessShare process_;
     DWORD slotTls_ = TLS_OUT_OF_INDEXES;    // per thread: index + 1 of its record; kNoSlot when it has none
     DWORD markerTls_ = TLS_OUT_OF_INDEXES;  // per thread without a record: its marker handle
@@ -264,6 +262,10 @@ private:
     WaitFailureHandler waitFailed_ = nullptr;
     LongWaitHandler longWait_ = nullptr;
     RepairHandler repaired_ = nullptr;
+    // Last: only a contended release reads them, and the fast path's members
+    // above stay within a cache line or two.
+    WaiterLives waiterLives_;  // used by the owner only
+    bool watchLives_ = true;
 };
 
 // One level of an Optex held by the current thread; empty when Enter failed.
