@@ -263,6 +263,22 @@ void MeasureHandOver(Report& report) {
     report.Ratio("lives watched / by the slices alone", s.Ratio(0, 1));
 }
 
+// Until the lock's count shows a waiter beside its holder (5 s at most).
+void AwaitWaiter(const dlmgr::OptexShared& lock) {
+    for (int i = 0; i < 5000 && lock.lockCount < 2; ++i) ::Sleep(1);
+}
+
+// Milliseconds from `death` until the free lock's count reads zero again,
+// entering once each millisecond meanwhile.
+double UntilFree(const dlmgr::OptexShared& lock, LARGE_INTEGER death, const std::function<void()>& enterOnce) {
+    for (int i = 0; i < 5000; ++i) {
+        if (lock.lockCount == 0) return 1e3 * Seconds(death, Now());
+        ::Sleep(1);
+        enterOnce();
+    }
+    return NAN;
+}
+
 // Takes the store once: a count, and a copy into no buffer.
 void EnterStoreOnce(const Exports& dll) {
     dll.GetTaskCount(0);
@@ -287,7 +303,7 @@ DWORD WINAPI EnterOnce(void* parameter) {
 double HolderDeathToEntry(Child& holder, const dlmgr::OptexShared& lock, std::function<void()> enterOnce) {
     Entrant entrant = {std::move(enterOnce), {}};
     dlmgr::UniqueThread thread(::CreateThread(nullptr, 0, EnterOnce, &entrant, 0, nullptr));
-    for (int i = 0; i < 5000 && lock.lockCount < 2; ++i) ::Sleep(1);
+    AwaitWaiter(lock);
     ::Sleep(200);  // well into its wait by now
     const LARGE_INTEGER death = Now();
     holder.Kill();
@@ -312,16 +328,11 @@ double WaiterDeathToFastPath(const Exports& dll, const dlmgr::OptexShared& lock)
     // records as the count said.
     std::vector<TaskRecord> listed(dll.GetTaskCount(0) + 1);
     Event(name + "-go").Signal();
-    for (int i = 0; i < 5000 && lock.lockCount < 2; ++i) ::Sleep(1);
+    AwaitWaiter(lock);
     const LARGE_INTEGER death = Now();
     waiter.Kill();
     dll.GetTaskInfo(listed.data());
-    for (int i = 0; i < 1000; ++i) {
-        EnterStoreOnce(dll);
-        if (lock.lockCount == 0) return 1e3 * Seconds(death, Now());
-        ::Sleep(5);
-    }
-    return NAN;
+    return UntilFree(lock, death, [&dll] { EnterStoreOnce(dll); });
 }
 
 // The same two recoveries for a lock of our own, with the watch of lives or
@@ -346,18 +357,15 @@ double LockWaiterDeathToFastPath(bool watch) {
     lock.SetLifeWatch(watch);
     lock.Enter();
     Child waiter = Child::Start({"wait-lock", name});
-    for (int i = 0; i < 5000 && lock.Shared()->lockCount < 2; ++i) ::Sleep(1);
+    AwaitWaiter(*lock.Shared());
     ::Sleep(200);
     const LARGE_INTEGER death = Now();
     waiter.Kill();
     lock.Leave();
-    for (int i = 0; i < 10000; ++i) {
-        if (lock.Shared()->lockCount == 0) return 1e3 * Seconds(death, Now());
-        ::Sleep(1);
+    return UntilFree(*lock.Shared(), death, [&lock] {
         lock.Enter();
         lock.Leave();
-    }
-    return NAN;
+    });
 }
 
 void MeasureRecovery(Report& report, const Exports& dll) {
