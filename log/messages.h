@@ -121,8 +121,22 @@ namespace dlmgr::messages {
       "the store lock held impossible counts (lockCount %ld, recursionCount %ld): set right.") \
     X(kStoreHeldLong, "存储锁已被进程 %lu 的线程 %lu 占用至少 %lu 秒。", \
       "the store has been held by process %lu, thread %lu, for at least %lu s.") \
+    X(kStoreHeldWithoutRecord, "存储锁被一个不保存记录的线程（线程 %lu）占用，已等待 %lu 秒。", \
+      "the store is held by a thread that keeps no record (thread %lu); waited %lu s so far.") \
+    X(kStoreUnowned, "存储锁无人持有，却有 %ld 个等待级别，已等待 %lu 秒；可能不保存记录的进程：%s。", \
+      "nobody holds the store, yet %ld level(s) wait; waited %lu s so far; processes that may keep no record: %s.") \
     X(kStartedWithoutStore, "存储锁被进程 %lu 的线程 %lu 占用：启动时未检查和清理任务表。", \
       "the store is held by process %lu, thread %lu: started without the start-up check and purge of the table.") \
+    X(kStartedBesideUnrecorded, "存储锁被一个不保存记录的线程（线程 %lu）占用：启动时未检查和清理任务表。", \
+      "the store is held by a thread that keeps no record (thread %lu): started without the start-up check and purge of the table.") \
+    X(kStartedStoreUnowned, "存储锁无人持有，却有 %ld 个等待级别：启动时未检查和清理任务表。", \
+      "nobody holds the store, yet %ld level(s) wait: started without the start-up check and purge of the table.") \
+    X(kWakeUpEventNotAutoReset, "存储锁的唤醒事件不是自动重置事件（另一个程序以其名称创建了它）：等待者改为定时查看。", \
+      "the store lock's wake-up event is not auto-reset (another program made it under its name): waiters look at it at intervals instead.") \
+    X(kStrayWakeUps, "存储锁的唤醒事件被另一个程序设置，而无人释放：等待者改为定时查看。", \
+      "the store lock's wake-up event is set by another program with nobody releasing: waiters look at it at intervals instead.") \
+    X(kRecoveryMutexKept, "存储锁的恢复互斥体被占用超过一秒：恢复不再等待它。", \
+      "the store lock's recovery mutex has been kept for over a second: recovery goes on without it.") \
     X(kStoreWaitFailed, "等待存储锁失败（错误 %lu）。", \
       "waiting for the store lock failed (error %lu).")
 

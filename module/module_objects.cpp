@@ -26,13 +26,38 @@ namespace {
 void LogStoreWaitFailure(DWORD error) { Log(8, messages::kStoreWaitFailed, error); }
 
 // Once per holder in this process: every waiter of a stuck holder would
-// otherwise say the same.
-void LogStoreHeldLong(const ThreadIdentity& holder, DWORD waitedMs) {
-    static volatile LONG told = 0;
-    const auto thread = static_cast<LONG>(holder.threadId);
+// otherwise say the same. The holder's own record says since when it holds;
+// without one, or with nobody holding, the waiter's wait is what is known.
+void LogStoreHeldLong(const OptexLongWait& wait) {
+    static volatile LONG told = -1;
+    const auto thread = static_cast<LONG>(wait.holder.threadId);
     if (::InterlockedExchange(&told, thread) == thread) return;
-    Log(8, messages::kStoreHeldLong, static_cast<unsigned long>(holder.processId),
-        static_cast<unsigned long>(holder.threadId), static_cast<unsigned long>(waitedMs / 1000));
+    const auto waited = static_cast<unsigned long>(wait.waitedMs / 1000);
+    if (wait.holder.threadId == 0) {
+        char processes[96] = {};
+        DWORD ids[8];
+        const int count = storeLock.UnrecordedProcesses(ids, 8);
+        for (int i = 0; i < count; ++i) {
+            const size_t used = ::lstrlenA(processes);
+            ::wsprintfA(processes + used, i == 0 ? "%lu" : ", %lu", static_cast<unsigned long>(ids[i]));
+        }
+        Log(8, messages::kStoreUnowned, static_cast<long>(wait.levels), waited,
+            count == 0 ? "-" : processes);
+    } else if (!wait.holderRecorded) {
+        Log(8, messages::kStoreHeldWithoutRecord, static_cast<unsigned long>(wait.holder.threadId), waited);
+    } else {
+        const DWORD heldMs = wait.heldMs != 0 ? wait.heldMs : wait.waitedMs;
+        Log(8, messages::kStoreHeldLong, static_cast<unsigned long>(wait.holder.processId),
+            static_cast<unsigned long>(wait.holder.threadId), static_cast<unsigned long>(heldMs / 1000));
+    }
+}
+
+void LogStoreLockFinding(OptexFinding finding) {
+    switch (finding) {
+        case OptexFinding::kEventNotAutoReset: Log(8, messages::kWakeUpEventNotAutoReset); break;
+        case OptexFinding::kStrayWakeUps: Log(8, messages::kStrayWakeUps); break;
+        case OptexFinding::kRecoveryMutexKept: Log(8, messages::kRecoveryMutexKept); break;
+    }
 }
 
 void LogStoreLockRepaired(LONG lockCount, LONG recursionCount) {
@@ -46,6 +71,7 @@ struct StoreLockInitialiser {
         storeLock.SetWaitFailureHandler(LogStoreWaitFailure);
         storeLock.SetLongWaitHandler(LogStoreHeldLong);
         storeLock.SetRepairHandler(LogStoreLockRepaired);
+        storeLock.SetFindingHandler(LogStoreLockFinding);
     }
 } storeLockInitialiser;
 

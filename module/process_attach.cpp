@@ -142,8 +142,14 @@ bool OpenStore(const char* directory, const char* dataPath) {
     OptexGuard guard = LockStoreWithin(kStartUpStoreWaitMs);
     if (!guard) {
         const ThreadIdentity holder = storeLock.Holder();
-        Log(8, messages::kStartedWithoutStore, static_cast<unsigned long>(holder.processId),
-            static_cast<unsigned long>(holder.threadId));
+        if (holder.threadId == 0) {
+            Log(8, messages::kStartedStoreUnowned, static_cast<long>(storeLock.Shared()->lockCount));
+        } else if (holder.processId == 0) {
+            Log(8, messages::kStartedBesideUnrecorded, static_cast<unsigned long>(holder.threadId));
+        } else {
+            Log(8, messages::kStartedWithoutStore, static_cast<unsigned long>(holder.processId),
+                static_cast<unsigned long>(holder.threadId));
+        }
     }
     bool newStore = false;
     moduleState.dataFile = OpenDataFile(dataPath, newStore);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "sync/older_generations.h"
 #include "sync/optex_census.h"
 #include "sync/thread_life.h"
 #include "win/current_thread_id.h"
@@ -23,6 +24,12 @@ namespace {
 constexpr std::uintptr_t kNoSlot = kOptexSlotCount + 1;
 constexpr DWORD kClaimTimeoutMs = 1000;
 constexpr size_t kRecoveryNameSize = 128;
+// How often a waiter looks at a wake-up event that tells nothing by being
+// set (manual-reset, or set by another program at will).
+constexpr DWORD kPollMs = 2;
+// Wake-ups in a row that found the owner field held by another: more than a
+// recoverer or a dead claimer leaves, so another program sets the event.
+constexpr int kStrayWakeUpsInARow = 8;
 
 // Builds "<prefix><name>" into out; false when it would not fit.
 template <size_t Size>
@@ -87,6 +94,21 @@ private:
     SteadySince since_;
 };
 
+// Whether the event is manual-reset (NtQueryEvent's basic information): one
+// that another program made under our name before any of ours.
+bool IsManualReset(HANDLE event) {
+    using QueryEvent = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    const auto query = ntdll ? reinterpret_cast<QueryEvent>(
+                                   reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQueryEvent")))
+                             : nullptr;
+    struct {
+        LONG type;  // 0: notification (manual-reset); 1: synchronisation (auto-reset)
+        LONG state;
+    } info = {1, 0};
+    return query != nullptr && query(event, 0, &info, sizeof(info), nullptr) >= 0 && info.type == 0;
+}
+
 }  // namespace
 
 // The uncontended Enter and Leave are one function each: the helpers on
@@ -134,8 +156,7 @@ bool Optex::Init(const void* name, bool nameIsWide, DWORD spinCount, DWORD proce
     shared_ = static_cast<OptexShared*>(view_.get());
 
     SetSpinCount(spinCount);
-    handles_.Resolve();
-    handles_.Verify(mapping_.get());
+    eventIsManual_ = IsManualReset(event_.get());
     InitRecovery(ansiName);
     return true;
 }
@@ -154,45 +175,40 @@ void Optex::InitRecovery(const char* name) noexcept {
     if (sideView_ && recoveryMutex_) {
         auto* side = static_cast<OptexSideBlock*>(sideView_.get());
         const LONG magic = ::InterlockedCompareExchange(&side->magic, kOptexSideMagic, 0);
+        // The process's share is taken under the mutex, as the copies of the
+        // module in one process take it in turns; kept by another for a
+        // second, it is taken all the same (the loader's lock keeps copies
+        // from loading at once), and said at the first bounded wait.
         MutexHold hold(recoveryMutex_.get(), kClaimTimeoutMs);
+        keptAtInit_ = !hold;
         // Another layout under our name (a later build): run without records.
-        if ((magic == 0 || magic == kOptexSideMagic) && hold && process_.Attach(name)) {
+        // Only an Optex that keeps records holds the peers' event open, so
+        // that handle counts tell how many of the lock's users keep records.
+        if ((magic == 0 || magic == kOptexSideMagic) && peers_.Open(name, mapping_.get()) &&
+            process_.Attach(name)) {
             ::InterlockedExchange(&side->slotCount, kOptexSlotCount);
             slotTls_ = process_.SlotTls();
             markerTls_ = process_.MarkerTls();
             side_ = side;
         }
     }
-    // Only an Optex that keeps records holds the mutex open, opened after the
-    // shared block and closed before it: its handle count is how many of the
-    // lock's users keep records (OnlyRecordingPeers).
-    if (side_ == nullptr) recoveryMutex_.reset();
+    if (side_ == nullptr) {
+        peers_.Close();
+        recoveryMutex_.reset();
+    }
 }
 
 bool Optex::OnlyRecordingPeers() const noexcept {
-    // A handle to the shared block without one to the mutex is a process of
-    // an earlier build, a thread of ours without a record (its marker), or a
-    // process that only reads the lock's state, which just makes us more
-    // careful. Such threads keep no record (and an earlier build's take the
-    // owner field without a compare-exchange), so one of them held up
-    // between two steps looks like a lock nobody owns, or like a namesake of
-    // a dead owner, and its levels like levels the dead left.
-    // Each of our instances holds one handle of each, so the counts are
-    // equal; the block is counted again after the mutex, so that a process
-    // opening both between the two reads cannot hide such a peer. A dying
-    // process's handles close in no set order: callers look twice, a slice
-    // apart, before they act. The calling thread's own marker does not count
-    // against it.
-    ULONG blockHandles = 0;
-    ULONG recordingHandles = 0;
-    ULONG blockHandlesAgain = 0;
-    if (side_ == nullptr || !handles_.Count(mapping_.get(), blockHandles) ||
-        !handles_.Count(recoveryMutex_.get(), recordingHandles) ||
-        !handles_.Count(mapping_.get(), blockHandlesAgain) || blockHandlesAgain != blockHandles) {
-        return false;
-    }
-    const ULONG ownMarker = ::TlsGetValue(markerTls_) != nullptr ? 1 : 0;
-    return blockHandles == recordingHandles + ownMarker;
+    // A thread that keeps no record (of an earlier build, of another
+    // generation, or one of ours that found none) held up between two steps
+    // looks like a lock nobody owns, or like a namesake of a dead owner, and
+    // its levels like levels the dead left (OptexPeers).
+    return side_ != nullptr && peers_.OnlyOurs(OwnMarker());
+}
+
+ULONG Optex::OwnMarker() const noexcept {
+    // The calling thread's own marker does not count against it.
+    return ::TlsGetValue(markerTls_) != nullptr ? 1 : 0;
 }
 
 void Optex::Destroy() noexcept {
@@ -202,8 +218,11 @@ void Optex::Destroy() noexcept {
         if (hold) process_.Detach();
     }
     process_.Drop();
+    peers_.Close();
     waiterLives_.Close();
     side_ = nullptr;
+    keptAtInit_ = false;
+    eventIsManual_ = false;
     slotTls_ = TLS_OUT_OF_INDEXES;
     markerTls_ = TLS_OUT_OF_INDEXES;
     wakeEvent_ = nullptr;
@@ -223,6 +242,42 @@ void Optex::SetSpinCount(DWORD spinCount) noexcept {
     if (shared_ == nullptr || singleProcessor_) return;
     ::InterlockedExchange(&shared_->spinCount, static_cast<LONG>(spinCount));
 }
+
+// A waiter's state across the slices of one wait.
+struct Optex::Waiter {
+    Waiter(LONG id, DWORD timeoutMs) noexcept : threadId(id), timeout(timeoutMs) {}
+    // What is left of a bounded wait, at most a slice.
+    DWORD SliceMs() const noexcept {
+        if (timeout == INFINITE) return kWaitSliceMs;
+        const DWORD waited = ::GetTickCount() - start;
+        return waited >= timeout ? 0 : (timeout - waited < kWaitSliceMs ? timeout - waited : kWaitSliceMs);
+    }
+    bool Expired() const noexcept { return timeout != INFINITE && ::GetTickCount() - start >= timeout; }
+
+    LONG threadId;
+    OptexThreadSlot* slot = nullptr;
+    DWORD timeout;
+    DWORD start = ::GetTickCount();
+    LockResult result = LockResult::kAcquired;
+    LONG epoch = 0;       // the side block's epoch as the slice's wait began
+    LONG suspected = 0;   // an owner judged gone on the previous look
+    LONG spareOwner = 0;  // a wake-up in hand, taken while the owner field named that thread
+    // A wake-up spent on a claim made during its wait: the lock is looked
+    // at for a claim at once, since ours may have been the claim's release's.
+    bool claimNow = false;
+    // The owner's life mutex while we watch it, and the last life found
+    // over, never watched again: should its takeover not be had at once,
+    // the slices take it from there.
+    UniqueMutex ownersLife;
+    LONG watched = 0;
+    LONG lifeOver = 0;
+    UnownedWatch unowned;
+    KeptWatch kept;
+    int spentInRow = 0;
+    bool polling = false;  // the event tells nothing by being set: looked at every kPollMs
+    bool reportedFailure = false;
+    bool toldLong = false;
+};
 
 // ---- Thread records ---------------------------------------------------------
 
@@ -295,39 +350,32 @@ void Optex::SetMarker(bool marked) noexcept {
 }
 
 int Optex::ClaimSlot(const ThreadIdentity& me) noexcept {
-    MutexHold hold(recoveryMutex_.get(), kClaimTimeoutMs);
-    if (!hold) return -1;
+    // A free record is claimed by a compare-exchange of its id from 0, which
+    // needs no mutex: a recovery mutex kept by another program never leaves a
+    // new thread without a record while one is free.
     OptexThreadSlot* slots = side_->slots;
+    const auto threadId = static_cast<LONG>(me.threadId);
     int index = -1;
-    for (int i = 0; i < kOptexSlotCount && index < 0; ++i) {
-        if (slots[i].threadId == 0) index = i;
-    }
-    if (index < 0) {
-        // Full: records of dead threads that surely hold no level are reused;
-        // what they may hold is counted in possiblePhantoms first, so that
-        // the levels stay accounted for. Those that surely hold levels are
-        // freed by the owner that withdraws them.
-        for (int i = 0; i < kOptexSlotCount; ++i) {
-            // The kernel first: a dead thread's record no longer changes, so
-            // the state read after it is the one it died in.
-            if (slots[i].threadId == 0 || !RecordDead(slots[i], lockName_)) continue;
-            const LONG state = slots[i].state;
-            if (!ReusableWhenDead(state)) continue;
-            const DeadRecord share = OtherShare(i, state, slots[i].heldLevels);
-            if (share.atMost != 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, share.atMost);
-            FreeSlot(i);
-            if (index < 0) index = i;
+    for (int pass = 0; pass < 2 && index < 0; ++pass) {
+        for (int i = 0; i < kOptexSlotCount && index < 0; ++i) {
+            if (slots[i].threadId == 0 && ::InterlockedCompareExchange(&slots[i].threadId, threadId, 0) == 0) {
+                index = i;
+            }
+        }
+        if (index < 0 && pass == 0) {
+            MutexHold hold(recoveryMutex_.get(), kClaimTimeoutMs);
+            if (!hold) return -1;
+            ReuseDeadSlots();
         }
     }
     if (index < 0) return -1;
     LONG life = ::InterlockedIncrement(&side_->lastLife);
     if (life == 0) life = ::InterlockedIncrement(&side_->lastLife);
     UniqueMutex lifeMutex = CreateOwnedLife(lockName_, life);
-    if (!lifeMutex) life = 0;  // judged by its ids, as a record of an earlier build
+    if (!lifeMutex) life = 0;  // judged by its ids alone
     process_.KeepLife(index, std::move(lifeMutex));
     // Readers skip a record until its state is no longer Unclaimed.
     OptexThreadSlot& slot = slots[index];
-    slot.threadId = static_cast<LONG>(me.threadId);
     slot.processId = static_cast<LONG>(me.processId);
     slot.creationLow = static_cast<LONG>(me.creationTime & 0xFFFFFFFFu);
     slot.creationHigh = static_cast<LONG>(me.creationTime >> 32);
@@ -338,7 +386,30 @@ int Optex::ClaimSlot(const ThreadIdentity& me) noexcept {
     return index;
 }
 
-// Under the recovery mutex, for records of dead threads only.
+void Optex::ReuseDeadSlots() noexcept {
+    // Records of dead threads that surely hold no level are reused; what
+    // they may hold is counted in possiblePhantoms first, so that the levels
+    // stay accounted for. Those that surely hold levels are freed by the
+    // owner that withdraws them.
+    OptexThreadSlot* slots = side_->slots;
+    for (int i = 0; i < kOptexSlotCount; ++i) {
+        // The kernel first: a dead thread's record no longer changes, so the
+        // state read after it is the one it died in.
+        if (slots[i].threadId == 0 || slots[i].state == kSlotUnclaimed ||
+            !RecordDead(slots[i], lockName_)) {
+            continue;
+        }
+        const LONG state = slots[i].state;
+        if (!ReusableWhenDead(state)) continue;
+        const DeadRecord share = OtherShare(i, state, slots[i].heldLevels);
+        if (share.atMost != 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, share.atMost);
+        FreeSlot(i);
+    }
+}
+
+// Under the recovery mutex, for records of dead threads only (and a live
+// thread's own, given back): the state first, so that the record is never
+// claimed again while a stale state could still be written into it.
 void Optex::FreeSlot(int index) noexcept {
     side_->slots[index].state = kSlotUnclaimed;
     side_->slots[index].threadId = 0;
@@ -476,7 +547,7 @@ LockResult Optex::Enter() noexcept {
         if (slot == nullptr) CountLevelWithoutRecord(true);
         return LockResult::kAcquired;
     }
-    const LockResult result = EnterContended(threadId, slot, attempt == Attempt::kCountedOnly);
+    const LockResult result = EnterContended(threadId, slot, attempt == Attempt::kCountedOnly, INFINITE);
     // It may have got a record meanwhile.
     if (result != LockResult::kUnusable && RegisteredSlot() == nullptr) {
         CountLevelWithoutRecord(true);
@@ -484,11 +555,13 @@ LockResult Optex::Enter() noexcept {
     return result;
 }
 
-LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool counted) noexcept {
+LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool counted,
+                                 DWORD timeoutMs) noexcept {
     if (slot == nullptr && !counted && side_ != nullptr &&
         SlotValue() == kNoSlot) {
         slot = ClaimSlotForThread();  // a record makes this thread's death recoverable
     }
+    Waiter w(threadId, timeoutMs);
     for (;;) {
         if (counted) {
             // Our compare-exchange counted us, but another claimed the owner
@@ -513,8 +586,12 @@ LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool coun
             }
             if (slot) slot->state = kSlotWaiting;
         }
-        LockResult result = LockResult::kAcquired;
-        if (WaitForOwnership(threadId, slot, result)) return result;
+        w.slot = slot;
+        switch (WaitForOwnership(w)) {
+            case WaitEnd::kOwned: return w.result;
+            case WaitEnd::kGaveUp: return LockResult::kUnusable;
+            case WaitEnd::kVanished: break;
+        }
         // Our announcement vanished: start over.
         if (slot) slot->state = kSlotIdle;
         const Attempt attempt = TryEnterAs(threadId, slot);
@@ -523,144 +600,92 @@ LockResult Optex::EnterContended(LONG threadId, OptexThreadSlot* slot, bool coun
     }
 }
 
-bool Optex::WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept {
-    LONG suspected = 0;  // an owner judged gone on the previous look
-    // A wake-up in hand that came while the owner field named that thread.
-    LONG spareOwner = 0;
-    // The owner's life mutex while we watch it, and the last life found
-    // over, never watched again: should its takeover not be had at once,
-    // the slices take it from there.
-    UniqueMutex ownersLife;
-    LONG watched = 0;
-    LONG lifeOver = 0;
-    UnownedWatch unowned;
-    KeptWatch kept;
-    bool reportedFailure = false;
-    const DWORD waitStart = ::GetTickCount();
-    bool toldLong = false;
+// ---- Waiting ----------------------------------------------------------------
+
+Optex::WaitEnd Optex::WaitForOwnership(Waiter& w) noexcept {
+    if (eventIsManual_) {
+        w.polling = true;
+        Report(OptexFinding::kEventNotAutoReset);
+    }
     for (;;) {
-        if (slot) slot->tick = Now();  // a waiter's sign of life
+        if (w.slot) w.slot->tick = Now();  // a waiter's sign of life
 #ifdef DLMGR_SOAK_WRONG_LOCK
         // Built only for the soak to find: a wait that gives up after a
         // millisecond and takes the lock anyway.
         ::WaitForSingleObject(wakeEvent_, 1);
-        ::InterlockedExchange(&shared_->ownerThreadId, threadId);
-        HeldBy(slot);
-        return true;
+        ::InterlockedExchange(&shared_->ownerThreadId, w.threadId);
+        HeldBy(w.slot);
+        return WaitEnd::kOwned;
 #endif
-        const HANDLE event = wakeEvent_;
-        MutexHold woken;
-        MutexHold over;  // the watched life, found over: held through our look
-        const LONG seenOwner = shared_->ownerThreadId;
-        const LONG life = slot && watchLives_ ? OwnersLife(seenOwner, threadId, slot, lifeOver) : 0;
-        bool ended = false;
-        if (life != watched) {
-            ownersLife = OpenLife(lockName_, life, ended);
-            watched = ownersLife ? life : 0;
-        }
-        DWORD wait = ended    ? kLifeOver
-                     : watched ? WaitForWakeUpOrEnd(event, ownersLife.get(), slot, over)
-                               : WaitForWakeUp(event, woken);
-        bool alone = watched != 0 && wait == WAIT_OBJECT_0;
-        if (wait == kLifeOver) {
-            // Certain, unlike a look at the records: the look below acts on
-            // it at once.
-            lifeOver = life;
-            suspected = seenOwner;
-            wait = WAIT_TIMEOUT;
-        }
-        // Kept for a second (ours hold it for a few steps: another program
-        // keeps it), the mutex is done without.
-        if (wait != WAIT_OBJECT_0 && side_ != nullptr &&
-            kept.KeptFor(recoveryMutex_.get(), kClaimTimeoutMs)) {
-            wait = TakeWakeUpAlone(event, slot);
-            alone = wait == WAIT_OBJECT_0;
-        }
-        if (wait == WAIT_OBJECT_0) {
-            if (ClaimOwnerField(threadId, slot) ||
-                (alone && ClaimOwnerFieldGivenBack(threadId, slot))) {
-                if (side_ != nullptr && NeedsSettling(slot)) {
-                    if (woken) {
-                        Settle(threadId, slot);
-                    } else {
-                        SettleWhileOwning(threadId, slot);
-                    }
-                }
-                return true;
-            }
-            // Released to us, but the owner field names another: a recoverer
-            // took the lock, or a claimer died before taking the wake-up it
-            // left pending, which this is. Kept in hand for a takeover of it.
-            spareOwner = shared_->ownerThreadId;
-            continue;
-        }
-        if (wait != WAIT_TIMEOUT) {
-            // A failed wait (a handle closed by a host's bug) is never taken
-            // for a release: the event is opened again by name, and meanwhile
-            // we look at the lock every slice.
-            const DWORD error = wait == WAIT_ABANDONED ? ERROR_INVALID_HANDLE : ::GetLastError();
-            if (!reportedFailure && waitFailed_ != nullptr) waitFailed_(error);
-            reportedFailure = true;
-            ReopenEvent(event);
-            ::Sleep(kWaitSliceMs);
-        }
-        const LONG count = shared_->lockCount;
-        // Our level is in lockCount while we wait: 0 means it was withdrawn.
-        if (count == 0) return false;
-        if (side_ == nullptr) continue;  // nothing to recover with
-        const LONG owner = shared_->ownerThreadId;
-        if (owner != 0) {
-            unowned.Reset();
-            const DWORD waited = ::GetTickCount() - waitStart;
-            if (longWait_ != nullptr && !toldLong && waited >= kLongWaitMs) {
-                // Alive and stuck, or dead while recovery cannot be had.
-                toldLong = true;
-                longWait_(Holder(), waited);
-            }
-            if (!ActsOn(JudgeOwner(owner, *side_, Taker(threadId, slot, false)))) {
-                suspected = 0;
-                continue;
-            }
-            // Never act on one look: the fields may have been half written.
-            if (suspected != owner) {
-                suspected = owner;
-                continue;
-            }
-            if (TakeOverDeadOwner(threadId, slot, owner, spareOwner == owner, result)) return true;
-            continue;
-        }
-        suspected = 0;
-        // The handle counts are read again once the owner field is ours.
-        if (unowned.QuietFor(count, kUnownedQuietMs) && OnlyRecordingPeers() &&
-            ClaimUnowned(threadId, slot)) {
-            result = LockResult::kAcquired;
-            return true;
+        const SliceEnd slice = WaitForWakeUp(w);
+        if (slice == SliceEnd::kWakeUp && ActOnWakeUp(w)) return WaitEnd::kOwned;
+        if (slice == SliceEnd::kTimeout) w.spentInRow = 0;
+        WaitEnd end = WaitEnd::kOwned;
+        if (LookAtLock(w, end)) return end;
+        if (w.Expired()) {
+            Withdraw(w.slot);
+            return WaitEnd::kGaveUp;
         }
     }
 }
 
-DWORD Optex::WaitForWakeUp(HANDLE event, MutexHold& woken) noexcept {
-    if (side_ == nullptr) {
-        const DWORD wait = ::WaitForSingleObject(event, kWaitSliceMs);
-        if (wait == WAIT_ABANDONED) ::ReleaseMutex(event);  // a value reused for a mutex
-        return wait;
+Optex::SliceEnd Optex::WaitForWakeUp(Waiter& w) noexcept {
+    const HANDLE event = wakeEvent_;
+    // Read before the wait: a claim made after this, before the wake-up is
+    // acted on, spends it.
+    if (side_ != nullptr) w.epoch = side_->epoch;
+    const LONG owner = shared_->ownerThreadId;
+    const LONG life = w.slot && watchLives_ ? OwnersLife(owner, w.threadId, w.slot, w.lifeOver) : 0;
+    bool ended = false;
+    if (life != w.watched) {
+        w.ownersLife = OpenLife(lockName_, life, ended);
+        w.watched = w.ownersLife ? life : 0;
     }
-    // The wake-up and the recovery mutex in one wait: a claim of a lock
-    // nobody owns is made under the mutex, so it never runs while one of our
-    // waiters holds a wake-up it has not acted on (its compare-exchange could
-    // land in the claimer's release, whose wake-up would then be left pending
-    // under it for a waiter of an earlier build to take).
-    const HANDLE both[2] = {event, recoveryMutex_.get()};
-    const DWORD wait = ::WaitForMultipleObjects(2, both, TRUE, kWaitSliceMs);
-    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0 || wait == WAIT_ABANDONED_0 + 1) {
-        woken.Adopt(recoveryMutex_.get());
-        // Abandoned: the recovery mutex, by a thread that died holding it
-        // (its next holder checks what it guards anyway), or the event's
-        // value names a mutex now.
-        if (wait != WAIT_OBJECT_0 && ::ReleaseMutex(event)) return WAIT_ABANDONED;
-        return WAIT_OBJECT_0;
+    DWORD wait = WAIT_TIMEOUT;
+    DWORD lifeWait = WAIT_TIMEOUT;  // the life's mutex returned by a wait: WAIT_OBJECT_0 or WAIT_ABANDONED
+    if (ended) {
+        lifeWait = WAIT_OBJECT_0;  // no handle of it is left anywhere
+    } else if (w.polling) {
+        // The event tells nothing by being set: the owner's life (or nothing)
+        // is waited on for a moment, then the event looked at once.
+        const DWORD poll = w.SliceMs() < kPollMs ? w.SliceMs() : kPollMs;
+        if (w.watched) {
+            lifeWait = ::WaitForSingleObject(w.ownersLife.get(), poll);
+        } else {
+            ::Sleep(poll);
+        }
+        if (lifeWait == WAIT_TIMEOUT) wait = ::WaitForSingleObject(event, 0);
+    } else if (w.watched) {
+        const HANDLE both[2] = {event, w.ownersLife.get()};
+        wait = ::WaitForMultipleObjects(2, both, FALSE, w.SliceMs());
+        if (wait == WAIT_OBJECT_0 + 1) lifeWait = WAIT_OBJECT_0;
+        if (wait == WAIT_ABANDONED_0 + 1) lifeWait = WAIT_ABANDONED;
+    } else {
+        wait = ::WaitForSingleObject(event, w.SliceMs());
     }
-    return wait;
+    if (lifeWait == WAIT_OBJECT_0 || lifeWait == WAIT_ABANDONED) {
+        // Over, for sure, unlike a look at the records: the look right after
+        // acts on it. Its mutex, ours now, is let go at once, so that every
+        // other watcher learns the same.
+        if (!ended) EndedByWait(w.ownersLife.get(), lifeWait);
+        w.lifeOver = life;
+        w.suspected = owner;
+        return SliceEnd::kLifeOver;
+    }
+    if (lifeWait == WAIT_FAILED) wait = WAIT_FAILED;
+    if (wait == WAIT_OBJECT_0) return SliceEnd::kWakeUp;
+    if (wait == WAIT_TIMEOUT) return SliceEnd::kTimeout;
+    // A failed wait (a handle closed by a host's bug; WAIT_ABANDONED: the
+    // event's value names a mutex now, given back) is never taken for a
+    // release: the event is opened again by name, and meanwhile we look at
+    // the lock every slice.
+    const DWORD error = wait == WAIT_ABANDONED_0 ? ERROR_INVALID_HANDLE : ::GetLastError();
+    if (wait == WAIT_ABANDONED_0) ::ReleaseMutex(event);
+    if (!w.reportedFailure && waitFailed_ != nullptr) waitFailed_(error);
+    w.reportedFailure = true;
+    ReopenEvent(event);
+    ::Sleep(w.SliceMs());
+    return SliceEnd::kFailed;
 }
 
 LONG Optex::OwnersLife(LONG owner, LONG threadId, const OptexThreadSlot* self,
@@ -677,41 +702,263 @@ LONG Optex::OwnersLife(LONG owner, LONG threadId, const OptexThreadSlot* self,
     return 0;
 }
 
-DWORD Optex::WaitForWakeUpOrEnd(HANDLE event, HANDLE life, OptexThreadSlot* slot,
-                                MutexHold& over) noexcept {
-    // No wait takes the recovery mutex with the wake-up and also ends on
-    // the life, so the wake-up is taken alone: the record says Claiming
-    // through the wait, so that a claim gives the owner field back to us.
-    slot->state = kSlotClaiming;
-    const HANDLE both[2] = {event, life};
-    const DWORD wait = ::WaitForMultipleObjects(2, both, FALSE, kWaitSliceMs);
-    if (wait == WAIT_OBJECT_0) return wait;
-    slot->state = kSlotWaiting;
-    if (wait == WAIT_OBJECT_0 + 1 || wait == WAIT_ABANDONED_0 + 1) {
-        // The life's mutex is ours now: held while we look and take the lock
-        // over, so that other watchers, which find it held, leave that to us.
-        over.Adopt(life);
-        return kLifeOver;
+bool Optex::ActOnWakeUp(Waiter& w) noexcept {
+    if (w.slot != nullptr) {
+        // Claiming, with a full barrier, before the epoch is read again: a
+        // claim that moves the epoch after this finds us between two steps
+        // and leaves the lock alone; one that moved it before, we find here.
+        // Then the wake-up is spent: the claim owns the lock, or gave it back
+        // with the wake-up it found, and ours may be one it made stale.
+        ::InterlockedExchange(&w.slot->state, kSlotClaiming);
+        if (side_->epoch != w.epoch) {
+            w.slot->state = kSlotWaiting;
+            w.spareOwner = shared_->ownerThreadId;
+            w.claimNow = true;
+            return false;
+        }
     }
-    if (wait == WAIT_ABANDONED_0) {
-        ::ReleaseMutex(event);  // the event's value names a mutex now
-        return WAIT_ABANDONED;
+    if (ClaimOwnerField(w.threadId, w.slot)) {
+        if (side_ != nullptr && NeedsSettling(w.slot)) SettleWhileOwning(w.threadId, w.slot);
+        return true;
     }
-    return wait;
+    // Released to us, but the owner field names another: a recoverer took
+    // the lock, a claimer died before taking the wake-up it left pending
+    // (which this is: kept in hand for a takeover of it), or another program
+    // set the event. Then the lock is looked at as after any slice.
+    if (w.slot) w.slot->state = kSlotWaiting;
+    w.spareOwner = shared_->ownerThreadId;
+    if (++w.spentInRow >= kStrayWakeUpsInARow && !w.polling) {
+        w.polling = true;
+        Report(OptexFinding::kStrayWakeUps);
+    }
+    return false;
 }
 
-DWORD Optex::TakeWakeUpAlone(HANDLE event, OptexThreadSlot* slot) noexcept {
-    // The record says Claiming before the wake-up may be taken, so that a
-    // claim gives the owner field back to us.
-    if (slot) slot->state = kSlotClaiming;
-    const DWORD poll = ::WaitForSingleObject(event, 0);
-    if (poll == WAIT_OBJECT_0) return poll;
-    if (slot) slot->state = kSlotWaiting;
-    if (poll == WAIT_ABANDONED) ::ReleaseMutex(event);
-    return poll;
+bool Optex::LookAtLock(Waiter& w, WaitEnd& end) noexcept {
+    const LONG count = shared_->lockCount;
+    // Our level is in lockCount while we wait: 0 means it was withdrawn.
+    if (count == 0) {
+        end = WaitEnd::kVanished;
+        return true;
+    }
+    const LONG owner = shared_->ownerThreadId;
+    ReportLongWait(w, owner, count);
+    if (side_ == nullptr) return false;  // nothing to recover with
+    // Kept for a second (ours hold it for a few steps: another program keeps
+    // it, or one of ours is held up), recovery goes on without it.
+    const bool keptLong = w.kept.KeptFor(recoveryMutex_.get(), kKeptMutexMs);
+    if (keptLong) Report(OptexFinding::kRecoveryMutexKept);
+    end = WaitEnd::kOwned;
+    if (owner != 0) {
+        w.unowned.Reset();
+        w.claimNow = false;
+        if (!ActsOn(JudgeOwner(owner, *side_, Taker(w.threadId, w.slot, false)))) {
+            w.suspected = 0;
+            return false;
+        }
+        // Never act on one look: the fields may have been half written (a
+        // life found over is certain: the slice set suspected).
+        if (w.suspected != owner) {
+            w.suspected = owner;
+            return false;
+        }
+        return TakeOverDeadOwner(w, owner, keptLong);
+    }
+    w.suspected = 0;
+    const bool quiet = w.unowned.QuietFor(count, kUnownedQuietMs);
+    if (!quiet && !w.claimNow) return false;
+    w.claimNow = false;
+    return ClaimUnowned(w, keptLong);
+}
+
+void Optex::ReportLongWait(Waiter& w, LONG owner, LONG count) noexcept {
+    const DWORD waited = ::GetTickCount() - w.start;
+    if (longWait_ == nullptr || w.toldLong || waited < kLongWaitMs) return;
+    w.toldLong = true;
+    OptexLongWait report;
+    report.waitedMs = waited;
+    report.levels = count;
+    report.holder.threadId = static_cast<DWORD>(owner);
+    if (owner != 0 && side_ != nullptr) {
+        for (const OptexThreadSlot& record : side_->slots) {
+            if (record.threadId != owner || !MayOwn(record.state)) continue;
+            report.holder = IdentityOf(record);
+            report.holderRecorded = true;
+            // An owner's tick says since when it holds the lock.
+            if (SurelyOwned(record.state)) report.heldMs = static_cast<DWORD>(Now() - record.tick);
+            break;
+        }
+    }
+    longWait_(report);
+}
+
+void Optex::Withdraw(OptexThreadSlot* slot) noexcept {
+    // Our level, or none once the decrement is made.
+    if (slot) slot->state = kSlotAnnouncing;
+    const LONG remaining = ::InterlockedDecrement(&shared_->lockCount);
+    // A release meant for us may have sent its wake-up: with nobody else
+    // counted and nobody owning, it is nobody's, and taken back.
+    if (remaining == 0 && shared_->ownerThreadId == 0) ::WaitForSingleObject(wakeEvent_, 0);
+    if (slot) slot->state = kSlotIdle;
+}
+
+void Optex::Report(OptexFinding finding) noexcept {
+    const LONG bit = 1L << static_cast<int>(finding);
+    if (found_ == nullptr || (::InterlockedOr(&reported_, bit) & bit) != 0) return;
+    found_(finding);
 }
 
 // ---- Recovery ---------------------------------------------------------------
+
+bool Optex::TakeOverDeadOwner(Waiter& w, LONG ownerSeen, bool keptLong) noexcept {
+    MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
+    if (!hold && !keptLong) return false;
+    const LONG threadId = w.threadId;
+    OptexThreadSlot* slot = w.slot;
+    OptexCensus census;
+    if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, false), kStaleRecordMs, census) ||
+        census.ownerThreadId != ownerSeen || !ActsOn(census.owner)) {
+        return false;
+    }
+    const DeadRecord share = census.ownerShare;
+    // What the hold surely is (whole), and what may be left beyond it. An
+    // owner that a released generation keeps a record of: nothing, since its
+    // recoverer may have noted the hold and withdraws what it noted though
+    // it lose the field to us.
+    const OlderGenerations older(lockName_);
+    const bool olderOwner = share.slot < 0 && older.HasOwnerRecord(ownerSeen);
+    const LONG whole = olderOwner ? 0 : share.sure;
+    // No wake-up is meant for anyone once the lock is ours: one left pending
+    // (sent for a thread that died) is taken before the owner field changes,
+    // or a waiter of an earlier build that arrives meanwhile takes it and
+    // then the field. Given back if the lock is not taken over.
+    const bool borrowed = ::WaitForSingleObject(wakeEvent_, 0) == WAIT_OBJECT_0;
+    // An owner that died after its compare-exchange while its record still
+    // said Waiting (claiming a lock nobody owned) may have left pending the
+    // wake-up it meant to take, and a waiter of an earlier build that takes
+    // it writes the owner field without a compare-exchange: the hold is
+    // taken over only with that wake-up in hand (our wait took it), or with
+    // no thread about that keeps no record, looked at after our take: one
+    // that took it first shows in the handle counts.
+    if (share.slot >= 0 && side_->slots[share.slot].state == kSlotWaiting && w.spareOwner != ownerSeen &&
+        !OnlyRecordingPeers()) {
+        if (borrowed) ::SetEvent(wakeEvent_);
+        return false;
+    }
+    // Before the field changes: what may be left beyond the hold is counted,
+    // and our own record notes the part of the hold that no record of the
+    // owner's id will count once the field names us. Should we die at any
+    // step from here, a recoverer finds every level accounted for, never
+    // one counted twice; a racer that loses only overstates what may be
+    // left. Nobody writes another thread's record before winning the field.
+    const LONG noted = whole > census.ownerKinSure ? whole - census.ownerKinSure : 0;
+    if (share.atMost > whole) ::InterlockedExchangeAdd(&side_->possiblePhantoms, share.atMost - whole);
+    if (slot) {
+        slot->heldLevels = noted;
+        ::InterlockedExchange(&slot->state, kSlotTakingOver);
+    }
+    if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, ownerSeen) != ownerSeen) {
+        if (slot) {
+            slot->state = kSlotWaiting;
+            slot->heldLevels = 0;
+        }
+        if (borrowed) ::SetEvent(wakeEvent_);
+        return false;
+    }
+    // The field is ours, and so are the dead owner's records (only an owner
+    // frees them): the hold moves from our note and theirs to
+    // possiblePhantoms, then out of lockCount. Its other records of its id
+    // count at most one level from here (each may have been a waiter's),
+    // its own none, and none stands for the field any longer, or a later
+    // thread of its id that owned and died would be taken for it.
+    if (whole > 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, whole);
+    for (int i = 0; i < census.deadCount; ++i) {
+        OptexThreadSlot& record = side_->slots[census.dead[i].slot];
+        if (record.threadId != ownerSeen || !MayOwn(record.state)) continue;
+        if (census.dead[i].slot == share.slot) {
+            record.heldLevels = 0;
+            record.state = kSlotOwning;
+            record.threadId = kTakenOverThreadId;
+        } else if (OtherShare(census.dead[i].slot, record.state, record.heldLevels).sure > 0) {
+            record.state = kSlotSpinning;
+        }
+    }
+    if (olderOwner) older.MarkTakenOver(ownerSeen);
+    shared_->recursionCount = 1;
+    if (slot) {
+        slot->heldLevels = 0;
+        slot->state = kSlotOwning;
+    }
+    if (whole > 0) {
+        ::InterlockedExchangeAdd(&shared_->lockCount, -whole);
+        ::InterlockedExchangeAdd(&side_->possiblePhantoms, -whole);
+    }
+    if (hold) {
+        Settle(threadId, slot);
+    } else {
+        SettleWhileOwning(threadId, slot);
+    }
+    ::InterlockedIncrement(&side_->takeovers);
+    abandonedBy_ = census.owner.identity;
+    w.result = LockResult::kAbandoned;
+    return true;
+}
+
+bool Optex::ClaimUnowned(Waiter& w, bool keptLong) noexcept {
+    // Nobody owns the lock while we wait. With no live thread between two
+    // steps (one that has taken a wake-up says Claiming), no thread about
+    // that writes the owner field without a compare-exchange, and no release
+    // under way once the owner field is ours, no wake-up is on its way:
+    // whatever levels lockCount holds beyond the live waiters' were left by
+    // threads that died, and the lock is ours on our announcement.
+    MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
+    if (!hold && !keptLong) return false;
+    const LONG threadId = w.threadId;
+    OptexThreadSlot* slot = w.slot;
+    OptexCensus census;
+    if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, false), kStaleRecordMs, census) ||
+        census.liveThreadMidStep || census.ownerThreadId != 0) {
+        return false;
+    }
+    const OlderGenerations older(lockName_);
+    if (!peers_.OnlyRobust(OwnMarker(), older) || older.AnyLiveMidStep()) return false;
+    // The epoch moves before the last look at the records: a waiter that has
+    // taken a wake-up says Claiming before it reads the epoch, so either we
+    // see it here and leave the lock to it, or it sees the epoch moved and
+    // spends its wake-up.
+    ::InterlockedIncrement(&side_->epoch);
+    if (LiveThreadIn(slot, kSlotClaiming, kSlotClaiming)) return false;
+    if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, 0) != 0) return false;
+    // A release that cleared the owner field just before our claim (by a
+    // thread of ours, or of a released generation) may still owe its
+    // wake-up: the claim is given back, and the lock waited for as before.
+    bool kept = !LiveThreadIn(slot, kSlotReleasing, kSlotSignalling) && !older.AnyLiveMidStep();
+    // A wake-up left pending goes with the claim, taken once no release is
+    // under way (one that ended since the field became ours has sent its own
+    // by then), and given back with it. A peer that writes the field without
+    // a compare-exchange and arrived meanwhile shows in the handle counts
+    // after it, or has written the owner field (its process may have ended
+    // since).
+    const bool borrowed = ::WaitForSingleObject(wakeEvent_, 0) == WAIT_OBJECT_0;
+    kept = kept && peers_.OnlyRobust(OwnMarker(), older) && shared_->ownerThreadId == threadId;
+    if (!kept) {
+        ::InterlockedCompareExchange(&shared_->ownerThreadId, 0, threadId);
+        if (borrowed) ::SetEvent(wakeEvent_);
+        return false;
+    }
+    HeldBy(slot);
+    if (hold) {
+        Settle(threadId, slot);
+    } else {
+        SettleWhileOwning(threadId, slot);
+    }
+    ::InterlockedIncrement(&side_->takeovers);
+    abandonedBy_ = ThreadIdentity();
+    w.result = LockResult::kAcquired;
+    return true;
+}
+
+// ---- Settling ---------------------------------------------------------------
 
 void Optex::WithdrawDead(LONG counted, LONG levels, const OptexCensus* census) noexcept {
     if (counted != 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, counted);
@@ -770,149 +1017,12 @@ bool Optex::ActsOn(const OwnerJudgement& judgement) const noexcept {
            (!judgement.namesakeRuns || OnlyRecordingPeers());
 }
 
-bool Optex::TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen,
-                              bool wakeUpInHand, LockResult& result) noexcept {
-    MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
-    if (!hold) return false;
-    OptexCensus census;
-    if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, false), kStaleRecordMs, census) ||
-        census.ownerThreadId != ownerSeen || !ActsOn(census.owner)) {
-        return false;
-    }
-    const DeadRecord share = census.ownerShare;
-    // No wake-up is meant for anyone once the lock is ours: one left pending
-    // (sent for a thread that died) is taken before the owner field changes,
-    // or a waiter of an earlier build that arrives meanwhile takes it and
-    // then the field. Given back if the lock is not taken over.
-    const bool borrowed = ::WaitForSingleObject(wakeEvent_, 0) == WAIT_OBJECT_0;
-    // An owner that died after its compare-exchange while its record still
-    // said Waiting (claiming a lock nobody owned) may have left pending the
-    // wake-up it meant to take, and a waiter of an earlier build that takes
-    // it writes the owner field without a compare-exchange: the hold is
-    // taken over only with that wake-up in hand (our wait took it), or with
-    // no thread about that keeps no record, looked at after our take: one
-    // that took it first shows in the handle counts.
-    if (share.slot >= 0 && side_->slots[share.slot].state == kSlotWaiting && !wakeUpInHand &&
-        !OnlyRecordingPeers()) {
-        if (borrowed) ::SetEvent(wakeEvent_);
-        return false;
-    }
-    // Noted before the owner field changes: should we die before lockCount
-    // is settled, the next settler still knows what the dead owner held; the
-    // level it may have held beyond that (it died adding or giving back one)
-    // is counted first.
-    OptexThreadSlot* noted = share.slot >= 0 ? &side_->slots[share.slot] : nullptr;
-    if (noted) {
-        if (share.atMost > share.sure) {
-            ::InterlockedExchangeAdd(&side_->possiblePhantoms, share.atMost - share.sure);
-        }
-        KeepOnlyAtMost(census, share.slot, ownerSeen);
-        noted->heldLevels = share.sure;
-        noted->state = kSlotOwning;
-        // Once the owner field is ours the noted record stops standing for
-        // it, or a later thread of its id that owned and died would be taken
-        // for it. With our own id the claim below changes nothing there: now.
-        if (ownerSeen == threadId) noted->threadId = kTakenOverThreadId;
-    }
-    if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, ownerSeen) != ownerSeen) {
-        if (borrowed) ::SetEvent(wakeEvent_);
-        return false;
-    }
-    if (noted) noted->threadId = kTakenOverThreadId;
-    // We own from here, on our announcement.
-    HeldBy(slot);
-    if (share.slot < 0) {
-        // An owner that kept no record: what it surely held is withdrawn,
-        // what it may hold besides stays counted.
-        WithdrawDead(share.atMost, share.sure, nullptr);
-    }
-    Settle(threadId, slot);
-    ::InterlockedIncrement(&side_->takeovers);
-    abandonedBy_ = census.owner.identity;
-    result = LockResult::kAbandoned;
-    return true;
-}
-
-void Optex::KeepOnlyAtMost(const OptexCensus& census, int noted, LONG owner) noexcept {
-    // Every level of the hold is in recursionCount, which the takeover notes
-    // on one record; the owner's other dead records may count the same levels
-    // again: one that took the lock by the fast path and died still Claiming
-    // keeps the first level, and a later namesake's guest notes the levels
-    // below its own. Counted surely twice, an inexact settlement would
-    // withdraw a live thread's level. Such a record counts surely none, at
-    // most one (a level it was adding or giving back); one of that id that
-    // was truly waiting keeps its level counted until an exact settlement:
-    // slower to heal, never too much withdrawn.
-    for (int i = 0; i < census.deadCount; ++i) {
-        OptexThreadSlot& record = side_->slots[census.dead[i].slot];
-        if (census.dead[i].slot == noted || record.threadId != owner) continue;
-        if (record.state == kSlotClaiming || record.state == kSlotWaiting || SurelyOwned(record.state)) {
-            record.state = kSlotSpinning;
-        }
-    }
-}
-
-bool Optex::ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept {
-    // Nobody has owned the lock, or released it, for a while. With no live
-    // thread between two steps, and no release under way once the owner
-    // field is ours (one a thread may have started during the census, by a
-    // thread with a record or by one that keeps none), no wake-up is on its
-    // way: whatever levels lockCount holds beyond the live waiters' were left
-    // by threads that died, and the lock is ours on our announcement.
-    MutexHold hold(recoveryMutex_.get(), kWaitSliceMs);
-    if (!hold) return false;
-    OptexCensus census;
-    if (!TakeCensus(*shared_, *side_, Taker(threadId, slot, false), kStaleRecordMs, census) ||
-        census.liveThreadMidStep) {
-        return false;
-    }
-    if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, 0) != 0) return false;
-    // A release that cleared the owner field just before our claim (by a
-    // thread with a record, or by one that keeps none) may still owe its
-    // wake-up: the claim is given back, and the lock waited for as before.
-    bool kept = !LiveThreadIn(slot, kSlotReleasing, kSlotSignalling) && OnlyRecordingPeers();
-    // A wake-up left pending goes with the claim, taken once no release is
-    // under way (one that ended since the field became ours has sent its own
-    // by then), and given back with it. A waiter of an earlier build that
-    // arrived and took one first shows in the handle counts after it, or has
-    // written the owner field without a compare-exchange (its process may
-    // have ended since); one of ours that took one without the mutex
-    // (Claiming) waits for the field, which is given back to it.
-    const bool borrowed = ::WaitForSingleObject(wakeEvent_, 0) == WAIT_OBJECT_0;
-    kept = kept && !LiveThreadIn(slot, kSlotClaiming, kSlotClaiming) && OnlyRecordingPeers() &&
-           shared_->ownerThreadId == threadId;
-    if (!kept) {
-        ::InterlockedCompareExchange(&shared_->ownerThreadId, 0, threadId);
-        if (borrowed) ::SetEvent(wakeEvent_);
-        return false;
-    }
-    HeldBy(slot);
-    Settle(threadId, slot);
-    ::InterlockedIncrement(&side_->takeovers);
-    abandonedBy_ = ThreadIdentity();
-    return true;
-}
-
 bool Optex::LiveThreadIn(const OptexThreadSlot* self, LONG state, LONG orState) const noexcept {
     for (const OptexThreadSlot& record : side_->slots) {
         const LONG seen = record.state;
         if (&record == self || (seen != state && seen != orState)) continue;
         if (!RecordDead(record, lockName_)) return true;
     }
-    return false;
-}
-
-bool Optex::ClaimOwnerFieldGivenBack(LONG threadId, OptexThreadSlot* slot) noexcept {
-    // A wake-up taken alone is ours: only a claim can hold the owner field
-    // meanwhile, and a claimer gives it back on seeing our record. Should
-    // the field stay taken for a slice, the wake-up is spent, and a later
-    // claim recovers it.
-    const DWORD start = ::GetTickCount();
-    do {
-        if (shared_->ownerThreadId == 0 && ClaimOwnerField(threadId, slot)) return true;
-        ::Sleep(0);
-    } while (::GetTickCount() - start < kWaitSliceMs);
-    if (slot) slot->state = kSlotWaiting;
     return false;
 }
 
@@ -1040,26 +1150,36 @@ ThreadIdentity Optex::Holder() const noexcept {
 
 OptexGuard Optex::AcquireWithin(DWORD timeoutMs) noexcept {
     if (shared_ == nullptr) return OptexGuard();
-    const DWORD start = ::GetTickCount();
-    DWORD lastLook = start;
-    LONG suspected = -1;  // what the previous look found stuck: an owner's id, or 0
-    for (;;) {
-        if (TryEnter()) return OptexGuard(this, LockResult::kAcquired);
-        const DWORD now = ::GetTickCount();
-        if (side_ != nullptr && now - lastLook >= kWaitSliceMs) {
-            lastLook = now;
-            const LONG owner = shared_->ownerThreadId;
-            const bool stuck =
-                owner == 0 ? shared_->lockCount != 0
-                           : ActsOn(JudgeOwner(owner, *side_,
-                                               Taker(static_cast<LONG>(CurrentThreadId()),
-                                                     RegisteredSlot(), false)));
-            if (stuck && suspected == owner) return Acquire();
-            suspected = stuck ? owner : -1;
+    if (keptAtInit_) Report(OptexFinding::kRecoveryMutexKept);
+    if (TryEnter()) return OptexGuard(this, LockResult::kAcquired);
+    // Beside a thread that keeps no record of ours it only tries: an
+    // announcement given back could leave a wake-up for it to take as its
+    // own, with the owner field written without a compare-exchange.
+    if (timeoutMs == 0 || side_ == nullptr || !OnlyRecordingPeers()) {
+        const DWORD start = ::GetTickCount();
+        while (::GetTickCount() - start < timeoutMs) {
+            ::Sleep(1);
+            if (TryEnter()) return OptexGuard(this, LockResult::kAcquired);
         }
-        if (now - start >= timeoutMs) return OptexGuard();
-        ::Sleep(1);
+        return OptexGuard();
     }
+    const auto threadId = static_cast<LONG>(CurrentThreadId());
+    OptexThreadSlot* slot = SlotForEnter();
+    const Attempt attempt = TryEnterAs(threadId, slot);
+    LockResult result = LockResult::kAcquired;
+    if (attempt != Attempt::kOwned) {
+        result = EnterContended(threadId, slot, attempt == Attempt::kCountedOnly, timeoutMs);
+    }
+    if (result == LockResult::kUnusable) {
+        DropMarkerWhenEmpty();
+        return OptexGuard();
+    }
+    if (RegisteredSlot() == nullptr) CountLevelWithoutRecord(true);
+    return OptexGuard(this, result);
+}
+
+int Optex::UnrecordedProcesses(DWORD* processIds, int max) const noexcept {
+    return side_ != nullptr ? peers_.Writers(processIds, max) : 0;
 }
 
 }  // namespace dlmgr

@@ -4,33 +4,36 @@
 // lock: spin (multi-processor machines only), then announce and wait on a
 // named auto-reset event that each release with waiters sets once.
 //
-// A thread that dies holding or waiting for the lock must not stop the
-// others. Beside the 16-byte block that every build shares, each thread keeps
-// a record (OptexSideBlock) of who it is and what it is doing with the lock,
-// and owns a life mutex that tells others, for sure, when it has ended.
-// Waiters wait in slices and look at the owner between slices; while the
-// owner keeps a record, a waiter's wait also ends when the kernel abandons
-// the owner's life mutex, and the owner that releases to waiters asks the
-// kernel about theirs, so that a death is acted on when the kernel learns of
-// it. An owner proven dead twice in a row (once, by its life mutex) is taken
-// over by one waiter, under a recovery mutex; a lock that nobody has owned or released for a second, while every
-// thread that uses it keeps a record and none has a step to make, is claimed
-// by one waiter on its own level. Whoever owns the lock and finds dead
-// threads' records, or levels they left (possiblePhantoms), settles them
-// (OptexCensus): exactly, when a snapshot of the records shows every live
-// thread's share, so that once the dead are accounted for a free lock reads
-// 0 again. Every claim of the owner field is a compare-exchange from 0 (or,
-// taking over, from the dead owner's id), so a late wake-up never makes two
-// owners, and a claim of a lock nobody owns takes any pending wake-up with it
-// and gives both back if a release turns out to be under way. A thread of an
-// earlier build keeps no record: it shares the lock as before as long as
-// nobody dies (one given a dead owner's id just as a waiter takes the lock
-// over takes the owner's hold on its id alone: no look can see that coming);
-// a thread whose id holds
-// the lock through such a copy of the module in its own process takes its
-// nested levels on that hold, as the copy would. A thread of ours that finds
-// no record free holds a marker handle while it takes, holds or gives back
-// levels, so that handle counts show it to every process.
+// Only a live thread that holds the lock (or is taking it) may keep others
+// waiting: a thread may die, or stop for any time, at any step; another
+// program may open, hold, wait on or set any of the lock's objects. Beside
+// the 16-byte block that every build shares, each thread keeps a record
+// (OptexSideBlock) of what it is doing with the lock, and owns a life mutex
+// that the kernel abandons when it ends. A waiter's wait also ends when its
+// owner's life does, and it looks at the owner every slice; an owner proven
+// gone (by its life, or, when another program holds the life, by its
+// thread's identity) is taken over by a compare-exchange of the owner field
+// from its id, the one decision, after which the winner alone settles what
+// the dead owner held (noted first in its own record: nobody writes another
+// thread's record before winning). A lock that nobody owns while threads
+// wait (a wake-up lost with a dying releaser, or taken by another program)
+// is claimed by a compare-exchange from 0 when no live thread is between
+// two steps and no thread that writes the owner field without a
+// compare-exchange is about. A wake-up is acted on only if no claim was made
+// since its wait began (the side block's epoch), after its taker said
+// Claiming: so a claim never lands beside a waiter that holds a wake-up it
+// has yet to act on, and a waiter held up anywhere else stops nobody. The
+// recovery mutex only spares recoverers each other's work: kept by anyone
+// for a second, recovery goes on without it. Whoever owns the lock and
+// finds dead threads' records, or levels they left (possiblePhantoms),
+// settles them (OptexCensus): exactly, when a snapshot of the records shows
+// every live thread's share, so that once the dead are accounted for a free
+// lock reads 0 again. A thread of an earlier build, or of another
+// generation, keeps no record of ours: it shares the lock as before, and
+// sync/older_generations.h says what we do beside the released robust
+// ones. A thread of ours that finds no record free holds a marker handle
+// while it takes, holds or gives back levels, so that handle counts show it
+// to every process.
 //
 // sync/optex.pml is this protocol as a model, step for step; the tests run
 // the Spin model checker on it.
@@ -40,19 +43,18 @@
 
 #include <cstdint>
 
+#include "sync/optex_peers.h"
 #include "sync/optex_process_share.h"
 #include "sync/optex_shared.h"
 #include "sync/optex_side.h"
 #include "sync/thread_identity.h"
 #include "sync/waiter_lives.h"
-#include "win/handle_count.h"
 #include "win/unique_resource.h"
 
 namespace dlmgr {
 struct CensusTaker;
 struct OptexCensus;
 struct OwnerJudgement;
-class MutexHold;
 }  // namespace dlmgr
 
 namespace dlmgr {
@@ -65,15 +67,35 @@ enum class LockResult {
     kAbandoned,  // held, taken over from a thread that died holding it
 };
 
+// What the lock found of its surroundings that is not as the module makes it:
+// each is reported once per instance, through the finding handler.
+enum class OptexFinding {
+    kEventNotAutoReset,  // another program made the wake-up event manual-reset: waiters poll it
+    kStrayWakeUps,       // wake-ups with no release behind them: another program sets the event
+    kRecoveryMutexKept,  // kept for a second by another: recovery goes on without it
+};
+
+// A wait that has lasted long, as the waiter sees the lock.
+struct OptexLongWait {
+    DWORD waitedMs = 0;
+    // The owner field's thread, and its process and creation time as its
+    // record tells them; threadId 0: nobody owns the lock.
+    ThreadIdentity holder;
+    bool holderRecorded = false;  // false: the owner keeps no record of ours
+    DWORD heldMs = 0;             // since when the owner holds, by its record; 0 when unknown
+    LONG levels = 0;              // lockCount as seen
+};
+
 class Optex {
 public:
     // Kernel object names are a prefix and the lock's name, built in 100-byte
-    // buffers. Diagnostics open the mappings by the same names.
+    // buffers (the robust lock's in 128). Diagnostics open them by the same
+    // names. The robust lock's carry the generation of its rules.
     static constexpr size_t kMaxObjectNameLength = 99;
     static constexpr char kEventPrefix[] = "Drelm_Optex_Event_";
     static constexpr char kMappingPrefix[] = "Drelm_Optex_MMF_";
-    static constexpr char kSidePrefix[] = "Dlmgr_Optex_Side_";
-    static constexpr char kRecoveryPrefix[] = "Dlmgr_Optex_Recovery_";
+    static constexpr char kSidePrefix[] = "Dlmgr_Optex4_Side_";
+    static constexpr char kRecoveryPrefix[] = "Dlmgr_Optex4_Recovery_";
     // A waiter looks at the owner at least this often.
     static constexpr DWORD kWaitSliceMs = 100;
     // A waiter renews its record every slice; one older than this may be dead.
@@ -81,6 +103,9 @@ public:
     // How long a lock that nobody owns nor releases is left to the thread
     // that may be about to claim it.
     static constexpr DWORD kUnownedQuietMs = 1000;
+    // How long the recovery mutex may be kept by another before recovery
+    // goes on without it.
+    static constexpr DWORD kKeptMutexMs = 1000;
 
     Optex() = default;
     Optex(const Optex&) = delete;
@@ -111,11 +136,12 @@ public:
 
     // Enter, with a guard that leaves when it goes out of scope.
     OptexGuard Acquire() noexcept;
-    // For callers that would rather do without than wait on a live holder:
-    // tries the lock until timeoutMs has passed and gives up (an empty
-    // guard). Nothing is announced while it tries, so giving up leaves no
-    // trace. A holder proven gone, or a lock left unowned with levels, on two
-    // looks a slice apart is left to Enter, which recovers it.
+    // Enter for callers that must not wait for good (the loader's lock is
+    // held): waits its turn as Enter does, recovering what Enter recovers,
+    // and gives up cleanly (an empty guard) once timeoutMs has passed. Beside
+    // a thread that keeps no record of ours it only tries, never announcing
+    // itself, since giving an announcement back could leave a wake-up for
+    // such a thread to take as its own.
     OptexGuard AcquireWithin(DWORD timeoutMs) noexcept;
 
     // Called when a wait on the event fails (a handle closed by a host's
@@ -123,23 +149,28 @@ public:
     // takes a failed wait for a release: it looks at the lock every slice.
     using WaitFailureHandler = void (*)(DWORD error);
     void SetWaitFailureHandler(WaitFailureHandler handler) noexcept { waitFailed_ = handler; }
-    // Called once per Enter whose wait has lasted kLongWaitMs while the lock
-    // has an owner (a stuck or suspended host, or a dead one while recovery
-    // cannot be had), with who it is and how long the wait has lasted; the
-    // wait goes on.
+    // Called once per Enter whose wait has lasted kLongWaitMs (a stuck or
+    // suspended holder, one that keeps no record, or a lock nobody owns that
+    // cannot yet be recovered), and every kLongWaitMs after; the wait goes on.
     static constexpr DWORD kLongWaitMs = 10000;
-    using LongWaitHandler = void (*)(const ThreadIdentity& holder, DWORD waitedMs);
+    using LongWaitHandler = void (*)(const OptexLongWait& wait);
     void SetLongWaitHandler(LongWaitHandler handler) noexcept { longWait_ = handler; }
+    // Called once per instance for each finding, while not holding the lock.
+    using FindingHandler = void (*)(OptexFinding finding);
+    void SetFindingHandler(FindingHandler handler) noexcept { found_ = handler; }
 
     // Called when the owner finds values no run of the protocol makes (a
-    // host's stray write into the block), with the values found, after they
-    // are set right.
+    // host's stray write into the block), with the values as found, before
+    // they are set right.
     using RepairHandler = void (*)(LONG lockCount, LONG recursionCount);
     void SetRepairHandler(RepairHandler handler) noexcept { repaired_ = handler; }
 
-    // Who owns the lock as far as the records tell (the process id is 0 for
-    // an owner that keeps no record); empty when nobody does.
+    // Who owns the lock as far as the records tell; threadId 0 when nobody
+    // does, processId 0 when the owner keeps no record of ours.
     ThreadIdentity Holder() const noexcept;
+    // Processes that hold the lock's block for writing and keep no record of
+    // ours (at most max), as far as the system tells; for diagnostics.
+    int UnrecordedProcesses(DWORD* processIds, int max) const noexcept;
 
     // Frees the calling thread's record when it holds nothing; for a thread
     // that is ending. Records of threads that end otherwise are reused later.
@@ -160,11 +191,17 @@ private:
     // How TryEnterAs went: the lock taken; held by another; or counted (our
     // level is in lockCount) while another claimed the owner field first.
     enum class Attempt { kOwned, kBusy, kCountedOnly };
+    // How a wait for ownership ended.
+    enum class WaitEnd { kOwned, kVanished, kGaveUp };
+    // How a slice's wait ended.
+    enum class SliceEnd { kWakeUp, kLifeOver, kTimeout, kFailed };
+    struct Waiter;
 
     void InitRecovery(const char* name) noexcept;
     // True when every thread with the lock open keeps a record: every
     // process with it open keeps records, and no thread of ours is without.
     bool OnlyRecordingPeers() const noexcept;
+    ULONG OwnMarker() const noexcept;
     // This thread's value of its record's TLS slot (see kNoSlot).
     std::uintptr_t SlotValue() const noexcept;
     OptexThreadSlot* RegisteredSlot() const noexcept;
@@ -175,6 +212,9 @@ private:
     void DropMarkerWhenEmpty() noexcept;
     OptexThreadSlot* ClaimSlotForThread() noexcept;
     int ClaimSlot(const ThreadIdentity& me) noexcept;
+    // Reuses the records of dead threads that surely hold no level, once
+    // every record is taken; under the recovery mutex.
+    void ReuseDeadSlots() noexcept;
     // A thread with no record holds a second handle of the shared block
     // while it has none, so that handle counts show it to every process.
     void SetMarker(bool marked) noexcept;
@@ -190,44 +230,37 @@ private:
     // recursionCount 1, and since when the new owner holds the lock.
     void HeldBy(OptexThreadSlot* slot) noexcept;
     bool ClaimOwnerField(LONG threadId, OptexThreadSlot* slot) noexcept;
-    LockResult EnterContended(LONG threadId, OptexThreadSlot* slot, bool counted) noexcept;
-    // False when our announcement vanished and the caller must start over.
-    bool WaitForOwnership(LONG threadId, OptexThreadSlot* slot, LockResult& result) noexcept;
-    // A slice's wait for a wake-up: WAIT_OBJECT_0 once taken (with the
-    // recovery mutex in woken, when the lock keeps records), WAIT_TIMEOUT, or
-    // a failure (WAIT_ABANDONED: the event's value names a mutex, given back).
-    DWORD WaitForWakeUp(HANDLE event, MutexHold& woken) noexcept;
+    LockResult EnterContended(LONG threadId, OptexThreadSlot* slot, bool counted, DWORD timeoutMs) noexcept;
+    // Our level is in lockCount, our record says Waiting: returns once we own
+    // it, once our announcement has vanished (start over), or, for a bounded
+    // wait, once it has been given back at the deadline.
+    WaitEnd WaitForOwnership(Waiter& w) noexcept;
+    // One slice's wait for a wake-up, or for the end of the owner's life.
+    SliceEnd WaitForWakeUp(Waiter& w) noexcept;
     // The life of the thread the owner field names, when a record of ours
     // other than self says it surely owns and its life is not known to have
-    // ended; 0 otherwise. Never a claimer's: a waiter watching it says
-    // Claiming, and the claim would be given back to it, again and again.
+    // ended; 0 otherwise.
     LONG OwnersLife(LONG owner, LONG threadId, const OptexThreadSlot* self, LONG ended) const noexcept;
-    // A slice's wait for a wake-up (taken alone, Claiming) or for the end of
-    // the owner's life: WAIT_OBJECT_0 once the wake-up is taken; kLifeOver,
-    // the life's mutex then held in over; otherwise as WaitForWakeUp.
-    static constexpr DWORD kLifeOver = WAIT_OBJECT_0 + 1;
-    DWORD WaitForWakeUpOrEnd(HANDLE event, HANDLE life, OptexThreadSlot* slot, MutexHold& over) noexcept;
-    // A pending wake-up taken without the recovery mutex; results as above.
-    DWORD TakeWakeUpAlone(HANDLE event, OptexThreadSlot* slot) noexcept;
+    // A wake-up taken: the owner field claimed with it, if no claim was made
+    // since the wait began. False when it is spent.
+    bool ActOnWakeUp(Waiter& w) noexcept;
+    // After a slice: takes a dead owner over, claims a lock nobody owns,
+    // reports a long wait. True when the wait is over, as end says.
+    bool LookAtLock(Waiter& w, WaitEnd& end) noexcept;
+    void ReportLongWait(Waiter& w, LONG owner, LONG count) noexcept;
+    // Our announcement given back at a bounded wait's deadline.
+    void Withdraw(OptexThreadSlot* slot) noexcept;
     void ReopenEvent(HANDLE failed) noexcept;
+    void Report(OptexFinding finding) noexcept;
 
     // Whether a judgement of gone is sure enough to take the lock on.
     bool ActsOn(const OwnerJudgement& judgement) const noexcept;
-    // wakeUpInHand: our wait took a wake-up while the owner field named it.
-    bool TakeOverDeadOwner(LONG threadId, OptexThreadSlot* slot, LONG ownerSeen, bool wakeUpInHand,
-                           LockResult& result) noexcept;
-    // Under the recovery mutex, before a takeover of owner: its other dead
-    // records that count a level (Claiming, Waiting) hold surely none from
-    // here, at most one; all but noted.
-    void KeepOnlyAtMost(const OptexCensus& census, int noted, LONG owner) noexcept;
-    bool ClaimUnowned(LONG threadId, OptexThreadSlot* slot) noexcept;
-    // A live thread other than self whose record says state or orState:
-    // Releasing or Signalling, between clearing the owner field and sending
-    // its wake-up; Claiming, one that took a wake-up without the recovery
-    // mutex (or counted itself into a free lock) and claims the field.
+    // Recoveries are made under the recovery mutex, or without it once it
+    // has been kept by another for kKeptMutexMs (keptLong).
+    bool TakeOverDeadOwner(Waiter& w, LONG ownerSeen, bool keptLong) noexcept;
+    bool ClaimUnowned(Waiter& w, bool keptLong) noexcept;
+    // A live thread other than self whose record says state or orState.
     bool LiveThreadIn(const OptexThreadSlot* self, LONG state, LONG orState) const noexcept;
-    // After a wake-up taken alone: the owner field once a claim gives it back.
-    bool ClaimOwnerFieldGivenBack(LONG threadId, OptexThreadSlot* slot) noexcept;
     // Holding the lock and the recovery mutex: withdraws what dead threads
     // left in lockCount and frees their records.
     void Settle(LONG threadId, OptexThreadSlot* slot) noexcept;
@@ -251,8 +284,8 @@ private:
 
     UniqueMapping sideMapping_;
     UniqueView sideView_;
-    UniqueMutex recoveryMutex_;  // serialises takeovers, settlements and record claims
-    HandleCounter handles_;
+    UniqueMutex recoveryMutex_;  // spares recoverers each other's work; never needed for long
+    OptexPeers peers_;
     OptexProcessShare process_;
     DWORD slotTls_ = TLS_OUT_OF_INDEXES;    // per thread: index + 1 of its record; kNoSlot when it has none
     DWORD markerTls_ = TLS_OUT_OF_INDEXES;  // per thread without a record: its marker handle
@@ -262,10 +295,14 @@ private:
     WaitFailureHandler waitFailed_ = nullptr;
     LongWaitHandler longWait_ = nullptr;
     RepairHandler repaired_ = nullptr;
-    // Last: only a contended release reads them, and the fast path's members
+    FindingHandler found_ = nullptr;
+    // Last: only a contended path reads them, and the fast path's members
     // above stay within a cache line or two.
     WaiterLives waiterLives_;  // used by the owner only
+    volatile LONG reported_ = 0;  // findings reported, one bit each
     bool watchLives_ = true;
+    bool eventIsManual_ = false;  // the wake-up event found manual-reset at Init
+    bool keptAtInit_ = false;     // the recovery mutex kept by another at Init
 };
 
 // One level of an Optex held by the current thread; empty when Enter failed.

@@ -35,7 +35,11 @@ ThreadIdentity IdentityOf(const SlotCopy& slot) {
 }
 
 bool Dead(const SlotCopy& slot, const char* lockName) {
-    return slot.life != 0 ? LifeEnded(lockName, slot.life) : IsProvenDead(IdentityOf(slot));
+    // A life's mutex that is held proves nothing: another program may have
+    // waited on it and kept it when the thread ended. The thread's identity,
+    // which nobody else can hold, decides then.
+    if (slot.life != 0 && LifeOf(lockName, slot.life) == LifeState::kOver) return true;
+    return IsProvenDead(IdentityOf(slot));
 }
 
 bool InUse(const SlotCopy& slot) {
@@ -45,7 +49,9 @@ bool InUse(const SlotCopy& slot) {
 LONG AtLeastOne(LONG levels) { return levels > 0 ? levels : 1; }
 
 // Levels a dead thread that the owner field names surely holds, and may hold.
-DeadRecord OwnerShare(int slot, LONG state, LONG recursionCount) {
+DeadRecord OwnerShare(int slot, LONG state, LONG recursionCount, LONG heldLevels) {
+    // Its announcement, and the dead owner's levels it noted.
+    if (state == kSlotTakingOver) return {slot, heldLevels + 1, heldLevels + 1};
     if (state == kSlotReentering || state == kSlotLeaving) {
         return {slot, AtLeastOne(recursionCount), AtLeastOne(recursionCount) + 1};
     }
@@ -95,7 +101,8 @@ OwnerJudgement Judge(LONG owner, const Slots& slots, const CensusTaker& taker, I
 DeadRecord OtherShare(int slot, LONG state, LONG heldLevels) {
     switch (state) {
         case kSlotWaiting:
-        case kSlotClaiming: return {slot, 1, 1};
+        case kSlotClaiming:
+        case kSlotTakingOver: return {slot, 1, 1};  // its announcement: the field does not name it
         case kSlotOwning:
         case kSlotReentering:
         case kSlotLeaving:
@@ -159,13 +166,15 @@ bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const Cen
     if (census.owner.state == OwnerState::kGone) {
         const int record = census.owner.record;
         census.ownerShare = record >= 0
-                                ? OwnerShare(record, slots[record].state, census.recursionCount)
+                                ? OwnerShare(record, slots[record].state, census.recursionCount,
+                                             slots[record].heldLevels)
                                 : DeadRecord{-1, AtLeastOne(census.recursionCount),
                                              census.recursionCount + 1};
         if (record >= 0) {
             census.dead[census.deadCount++] = census.ownerShare;
             census.deadSure += census.ownerShare.sure;
             census.deadAtMost += census.ownerShare.atMost;
+            census.ownerKinSure += OtherShare(record, slots[record].state, slots[record].heldLevels).sure;
         }
     }
 
@@ -187,6 +196,10 @@ bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const Cen
         census.dead[census.deadCount++] = share;
         census.deadSure += share.sure;
         census.deadAtMost += share.atMost;
+        // Dead records of a gone owner's id may count levels of its hold.
+        if (census.owner.state == OwnerState::kGone && slot.threadId == owner && MayOwn(slot.state)) {
+            census.ownerKinSure += share.sure;
+        }
     }
     return true;
 }

@@ -63,6 +63,11 @@ struct OptexCensus {
     // A gone owner's levels, surely and at most (also counted in deadSure
     // and deadAtMost when it kept a record).
     DeadRecord ownerShare = {-1, 0, 0};
+    // What the gone owner's id's dead records that may own (its own among
+    // them) surely count once the owner field no longer names it: levels of
+    // the hold itself (a first level by the fast path, a guest's note), or
+    // of a waiter of that id.
+    LONG ownerKinSure = 0;
 
     // The taker's levels and those of recorded running waiters, one each.
     LONG liveLevels = 0;

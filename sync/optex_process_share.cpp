@@ -28,8 +28,9 @@ constexpr LONG kTlsIndexLimit = 1088;
 bool TlsFieldInRange(LONG field) { return field >= 0 && field <= kTlsIndexLimit; }
 
 // What a copy of the module can have left: users counted, TLS indexes of
-// this process, and this build's stamp or an earlier build's nothing. With
-// no users, nothing in it is anyone's: it is cleared, no handle closed.
+// this process, and this generation's stamp (nothing else writes under its
+// name). With no users, nothing in it is anyone's: it is cleared, no handle
+// closed.
 bool TakeBlock(OptexProcessBlock& block) {
     if (block.users == 0) {
         block.slotTls = 0;
@@ -39,8 +40,7 @@ bool TakeBlock(OptexProcessBlock& block) {
         return true;
     }
     return block.users > 0 && TlsFieldInRange(block.slotTls) &&
-           TlsFieldInRange(block.markerTls) &&
-           (block.stamp == kProcessBlockStamp || block.stamp == 0);
+           TlsFieldInRange(block.markerTls) && block.stamp == kProcessBlockStamp;
 }
 
 }  // namespace

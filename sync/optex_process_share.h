@@ -28,18 +28,18 @@ struct OptexProcessBlock {
     volatile LONG users;      // Optex instances of this process attached
     volatile LONG slotTls;    // TLS index + 1: a thread's record (see Optex)
     volatile LONG markerTls;  // TLS index + 1: the marker of a thread with no record
-    volatile LONG stamp;      // kProcessBlockStamp once this build made it; 0 from an earlier build
+    volatile LONG stamp;      // kProcessBlockStamp once a copy of this generation made it
     // By record: the life mutex of the thread of this process that claimed it.
     std::uint64_t lifeHandles[kOptexSlotCount];
 };
 
-constexpr LONG kProcessBlockStamp = 0x50584C44;  // "DLXP"
+constexpr LONG kProcessBlockStamp = 0x34584C44;  // "DLX4"
 
 static_assert(offsetof(OptexProcessBlock, lifeHandles) == 16, "process block layout");
 
 class OptexProcessShare {
 public:
-    static constexpr char kPrefix[] = "Dlmgr_Optex_Process_";
+    static constexpr char kPrefix[] = "Dlmgr_Optex4_Process_";
 
     OptexProcessShare() = default;
     OptexProcessShare(const OptexProcessShare&) = delete;

@@ -9,6 +9,14 @@
 // The protocol is model-checked: sync/optex.pml mirrors it step for step,
 // with these state names.
 //
+// Every object of the robust lock (this block, the recovery mutex, the
+// peers' event, the lives, the per-process blocks) carries the generation of
+// the rules in its name, and this block in its magic: any change of the rules
+// is a new generation, so that a build never takes a thread of another one
+// for a thread that follows its own rules. To this build, a thread of another
+// generation keeps no record (sync/older_generations.h says what more it
+// knows of the released ones).
+//
 // Fixed-width fields only: 32- and 64-bit processes map the same bytes.
 #pragma once
 
@@ -18,7 +26,10 @@
 
 namespace dlmgr {
 
-constexpr LONG kOptexSideMagic = 0x314F4D44;  // "DMO1": this layout
+// The generation of the lock's rules; tests/check_optex_generation.cmake
+// keeps it honest against the model and the rules it names.
+constexpr LONG kOptexGeneration = 4;
+constexpr LONG kOptexSideMagic = 0x344F4D44;  // "DMO4": this layout, this generation
 constexpr int kOptexSlotCount = 127;          // with the header, one 4 KiB page
 
 // What a thread is doing with the lock, as far as lockCount is concerned.
@@ -31,9 +42,8 @@ enum OptexSlotState : LONG {
     kSlotUnclaimed = 0,   // free, or being claimed: the identity fields mean nothing yet
     kSlotIdle = 1,        // no level, nothing under way
     kSlotSpinning = 2,    // taking a free lock: no level, or 1 if its compare-exchange just succeeded
-    // Counted: 1 level; claiming the owner field (also a waiter that takes a
-    // wake-up without the recovery mutex, from just before it may take one,
-    // and through a wait that also watches the owner's life).
+    // Counted: 1 level; claiming the owner field (also a waiter that has taken
+    // a wake-up, from then until its one compare-exchange of the field).
     kSlotClaiming = 3,
     kSlotOwning = 4,      // named owner: recursionCount levels
     kSlotReentering = 5,  // owner adding a level: recursionCount, or one more
@@ -43,8 +53,13 @@ enum OptexSlotState : LONG {
     kSlotReleasing = 7,
     kSlotSignalling = 8,  // released, no level; its wake-up not sent yet
     kSlotAnnouncing = 9,  // about to announce itself: no level, or 1
-    // Announced: exactly 1 level (also woken with the recovery mutex, until it owns).
+    // Announced: exactly 1 level; waiting for a wake-up (or for the end of
+    // the owner's life), with no step under way.
     kSlotWaiting = 10,
+    // Taking a dead owner's hold over: 1 level (its announcement) and, once
+    // the owner field names it, the heldLevels it noted of the dead owner's.
+    // Only the thread itself writes its record until it has won the field.
+    kSlotTakingOver = 11,
 };
 
 // The threadId of a dead owner's record once a takeover noted its levels: it
@@ -64,11 +79,11 @@ struct OptexThreadSlot {
     // GetTickCount when the thread last went Active (for the owner: since when
     // it holds the lock) or last began a wait (a live waiter renews it every slice).
     volatile LONG tick;
-    // Written by a recoverer into a dead owner's record, with state Owning,
-    // before it takes the lock over: the levels that owner held, in case the
-    // recoverer dies too before lockCount is settled. In a live owner's
-    // record: the levels below its own on a hold of its id that a copy
-    // keeping no record took (0: none).
+    // In a record TakingOver: the dead owner's levels it takes over, in case
+    // it dies before lockCount is settled. In a live owner's record: the
+    // levels below its own on a hold of its id that a copy keeping no record
+    // took (0: none). In a dead owner's record that was taken over: what
+    // its note still owes (0 once the taker has withdrawn the hold).
     volatile LONG heldLevels;
     // The thread's life mutex (sync/thread_life.h); 0 when it has none (a
     // record of an earlier build): such a record is judged by its ids.
@@ -88,7 +103,12 @@ struct OptexSideBlock {
     // level such a waiter holds would leave it waiting for good.
     volatile LONG possiblePhantoms;
     volatile LONG lastLife;  // the last life given to a record: each claim takes the next
-    volatile LONG reserved[3];
+    // Moved (interlocked) by every claim of a lock nobody owns and every
+    // takeover before it looks at the records: a waiter that took a wake-up
+    // acts on it only if the epoch it read before its wait still stands, after
+    // saying Claiming (see Optex::ActOnWakeUp).
+    volatile LONG epoch;
+    volatile LONG reserved[2];
     OptexThreadSlot slots[kOptexSlotCount];
 };
 
@@ -106,13 +126,15 @@ static_assert(offsetof(OptexSideBlock, slotCount) == 4, "side layout");
 static_assert(offsetof(OptexSideBlock, takeovers) == 8, "side layout");
 static_assert(offsetof(OptexSideBlock, possiblePhantoms) == 12, "side layout");
 static_assert(offsetof(OptexSideBlock, lastLife) == 16, "side layout");
+static_assert(offsetof(OptexSideBlock, epoch) == 20, "side layout");
 static_assert(offsetof(OptexSideBlock, slots) == 32, "side layout");
 static_assert(sizeof(OptexSideBlock) == 4096, "side block is one page");
 
 // States in which a thread owns the lock when the owner field names it.
 inline bool MayOwn(LONG state) {
     return state == kSlotClaiming || state == kSlotOwning || state == kSlotReentering ||
-           state == kSlotLeaving || state == kSlotReleasing || state == kSlotWaiting;
+           state == kSlotLeaving || state == kSlotReleasing || state == kSlotWaiting ||
+           state == kSlotTakingOver;
 }
 
 // States in which a thread surely owned the lock: one that died in them took

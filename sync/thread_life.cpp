@@ -49,10 +49,13 @@ bool EndedByWait(HANDLE life, DWORD wait) noexcept {
     return true;
 }
 
-bool LifeEnded(const char* lockName, LONG life) noexcept {
+LifeState LifeOf(const char* lockName, LONG life) noexcept {
     bool ended = false;
     UniqueMutex mutex = OpenLife(lockName, life, ended);
-    return mutex ? EndedByWait(mutex.get(), ::WaitForSingleObject(mutex.get(), 0)) : ended;
+    if (!mutex) return ended ? LifeState::kOver : LifeState::kUnknown;
+    const DWORD wait = ::WaitForSingleObject(mutex.get(), 0);
+    if (EndedByWait(mutex.get(), wait)) return LifeState::kOver;
+    return wait == WAIT_TIMEOUT ? LifeState::kHeld : LifeState::kUnknown;
 }
 
 }  // namespace dlmgr

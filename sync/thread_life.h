@@ -11,8 +11,8 @@
 
 namespace dlmgr {
 
-// "Dlmgr_Optex_Life_<lock name>_<life>": lives are numbered per lock, from 1.
-constexpr char kLifePrefix[] = "Dlmgr_Optex_Life_";
+// "Dlmgr_Optex4_Life_<lock name>_<life>": lives are numbered per lock, from 1.
+constexpr char kLifePrefix[] = "Dlmgr_Optex4_Life_";
 constexpr size_t kLifeNameSize = 140;
 
 // "Dlmgr_Optex_Life_<lock name>_": what every life of that lock's names
@@ -34,10 +34,17 @@ UniqueMutex OpenLife(const char* lockName, LONG life, bool& ended) noexcept;
 // True for those two results.
 bool EndedByWait(HANDLE life, DWORD wait) noexcept;
 
-// True only when the life is proven over: its mutex is gone or abandoned.
-// Never call it for the calling thread's own life (it owns the mutex, so the
-// wait would succeed); a caller that holds another's ended life learns
-// that it ended.
-bool LifeEnded(const char* lockName, LONG life) noexcept;
+enum class LifeState {
+    kOver,  // its mutex is gone, abandoned or free: the thread has ended (or gave its record back)
+    // Its mutex is held: by its thread, or by another program that waited on
+    // it and got it when the thread ended. Only the thread's identity tells.
+    kHeld,
+    kUnknown,  // the mutex could not be opened or waited on
+};
+
+// The life as its mutex tells it; a mutex found free or abandoned is let go
+// at once. Never call it for the calling thread's own life (it owns the
+// mutex, so the wait would succeed).
+LifeState LifeOf(const char* lockName, LONG life) noexcept;
 
 }  // namespace dlmgr

@@ -29,8 +29,7 @@ LONG LockCount(const Optex& lock) { return lock.Shared()->lockCount; }
 LockBlocks::LockBlocks(const std::string& lockName)
     : sharedView_(MapByName(sharedMapping_, Optex::kMappingPrefix + lockName)),
       sideView_(MapByName(sideMapping_, Optex::kSidePrefix + lockName)) {
-    recoveryMutex_.reset(
-        ::OpenMutexA(SYNCHRONIZE, FALSE, (Optex::kRecoveryPrefix + lockName).c_str()));
+    peers_.reset(::OpenEventA(SYNCHRONIZE, FALSE, (OptexPeers::kPrefix + lockName).c_str()));
 }
 
 void LockBlocks::SetShared(LONG lockCount, LONG ownerThreadId, LONG recursionCount) {

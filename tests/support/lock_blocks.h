@@ -26,8 +26,8 @@ public:
     static constexpr int kPlantedSlot = kOptexSlotCount - 1;
 
     // The lock must already exist (an Optex of that name is initialised).
-    // Its recovery mutex is held open too, as a process of this build holds
-    // it beside the shared block.
+    // Its peers' event is held open too, as a process of this build holds it
+    // beside the shared block.
     explicit LockBlocks(const std::string& lockName);
 
     OptexShared& shared() { return *static_cast<OptexShared*>(sharedView_.get()); }
@@ -47,7 +47,7 @@ public:
 
 private:
     UniqueMapping sharedMapping_, sideMapping_;
-    UniqueMutex recoveryMutex_;
+    UniqueEvent peers_;
     UniqueView sharedView_, sideView_;
 };
 

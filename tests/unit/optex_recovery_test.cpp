@@ -632,43 +632,24 @@ TEST_F(LastLeave, LostWakeUpIsRecoveredWhileAThreadThatFoundNoRecordIdles) {
 
 TEST(OptexRecovery, LevelNestedOnAHoldThroughACopyWithoutRecordsGoesOnItNeverOverIt) {
     // A thread holds the lock through a copy of the module that keeps no
-    // records (one of an earlier build, or one of ours that could not get
-    // the recovery mutex when it loaded) and nests a level through a copy
+    // records (one of an earlier build) and nests a level through a copy
     // that does: the level goes on that hold, and nobody gets in under it.
-    for (const bool earlierBuild : {true, false}) {
-        SCOPED_TRACE(earlierBuild ? "a copy of an earlier build" : "a copy of ours without records");
-        const std::string name = UniqueName("optex-recordless-copy");
-        Optex lock;
-        ASSERT_TRUE(InitLock(lock, name));
-        test::LegacyOptex earlier;
-        Optex ours;
-        std::function<void()> enterOuter, leaveOuter;
-        if (earlierBuild) {
-            ASSERT_TRUE(earlier.Init(name));
-            enterOuter = [&] { earlier.Enter(); };
-            leaveOuter = [&] { earlier.Leave(); };
-        } else {
-            UniqueMutex recovery(
-                ::OpenMutexA(SYNCHRONIZE, FALSE, (Optex::kRecoveryPrefix + name).c_str()));
-            ASSERT_EQ(::WaitForSingleObject(recovery.get(), 0), WAIT_OBJECT_0);
-            ASSERT_TRUE(test::RunOnOtherThread([&] { InitLock(ours, name); }));
-            ::ReleaseMutex(recovery.get());
-            ASSERT_TRUE(ours.IsUsable() && !ours.IsRobust());
-            enterOuter = [&] { ours.Enter(); };
-            leaveOuter = [&] { ours.Leave(); };
-        }
-        test::StepThread thread;
-        LockResult nested = LockResult::kUnusable;
-        ASSERT_TRUE(thread.Run([&] { enterOuter(); nested = lock.Enter(); }, kRecoveryCapMs));
-        EXPECT_EQ(nested, LockResult::kAcquired) << "took its own hold over";
-        ASSERT_TRUE(thread.Run([&] { lock.Leave(); }));
-        Attempt other{&lock, true};
-        ASSERT_TRUE(test::RunOnOtherThread([&] { TryEnterAndLeave(&other); }));
-        EXPECT_FALSE(other.entered) << "another thread got in under the outer level";
-        ASSERT_TRUE(thread.Run(leaveOuter));
-        EXPECT_EQ(LockCount(lock), 0);
-        EXPECT_EQ(lock.Side()->takeovers, 0);
-    }
+    const std::string name = UniqueName("optex-recordless-copy");
+    Optex lock;
+    ASSERT_TRUE(InitLock(lock, name));
+    test::LegacyOptex earlier;
+    ASSERT_TRUE(earlier.Init(name));
+    test::StepThread thread;
+    LockResult nested = LockResult::kUnusable;
+    ASSERT_TRUE(thread.Run([&] { earlier.Enter(); nested = lock.Enter(); }, kRecoveryCapMs));
+    EXPECT_EQ(nested, LockResult::kAcquired) << "took its own hold over";
+    ASSERT_TRUE(thread.Run([&] { lock.Leave(); }));
+    Attempt other{&lock, true};
+    ASSERT_TRUE(test::RunOnOtherThread([&] { TryEnterAndLeave(&other); }));
+    EXPECT_FALSE(other.entered) << "another thread got in under the outer level";
+    ASSERT_TRUE(thread.Run([&] { earlier.Leave(); }));
+    EXPECT_EQ(LockCount(lock), 0);
+    EXPECT_EQ(lock.Side()->takeovers, 0);
 }
 
 LONG repairedLockCount = 0;
