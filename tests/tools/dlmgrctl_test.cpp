@@ -3,6 +3,7 @@
 
 #include "log/messages.h"
 #include "settings/settings_names.h"
+#include "sync/older_generations.h"
 #include "sync/optex.h"
 #include "tests/module/host_calls.h"
 #include "tests/module/module_fixture.h"
@@ -406,22 +407,37 @@ TEST_F(DlmgrctlTest, LockNamesTheHolderItsWaitersAndTakeoversFromDeadHolders) {
     EXPECT_TRUE(Contains(json, "\"held\":true,\"ownerThreadId\":" + tid + ",\"ownerProcessId\":" +
                                    pid)) << json.output;
     EXPECT_TRUE(Contains(json, "\"levels\":1,\"waiters\":1,")) << json.output;
-    EXPECT_TRUE(Contains(json, "\"usersWithoutRecords\":0,\"recoveryBlocked\":null,\"notSaved\":null}"))
+    EXPECT_TRUE(Contains(json, "\"usersWithoutRecords\":0,\"generation\":4,\"olderGenerationProcesses\":0,"
+                               "\"recoveryMutexKept\":null,\"notSaved\":null}"))
         << json.output;
     {
         // A host of an earlier build opens the lock's block, and nothing else of ours.
         const UniqueMapping earlier(::OpenFileMappingA(
             FILE_MAP_READ, FALSE, (std::string(Optex::kMappingPrefix) + kStoreLockName).c_str()));
         EXPECT_TRUE(Contains(Ctl({"lock"}), "1 handle(s) to the lock without thread records"));
+        // Nor is one of a released generation: it keeps records of its own.
+        const UniqueMapping side(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                      sizeof(OptexSideBlock),
+                                                      (std::string(OlderGenerations::kSidePrefix) + kStoreLockName).c_str()));
+        const UniqueView view(::MapViewOfFile(side.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        auto* older = static_cast<OptexSideBlock*>(view.get());
+        older->magic = OlderGenerations::kSideMagic;
+        const ThreadIdentity me = CurrentThreadIdentity();
+        older->slots[0].processId = static_cast<LONG>(me.processId);
+        older->slots[0].creationLow = static_cast<LONG>(me.creationTime & 0xFFFFFFFFu);
+        older->slots[0].creationHigh = static_cast<LONG>(me.creationTime >> 32);
+        older->slots[0].state = kSlotIdle;
+        older->slots[0].threadId = static_cast<LONG>(me.threadId);
+        EXPECT_TRUE(Contains(Ctl({"lock"}), "beside 1 process(es) of a released generation"));
     }
 
     {
-        // Another program holds the recovery mutex, so a dead holder could not be taken over.
+        // Another program holds the recovery mutex: a dead holder is taken over without it.
         const UniqueMutex recovery(::OpenMutexA(SYNCHRONIZE, FALSE,
                                                 (std::string(Optex::kRecoveryPrefix) + kStoreLockName).c_str()));
         ASSERT_TRUE(recovery);
         ASSERT_EQ(::WaitForSingleObject(recovery.get(), 5000), WAIT_OBJECT_0);
-        EXPECT_TRUE(Contains(Ctl({"lock"}), "recovery is blocked: its mutex Dlmgr_Optex_Recovery_"));
+        EXPECT_TRUE(Contains(Ctl({"lock"}), "the recovery mutex Dlmgr_Optex4_Recovery_"));
         ::ReleaseMutex(recovery.get());
     }
 

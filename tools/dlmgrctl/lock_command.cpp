@@ -3,6 +3,7 @@
 
 #include "store/task_store.h"
 #include "tools/dlmgrctl/commands.h"
+#include "sync/optex_side.h"
 #include "tools/dlmgrctl/lock_report.h"
 #include "tools/dlmgrctl/options.h"
 #include "tools/dlmgrctl/store_inspection.h"
@@ -15,7 +16,7 @@ namespace {
 
 std::string JsonOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
 
-void PrintJson(const LockReport& report, const std::string& blocked, const std::string& notSaved) {
+void PrintJson(const LockReport& report, const std::string& kept, const std::string& notSaved) {
     std::printf("{\"lock\":\"%s\",\"inUse\":%s", dlmgr::kStoreLockName,
                 report.inUse ? "true" : "false");
     if (report.inUse) {
@@ -26,15 +27,17 @@ void PrintJson(const LockReport& report, const std::string& blocked, const std::
         std::printf(",\"held\":%s,\"ownerThreadId\":%lu,\"ownerProcessId\":%lu,\"program\":%s,"
                     "\"ownerRuns\":%s,\"heldForMs\":%s,\"levels\":%ld,\"waiters\":%ld,"
                     "\"lockCount\":%ld,\"spinCount\":%ld,\"possiblyLeftLevels\":%ld,"
-                    "\"takeovers\":%ld,\"usersWithoutRecords\":%ld",
+                    "\"takeovers\":%ld,\"usersWithoutRecords\":%ld,\"generation\":%ld,"
+                    "\"olderGenerationProcesses\":%ld",
                     held ? "true" : "false", report.ownerThreadId, report.ownerProcessId,
                     held ? JsonString(report.program).c_str() : "null",
                     held ? (report.ownerRuns ? "true" : "false") : "null", heldFor.c_str(),
                     report.ownerThreadId != 0 ? report.recursionCount : 0, report.waiters,
                     report.lockCount, report.spinCount, report.possiblyLeft, report.takeovers,
-                    report.usersWithoutRecords);
+                    report.usersWithoutRecords, static_cast<long>(dlmgr::kOptexGeneration),
+                    report.olderProcesses);
     }
-    std::printf(",\"recoveryBlocked\":%s,\"notSaved\":%s}\n", JsonOrNull(blocked).c_str(),
+    std::printf(",\"recoveryMutexKept\":%s,\"notSaved\":%s}\n", JsonOrNull(kept).c_str(),
                 JsonOrNull(notSaved).c_str());
 }
 
@@ -45,10 +48,10 @@ int RunLock(const Words& words) {
     options.AtMostPositionals(0);
     // Read-only: looking must never change the lock.
     const LockReport report = ReadStoreLockReport();
-    const std::string blocked = report.inUse ? RecoveryBlocked(dlmgr::kStoreLockName) : "";
+    const std::string kept = report.inUse ? RecoveryMutexKept(dlmgr::kStoreLockName) : "";
     const std::string notSaved = TableNotSaved(DefaultDataFile());
     if (options.Has("json")) {
-        PrintJson(report, blocked, notSaved);
+        PrintJson(report, kept, notSaved);
         return kExitDone;
     }
     if (!report.inUse) {
@@ -58,6 +61,13 @@ int RunLock(const Words& words) {
         std::printf("  %ld level(s), %ld waiter(s), lock count %ld, spin count %ld, %ld takeover(s)\n",
                     report.ownerThreadId != 0 ? report.recursionCount : 0, report.waiters,
                     report.lockCount, report.spinCount, report.takeovers);
+        std::printf("  rules of generation %ld", static_cast<long>(dlmgr::kOptexGeneration));
+        if (report.olderProcesses > 0) {
+            std::printf(", beside %ld process(es) of a released generation (1.0.0 to 1.3.0), which\n"
+                        "  keep records of their own",
+                        report.olderProcesses);
+        }
+        std::printf("\n");
     }
     if (report.possiblyLeft > 0) {
         std::printf("  up to %ld level(s) may have been left counted by threads that died mid-step:\n"
@@ -66,12 +76,12 @@ int RunLock(const Words& words) {
                     report.possiblyLeft);
     }
     if (report.usersWithoutRecords > 0) {
-        std::printf("  %ld handle(s) to the lock without thread records (a host of an earlier\n"
-                    "  build): a lost hand-over or a dead holder's reused thread id is recovered\n"
-                    "  only once they are gone\n",
+        std::printf("  %ld handle(s) to the lock without thread records of this generation (a host\n"
+                    "  of an earlier build or generation): a lost hand-over or a dead holder's\n"
+                    "  reused thread id is recovered only once they are gone\n",
                     report.usersWithoutRecords);
     }
-    if (!blocked.empty()) std::printf("  %s\n", blocked.c_str());
+    if (!kept.empty()) std::printf("  %s\n", kept.c_str());
     if (!notSaved.empty()) std::printf("table: %s\n", notSaved.c_str());
     return kExitDone;
 }

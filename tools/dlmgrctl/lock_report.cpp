@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "store/task_store.h"
+#include "sync/older_generations.h"
 #include "sync/optex.h"
 #include "sync/optex_census.h"
 #include "sync/thread_identity.h"
@@ -73,6 +74,28 @@ bool QueryBasic(const dlmgr::UniqueMutex& mutex, MutantBasicInformation& info) {
            queryMutant(mutex.get(), kMutantBasicInformation, &info, sizeof(info), nullptr) >= 0;
 }
 
+// Processes with a live thread recorded in a released generation's side
+// block, read without opening its recovery mutex (which its peers count).
+long CountOlderProcesses(const std::string& lockName) {
+    dlmgr::UniqueMapping mapping;
+    const dlmgr::UniqueView view = MapForReading(
+        mapping, dlmgr::OlderGenerations::kSidePrefix + lockName, sizeof(dlmgr::OptexSideBlock));
+    const auto* side = static_cast<const dlmgr::OptexSideBlock*>(view.get());
+    if (side == nullptr || side->magic != dlmgr::OlderGenerations::kSideMagic) return 0;
+    DWORD seen[dlmgr::kOptexSlotCount] = {};
+    long count = 0;
+    for (const dlmgr::OptexThreadSlot& slot : side->slots) {
+        const auto process = static_cast<DWORD>(slot.processId);
+        if (slot.threadId == 0 || slot.state == dlmgr::kSlotUnclaimed || dlmgr::IsProvenDead(dlmgr::IdentityOf(slot))) {
+            continue;
+        }
+        bool counted = false;
+        for (long i = 0; i < count && !counted; ++i) counted = seen[i] == process;
+        if (!counted) seen[count++] = process;
+    }
+    return count;
+}
+
 }  // namespace
 
 LockReport ReadLockReport(const char* lockName) {
@@ -92,18 +115,20 @@ LockReport ReadLockReport(const char* lockName) {
     const long levels = report.ownerThreadId != 0 ? report.recursionCount : 0;
     report.waiters = report.lockCount > levels ? report.lockCount - levels : 0;
 
-    // Our own handle to the block is matched by one to the mutex.
-    const dlmgr::UniqueMutex recoveryMutex(
-        ::OpenMutexA(SYNCHRONIZE, FALSE, (dlmgr::Optex::kRecoveryPrefix + name).c_str()));
+    // Our own handle to the block is matched by one to the peers' event,
+    // which every instance of this generation that keeps records holds.
+    const dlmgr::UniqueEvent peers(
+        ::OpenEventA(SYNCHRONIZE, FALSE, (dlmgr::OptexPeers::kPrefix + name).c_str()));
     dlmgr::HandleCounter counter = resolvedCounter.counter;
     counter.Verify(sharedMapping.get());
     ULONG blockHandles = 0;
     ULONG recordingHandles = 0;
-    if (recoveryMutex && counter.Count(sharedMapping.get(), blockHandles) &&
-        counter.Count(recoveryMutex.get(), recordingHandles)) {
+    if (peers && counter.Count(sharedMapping.get(), blockHandles) &&
+        counter.Count(peers.get(), recordingHandles)) {
         report.usersWithoutRecords =
             static_cast<long>(blockHandles) - static_cast<long>(recordingHandles);
     }
+    report.olderProcesses = CountOlderProcesses(name);
 
     const dlmgr::UniqueView sideView = MapForReading(
         sideMapping, dlmgr::Optex::kSidePrefix + name, sizeof(dlmgr::OptexSideBlock));
@@ -140,7 +165,7 @@ std::string DescribeRecoveryMutex(const char* lockName) {
     return info.currentCount > 0 ? "free" : "held";
 }
 
-std::string RecoveryBlocked(const char* lockName) {
+std::string RecoveryMutexKept(const char* lockName) {
     constexpr int kLooks = 11;  // a look every 100 ms for a second
     const dlmgr::UniqueMutex mutex = OpenRecoveryMutex(lockName);
     if (!mutex) return "";
@@ -149,8 +174,8 @@ std::string RecoveryBlocked(const char* lockName) {
         MutantBasicInformation info = {};
         if (!QueryBasic(mutex, info) || info.currentCount > 0 || info.abandoned) return "";
     }
-    std::string text = "recovery is blocked: its mutex " + std::string(dlmgr::Optex::kRecoveryPrefix) +
-                       lockName + " has been held for more than a second";
+    std::string text = "the recovery mutex " + std::string(dlmgr::Optex::kRecoveryPrefix) + lockName +
+                       " has been kept for more than a second";
     MutantOwnerInformation owner = {};
     if (queryMutant(mutex.get(), kMutantOwnerInformation, &owner, sizeof(owner), nullptr) >= 0) {
         const auto process = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(owner.processId));
@@ -158,7 +183,7 @@ std::string RecoveryBlocked(const char* lockName) {
         text += " by thread " + std::to_string(reinterpret_cast<ULONG_PTR>(owner.threadId)) +
                 " of process " + std::to_string(process) + (program.empty() ? "" : " " + program);
     }
-    return text + "; a host that dies holding the store is not taken over until it is let go";
+    return text + "; a host that dies holding the store is taken over without it, a little later";
 }
 
 bool ProcessWaitsForStore(DWORD processId) {
@@ -170,9 +195,8 @@ bool ProcessWaitsForStore(DWORD processId) {
     if (side == nullptr || side->magic != dlmgr::kOptexSideMagic) return false;
     for (const dlmgr::OptexThreadSlot& slot : side->slots) {
         if (slot.threadId != 0 && slot.processId == static_cast<LONG>(processId) &&
-            // Claiming: also a waiter that watches the holder's life.
             (slot.state == dlmgr::kSlotWaiting || slot.state == dlmgr::kSlotAnnouncing ||
-             slot.state == dlmgr::kSlotClaiming)) {
+             slot.state == dlmgr::kSlotClaiming || slot.state == dlmgr::kSlotTakingOver)) {
             return true;
         }
     }

@@ -25,11 +25,14 @@ struct LockReport {
     std::string program;       // the owner's executable, when it can be asked
     bool ownerRuns = true;     // false: the owner thread is gone (the next waiter takes over)
     long heldForMs = -1;       // -1: unknown (no record names the owner)
-    // Handles to the lock's block without one to its recovery mutex: users
-    // of an earlier build, which keep no thread records, or readers like this
-    // tool. While there are any, the recoveries that need every user's
-    // records wait. -1: unknown.
+    // Handles to the lock's block without one to its peers' event: users of
+    // an earlier build or of another generation, which keep no thread records
+    // of ours, or readers like this tool. While there are any, the
+    // recoveries that need every user's records wait. -1: unknown.
     long usersWithoutRecords = -1;
+    // Processes with live threads recorded by a released generation of the
+    // lock's rules (1.0.0 to 1.3.0), which keep records of their own.
+    long olderProcesses = 0;
 };
 
 // The report of the Optex of that name (the store's unless said).
@@ -41,10 +44,10 @@ inline LockReport ReadStoreLockReport() { return ReadLockReport(dlmgr::kStoreLoc
 std::string DescribeRecoveryMutex(const char* lockName);
 
 // Empty unless the recovery mutex was held at every look for a second, which
-// a recovery never takes: then recovery from a holder that died waits, and
-// this says so, with the mutex's owner where the system tells it. Looks
-// without taking it.
-std::string RecoveryBlocked(const char* lockName);
+// a recovery never takes: then recovery from a holder that died goes on
+// without it, a second later, and this says so, with the mutex's owner where
+// the system tells it. Looks without taking it.
+std::string RecoveryMutexKept(const char* lockName);
 
 // True while a thread of that process waits for the store.
 bool ProcessWaitsForStore(DWORD processId);
