@@ -27,6 +27,17 @@ SharedFileLogSink::SharedFileLogSink(const char* path, std::unique_ptr<Optex> lo
     ::lstrcpynA(path_, path, sizeof(path_));
 }
 
+// Lines dropped since the last one written are counted before the sink goes
+// (the process detaches): with the log's lock if it comes at once, without it
+// otherwise, as a line written without a usable lock is.
+SharedFileLogSink::~SharedFileLogSink() {
+    const LONG dropped = ::InterlockedExchange(&dropped_, 0);
+    if (dropped == 0) return;
+    const OptexGuard guard = lock_ && lock_->IsUsable() ? lock_->AcquireWithin(0) : OptexGuard();
+    const UniqueFile file = OpenForAppend(path_);
+    if (file) WriteLogLine(file.get(), messages::kLogLinesDropped, static_cast<unsigned long>(dropped));
+}
+
 OptexGuard SharedFileLogSink::TakeLock() {
     const LONG owner = lock_->Shared()->ownerThreadId;
     const DWORD now = ::GetTickCount();

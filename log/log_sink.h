@@ -48,6 +48,7 @@ public:
 
     // lock may be null or unusable: lines are then written without it.
     SharedFileLogSink(const char* path, std::unique_ptr<Optex> lock);
+    ~SharedFileLogSink() override;
     void Write(const char* format, va_list args) override;
 
 private:

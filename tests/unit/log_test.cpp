@@ -147,6 +147,19 @@ TEST_F(LogTest, LiveHolderOfTheLogLockCostsLinesNotWaitsAndTheNextLineCountsThem
     EXPECT_EQ(Written(), Messages({dropped, "after"}));
 }
 
+TEST_F(LogTest, LinesDroppedWhileTheLogLockIsHeldAreCountedWhenTheProcessLetsTheLogGo) {
+    const std::string tag = test::UniqueName("log-stuck-at-exit");
+    test::ChildProcess holder = test::ChildProcess::Start("OptexEnterAndHold", {kLockName, tag});
+    ASSERT_TRUE(test::NamedEvent(tag + "-in").Await());
+    Log(8, "dropped");
+    DestroyLogSink();
+    char dropped[128];
+    std::snprintf(dropped, sizeof(dropped), messages::kLogLinesDropped, 1ul);
+    EXPECT_EQ(Written(), Messages({dropped}));
+    test::NamedEvent(tag + "-out").Signal();
+    ::WaitForSingleObject(holder.handle(), test::kSignalTimeoutMs);
+}
+
 TEST(LogStamp, UsesEnglishMonthAndTwoDigitFields) {
     SYSTEMTIME time = {};
     time.wYear = 2026;
