@@ -101,7 +101,14 @@
 #endif
 
 #ifndef FOREIGN
-#define FOREIGN 0      /* 1: another program takes the recovery mutex and keeps it as long as it likes */
+#define FOREIGN 0      /* another program takes the recovery mutex: 1, and keeps it as long as it likes; 2, for good */
+#endif
+#ifndef FOREIGN_LIFE
+#define FOREIGN_LIFE 0 /* 1: another program waits on a life mutex, gets it when its thread ends, and keeps it */
+#endif
+#ifndef STOP
+#define STOP 0         /* 1: a thread of this build that does not own the lock (nor has taken a wake-up for
+                          it) may stop for good at any step: suspended by a debugger, or starved */
 #endif
 #ifndef DEAD_CLAIMER
 #define DEAD_CLAIMER 0 /* 1: the lock starts as a waiter left it that died claiming it, its wake-up still pending */
@@ -119,10 +126,6 @@
 #ifndef STRAY_WAKEUP
 #define STRAY_WAKEUP 0 /* 1: the wake-up event starts set, by another program that opened it by its name */
 #endif
-#ifndef SLOW_HOLDER
-#define SLOW_HOLDER 0  /* 1: one of ours may keep the recovery mutex for a second (held up), which a waiter
-                          cannot tell from another program: it takes a wake-up alone beside it */
-#endif
 #ifndef OWNERS_DIE
 #define OWNERS_DIE 0   /* 1: only a thread the owner field names may end (a narrower search, which reaches deeper) */
 #endif
@@ -139,6 +142,7 @@
 #define kSlotSignalling 8
 #define kSlotAnnouncing 9
 #define kSlotWaiting 10
+#define kSlotTakingOver 11
 /* states: end */
 
 #define NONE 255
@@ -155,11 +159,12 @@
 #define COUNTED 2
 
 #define MayOwn(s) (s == kSlotClaiming || s == kSlotOwning || s == kSlotReentering || \
-                   s == kSlotLeaving || s == kSlotReleasing || s == kSlotWaiting)
+                   s == kSlotLeaving || s == kSlotReleasing || s == kSlotWaiting || s == kSlotTakingOver)
 #define SurelyOwned(s) (s == kSlotOwning || s == kSlotReentering || s == kSlotLeaving)
 /* A live thread in one of these has a step to make that changes lockCount,
-   the owner field or the event. */
-#define MidStep(s) (s != kSlotUnclaimed && s != kSlotIdle && s != kSlotWaiting)
+   the owner field or the event (one TakingOver only changes the field from
+   a dead owner's id: a census counts it as a waiter). */
+#define MidStep(s) (s != kSlotUnclaimed && s != kSlotIdle && s != kSlotWaiting && s != kSlotTakingOver)
 /* A dead thread's record in one of these holds no level for sure. */
 #define ReusableWhenDead(s) (s == kSlotIdle || s == kSlotUnclaimed || s == kSlotSpinning || \
                              s == kSlotAnnouncing || s == kSlotReleasing || s == kSlotSignalling)
@@ -182,6 +187,8 @@ Record rec[SLOTS];
 byte possiblePhantoms;
 byte recoveryMutex;              /* holder + 1; 0: free or abandoned */
 bool lifeOwned[LIVES];           /* the life mutex is owned by its thread, alive */
+byte lifeHeld[LIVES];            /* once its thread ended: held by another (holder + 1, FOREIGN_HOLD), or 0 */
+byte epoch;                      /* moved by each claim of a lock nobody owns */
 byte nextLife = 1;
 /* Handles of the shared block held without one of the recovery mutex: a
    process of an earlier build, a copy of one, a thread of ours with no
@@ -196,6 +203,9 @@ byte created[ALL];
 bool running[ALL];
 bool marking[ALL];
 bool busy[ALL];                  /* inside Enter, TryEnter or Leave */
+bool stopped[ALL];               /* stopped for good (STOP) */
+byte stops;
+bool stoppedOnce;               /* a thread was held up: what it holds may outlast the janitor */
 bool legacyCopy[ALL];            /* its process holds the block through a copy of an earlier build */
 byte deaths;
 byte done;
@@ -233,6 +243,15 @@ bool takingOver;
 #define IsDead(r) (!lifeOwned[rec[r].life])
 #endif
 
+#ifdef TODAY_HOLD_LIFE
+/* Today: a thread whose life's mutex another holds is taken for alive. */
+#define SeenDead(r) (IsDead(r) && (lifeHeld[rec[r].life] == 0 || lifeHeld[rec[r].life] == t + 1))
+#else
+/* A life's mutex held by another proves nothing: the thread's identity,
+   which nobody else can hold, decides. */
+#define SeenDead(r) IsDead(r)
+#endif
+
 /* Whether a thread with that id runs (the kernel's look-up by id). */
 #define Runs(x) (x != 0 && ((running[0] && tid[0] == x) || (running[1] && tid[1] == x) || \
                             (ALL > 2 && running[2] && tid[2] == x) || \
@@ -253,12 +272,19 @@ bool takingOver;
 #define MostOf(r) (rec[r].threadId == 0 || !IsDead(r) -> 0 : \
                    (NamedDead(r) -> \
                       ((rec[r].state == kSlotReentering || rec[r].state == kSlotLeaving) -> recursionCount + 1 : \
-                       (rec[r].state == kSlotOwning -> (recursionCount > 0 -> recursionCount : 1) : 1)) : \
-                      ((rec[r].state == kSlotWaiting || rec[r].state == kSlotClaiming) -> 1 : \
+                       (rec[r].state == kSlotOwning -> (recursionCount > 0 -> recursionCount : 1) : \
+                        (rec[r].state == kSlotTakingOver -> rec[r].heldLevels + 1 : 1))) : \
+                      ((rec[r].state == kSlotWaiting || rec[r].state == kSlotClaiming || \
+                        rec[r].state == kSlotTakingOver) -> 1 : \
                        (SurelyOwned(rec[r].state) -> rec[r].heldLevels : \
                         ((rec[r].state == kSlotSpinning || rec[r].state == kSlotAnnouncing || \
                           rec[r].state == kSlotReleasing) -> 1 : 0)))))
 #define DeadRecordsMost (MostOf(0) + (SLOTS > 1 -> MostOf(1) : 0) + (SLOTS > 2 -> MostOf(2) : 0))
+/* What a live thread that has won a dead owner's hold noted of it, in its
+   own record, until it has withdrawn it. */
+#define NoteOf(r) (rec[r].threadId == ownerThreadId && rec[r].state == kSlotTakingOver && !IsDead(r) -> \
+                   rec[r].heldLevels : 0)
+#define LiveNotes (NoteOf(0) + (SLOTS > 1 -> NoteOf(1) : 0) + (SLOTS > 2 -> NoteOf(2) : 0))
 #define BelievesRightly(v) (!running[v] || !believesOwner[v] || ownerThreadId == tid[v])
 #define LiveLevels(v) (running[v] -> levels[v] : 0)
 #define Accounted (lockCount == LiveLevels(0) + LiveLevels(1) + (ALL > 2 -> LiveLevels(2) : 0) + \
@@ -270,7 +296,7 @@ bool takingOver;
                   (ALL <= 2 || BelievesRightly(2)) && (ALL <= 3 || BelievesRightly(3)) && \
                   (ALL <= 4 || BelievesRightly(4)))
 #define MarkersInUse (MarkerInUse(0) && MarkerInUse(1) && (ALL <= 2 || MarkerInUse(2)))
-#define DeadAccounted (inherited || deadLevels <= possiblePhantoms + DeadRecordsMost + unrecorded)
+#define DeadAccounted (inherited || deadLevels <= possiblePhantoms + DeadRecordsMost + LiveNotes + unrecorded)
 #define Claims (OneOwner && Accounted && DeadAccounted && MarkersInUse)
 
 /* Checks the claims in every state: it waits, as a step of its own, for one
@@ -315,6 +341,25 @@ inline TryRecovery(t, got) {
 
 inline LeaveRecovery() { recoveryMutex = 0 }
 
+/* A recovery takes the mutex, or, once another keeps it (for a second in the
+   code; at any moment here), goes on without it (hold false). One kept for
+   good (a thread held up, another program) is always found kept in the end. */
+#define KeptForGood (recoveryMutex == FOREIGN_HOLD && FOREIGN == 2 || \
+                     recoveryMutex > 0 && recoveryMutex <= ALL && stopped[recoveryMutex - 1])
+inline TryRecoveryOrGoOn(t, got, hold) {
+    atomic {
+        if
+        :: recoveryMutex == 0 -> recoveryMutex = t + 1; got = true; hold = true
+#ifdef TODAY_MUTEX_NEEDED
+        :: recoveryMutex != 0 -> got = false; hold = false
+#else
+        :: recoveryMutex != 0 && !KeptForGood -> got = false; hold = false
+        :: recoveryMutex != 0 -> got = true; hold = false
+#endif
+        fi
+    }
+}
+
 /* The marker is one handle, opened or closed in one call. */
 inline Mark(t) {
     d_step {
@@ -338,11 +383,12 @@ inline Unmark(t) {
    and may hold, into sure and most; isOwner when the owner field names it. */
 inline Share(st, isOwner) {
     if
+    :: isOwner && st == kSlotTakingOver -> sure = hl + 1; most = sure   /* its announcement and its note */
     :: isOwner && (st == kSlotReentering || st == kSlotLeaving) ->
         sure = (recursionCount > 0 -> recursionCount : 1); most = sure + 1
     :: isOwner && st == kSlotOwning -> sure = (recursionCount > 0 -> recursionCount : 1); most = sure
-    :: isOwner && !SurelyOwned(st) -> sure = 1; most = 1
-    :: !isOwner && (st == kSlotWaiting || st == kSlotClaiming) -> sure = 1; most = 1
+    :: isOwner && !SurelyOwned(st) && st != kSlotTakingOver -> sure = 1; most = 1
+    :: !isOwner && (st == kSlotWaiting || st == kSlotClaiming || st == kSlotTakingOver) -> sure = 1; most = 1
     :: !isOwner && SurelyOwned(st) -> sure = hl; most = hl
     :: !isOwner && (st == kSlotSpinning || st == kSlotAnnouncing || st == kSlotReleasing) ->
         sure = 0; most = 1
@@ -370,7 +416,7 @@ inline FirstLook(slot) {
 #ifndef TODAY_LATE_JUDGE
             if
             :: InUse(seenId[i], seen[i]) ->
-                deadAt[i] = IsDead(i);
+                deadAt[i] = SeenDead(i);
                 if
                 :: deadAt[i] -> seen[i] = rec[i].state   /* the state it died in */
                 :: else -> skip
@@ -407,7 +453,7 @@ inline LateJudge(slot) {
     do
     :: i < SLOTS ->
         if
-        :: i != slot && InUse(seenId[i], seen[i]) -> deadAt[i] = IsDead(i)
+        :: i != slot && InUse(seenId[i], seen[i]) -> deadAt[i] = SeenDead(i)
         :: else -> skip
         fi;
         i++
@@ -519,7 +565,7 @@ inline Settle(t, slot) {
                 deadMost = deadMost + most
             :: else ->
                 if
-                :: seen[i] == kSlotWaiting -> live++
+                :: !MidStep(seen[i]) -> live++
                 :: else -> exact = false
                 fi
             fi;
@@ -570,7 +616,7 @@ inline LookAtOwner(t, slot, owner) {
         :: j < SLOTS ->
             if
             :: j != slot -> seenId[j] = rec[j].threadId; seen[j] = rec[j].state;
-                            deadAt[j] = (InUse(seenId[j], seen[j]) && IsDead(j))
+                            deadAt[j] = (InUse(seenId[j], seen[j]) && SeenDead(j))
             :: else -> skip
             fi;
             j++
@@ -654,9 +700,9 @@ inline ClaimSlot(t) {
 #ifdef TODAY_REAP_ORDER
                 /* Today: the record read before the kernel is asked. */
                 st = rec[i].state;
-                gone = (rec[i].threadId != 0 && IsDead(i));
+                gone = (rec[i].threadId != 0 && SeenDead(i));
 #else
-                gone = (rec[i].threadId != 0 && IsDead(i));
+                gone = (rec[i].threadId != 0 && SeenDead(i));
                 if :: gone -> st = rec[i].state :: else -> skip fi;
 #endif
                 if
@@ -775,12 +821,21 @@ inline TryEnterAs(t, slot, attempt) {
     owner = 0
 }
 
+/* What a dead record that the owner field does not name surely holds (OtherShare). */
+#define OtherSure(st, hl) ((st == kSlotWaiting || st == kSlotClaiming || st == kSlotTakingOver) -> 1 : \
+                           (SurelyOwned(st) -> hl : 0))
+
 /* Takes the lock over from an owner proven gone twice (TakeOverDeadOwner):
-   the census judges it again under the mutex; what the dead owner held is
-   noted in its record before the owner field changes, and what it may have
-   held beyond that is counted first. */
+   the census judges it again, under the mutex or without it once another
+   keeps it; the compare-exchange of the owner field from the dead owner's id
+   is the one decision. Before it, what the dead owner may hold beyond what it
+   surely holds is counted, and our own record notes the part of the hold no
+   record of the owner's id counts once the field names us (nobody writes
+   another's record before winning); after it, the hold moves to
+   possiblePhantoms and out of lockCount, and the owner's records stop
+   counting it. */
 inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
-    TryRecovery(t, got);
+    TryRecoveryOrGoOn(t, got, hold);
     if
     :: got ->
         FirstLook(slot);
@@ -789,6 +844,31 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
         takingOver = true;
         JudgeSeen(owner, slot);
         ok = (owner == ownerSeen && ActsOn());
+        if
+        :: ok && deadRec != NONE -> st = seen[deadRec]; hl = rec[deadRec].heldLevels; Share(st, true)
+        :: ok && deadRec == NONE -> sure = (recursionCount > 0 -> recursionCount : 1); most = recursionCount + 1
+        :: else -> skip
+        fi;
+        /* what the owner's dead records of its id count once the field no longer names it */
+        if
+        :: ok ->
+            d_step {
+                kin = 0;
+                j = 0;
+                do
+                :: j < SLOTS ->
+                    if
+                    :: j != slot && deadAt[j] && seenId[j] == owner && MayOwn(seen[j]) ->
+                        kin = kin + OtherSure(seen[j], rec[j].heldLevels)
+                    :: else -> skip
+                    fi;
+                    j++
+                :: else -> break
+                od;
+                j = 0
+            }
+        :: else -> skip
+        fi;
         /* No wake-up is meant for anyone once the lock is ours: one left
            pending is taken before the owner field changes, or a waiter of an
            earlier build that arrives meanwhile takes it and the field. */
@@ -810,43 +890,17 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
         fi;
         if
         :: ok ->
-            if
-            :: deadRec != NONE ->
-                st = seen[deadRec];
-                Share(st, true);
 #ifndef TODAY_NOTE
-                if
-                :: most > sure -> possiblePhantoms = possiblePhantoms + most - sure
-                :: else -> skip
-                fi;
+            if
+            :: most > sure -> possiblePhantoms = possiblePhantoms + most - sure
+            :: else -> skip
+            fi;
 #endif
-                /* other dead records of that id that may hold the hold's first
-                   level, which the note counts: surely none, at most one (one
-                   step: with three records there is at most one) */
-                d_step {
-                    j = 0;
-                    do
-                    :: j < SLOTS ->
-                        if
-                        :: j != slot && j != deadRec && deadAt[j] && seenId[j] == owner &&
-                           (seen[j] == kSlotClaiming || seen[j] == kSlotWaiting || SurelyOwned(seen[j])) ->
-                            rec[j].state = kSlotSpinning
-                        :: else -> skip
-                        fi;
-                        j++
-                    :: else -> break
-                    od;
-                    j = 0
-                };
-                /* noted before the owner field changes */
-                rec[deadRec].heldLevels = sure;
-                rec[deadRec].state = kSlotOwning;
-                /* when the taker has its id, the record stops standing for the
-                   owner field now: the claim below changes nothing there */
-                if :: ownerSeen == ME -> rec[deadRec].threadId = TAKEN_OVER :: else -> skip fi
-            :: else ->
-                sure = (recursionCount > 0 -> recursionCount : 1);
-                most = recursionCount + 1
+            if
+            :: slot != NONE ->
+                rec[slot].heldLevels = (sure > kin -> sure - kin : 0);
+                rec[slot].state = kSlotTakingOver
+            :: else -> possiblePhantoms = possiblePhantoms + sure   /* no record to note it in */
             fi;
             atomic {
                 if
@@ -857,41 +911,73 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
             };
             if
             :: got ->
-                /* the noted record no longer stands for the owner field */
-                if :: deadRec != NONE && ownerSeen != ME -> rec[deadRec].threadId = TAKEN_OVER :: else -> skip fi;
-                HeldBy(t, slot);
+                if :: slot != NONE -> possiblePhantoms = possiblePhantoms + sure :: else -> skip fi;
+                /* the owner's records: its own counts none and stands for the
+                   field no longer, its others count at most one */
+                j = 0;
+                do
+                :: j < SLOTS ->
+                    if
+                    :: j != slot && deadAt[j] && rec[j].threadId == owner && MayOwn(rec[j].state) && j == deadRec ->
+                        d_step { rec[j].heldLevels = 0; rec[j].state = kSlotOwning };
+                        rec[j].threadId = TAKEN_OVER
+                    :: j != slot && deadAt[j] && rec[j].threadId == owner && MayOwn(rec[j].state) && j != deadRec &&
+                       OtherSure(rec[j].state, rec[j].heldLevels) > 0 ->
+                        rec[j].state = kSlotSpinning
+                    :: else -> skip
+                    fi;
+                    j++
+                :: else -> break
+                od;
+                j = 0;
+                recursionCount = 1;
                 if
-                :: deadRec == NONE ->
-                    possiblePhantoms = possiblePhantoms + most;
-                    Withdraw(sure);
-                    d_step { possiblePhantoms = possiblePhantoms - sure;
-                             unrecorded = (unrecorded > sure -> unrecorded - sure : 0) }
+                :: slot != NONE -> rec[slot].heldLevels = 0; rec[slot].state = kSlotOwning
                 :: else -> skip
                 fi;
+                Withdraw(sure);
+                d_step {
+                    possiblePhantoms = possiblePhantoms - sure;
+                    if
+                    :: deadRec == NONE -> unrecorded = (unrecorded > sure -> unrecorded - sure : 0)
+                    :: else -> skip
+                    fi
+                };
                 ForgetLooks();
-                d_step { sure = 0; most = 0; st = 0; deadRec = NONE; gone = false; namesake = false };
-                Settle(t, slot);
+                d_step { sure = 0; most = 0; st = 0; hl = 0; kin = 0; deadRec = NONE; gone = false; namesake = false };
+                if
+                :: hold -> Settle(t, slot)
+                :: else -> SettleWhileOwning(t, slot)
+                fi;
                 acquired = true
-            :: else -> skip
+            :: else ->
+                if
+                :: slot != NONE -> rec[slot].state = kSlotWaiting; rec[slot].heldLevels = 0
+                :: else -> skip
+                fi
             fi
         :: else -> takingOver = false
         fi;
         /* not taken over: the wake-up is given back */
         if :: borrowed && !acquired -> wakeEvent = 1 :: else -> skip fi;
         ForgetLooks();
-        d_step { sure = 0; most = 0; st = 0; owner = 0; deadRec = NONE; gone = false; namesake = false;
-                 ok = false; borrowed = false };
-        LeaveRecovery()
+        d_step { sure = 0; most = 0; st = 0; hl = 0; kin = 0; owner = 0; deadRec = NONE; gone = false;
+                 namesake = false; ok = false; borrowed = false };
+        if :: hold -> LeaveRecovery() :: else -> skip fi;
+        hold = false
     :: else -> skip
     fi
 }
 
 /* Claims a lock nobody owns (ClaimUnowned): when the census shows no live
-   thread between two steps, and once the owner field is ours no live release
-   is under way, every peer keeps records and the field still names us, no
-   release or wake-up is on its way: the lock is ours on our announcement. */
+   thread between two steps, every peer keeps records, no live thread that has
+   taken a wake-up is about to act on it (the epoch moves first: it says
+   Claiming before it reads the epoch), and once the owner field is ours no
+   live release is under way, every peer still keeps records and the field
+   still names us, no release or wake-up is on its way: the lock is ours on
+   our announcement. Under the mutex, or without it once another keeps it. */
 inline ClaimUnowned(t, slot, acquired) {
-    TryRecovery(t, got);
+    TryRecoveryOrGoOn(t, got, hold);
     if
     :: got ->
 #ifdef TODAY_CLAIM
@@ -907,7 +993,7 @@ inline ClaimUnowned(t, slot, acquired) {
                 st = rec[i].state;
                 if
                 :: i == slot || rec[i].threadId == 0 || st == kSlotUnclaimed -> skip
-                :: IsDead(i) ->
+                :: SeenDead(i) ->
                     hl = rec[i].heldLevels;
                     Share(st, false);
                     deadMost = deadMost + most;
@@ -953,6 +1039,25 @@ inline ClaimUnowned(t, slot, acquired) {
             i = 0
         };
         ForgetLooks();
+        ok = ok && OnlyRecordingPeers();
+#ifndef TODAY_SINGLE_WAIT
+        if
+        :: ok ->
+            epoch++;
+            i = 0;
+            do
+            :: i < SLOTS ->
+                if
+                :: i != slot && rec[i].state == kSlotClaiming && !SeenDead(i) -> ok = false
+                :: else -> skip
+                fi;
+                i++
+            :: else -> break
+            od;
+            i = 0
+        :: else -> skip
+        fi;
+#endif
 #endif
         if
         :: ok ->
@@ -981,7 +1086,7 @@ inline ClaimUnowned(t, slot, acquired) {
                     :: else -> st = 0
                     fi;
                     if
-                    :: (st == kSlotReleasing || st == kSlotSignalling) && !IsDead(i) -> ok = false
+                    :: (st == kSlotReleasing || st == kSlotSignalling) && !SeenDead(i) -> ok = false
                     :: else -> skip
                     fi;
                     st = 0;
@@ -999,21 +1104,6 @@ inline ClaimUnowned(t, slot, acquired) {
                    took one first is seen after it, or has written the owner
                    field. */
                 atomic { borrowed = wakeEvent; wakeEvent = 0 };
-                /* A waiter that took one without the mutex before that
-                   (Claiming) holds it while it waits for the owner field:
-                   the claim is given back to it. One taken later was sent
-                   by our own release. */
-                i = 0;
-                do
-                :: i < SLOTS ->
-                    if
-                    :: i != slot && rec[i].state == kSlotClaiming && !IsDead(i) -> ok = false
-                    :: else -> skip
-                    fi;
-                    i++
-                :: else -> break
-                od;
-                i = 0;
                 ok = OnlyRecordingPeers() && ok;
 #endif
                 /* A waiter of an earlier build that took a wake-up pending
@@ -1026,7 +1116,10 @@ inline ClaimUnowned(t, slot, acquired) {
                     /* never inside a live owner's release */
                     assert(!inRelease[0] && !inRelease[1] && (ALL <= 2 || !inRelease[2]));
                     atomic { Own(t); HeldBy(t, slot) };
-                    Settle(t, slot);
+                    if
+                    :: hold -> Settle(t, slot)
+                    :: else -> SettleWhileOwning(t, slot)
+                    fi;
                     acquired = true
                 :: else ->
                     atomic { if :: ownerThreadId == ME -> ownerThreadId = 0 :: else -> skip fi };
@@ -1038,23 +1131,15 @@ inline ClaimUnowned(t, slot, acquired) {
         :: else -> skip
         fi;
         d_step { i = 0; c = 0; live = 0; deadMost = 0; ok = false; evidence = false };
-        LeaveRecovery()
+        if :: hold -> LeaveRecovery() :: else -> skip fi;
+        hold = false
     :: else -> skip
     fi
 }
 
-/* A pending wake-up taken without the recovery mutex (TakeWakeUpAlone),
-   Claiming said first. */
-inline TakeWakeUpAlone(slot) {
-    SetState(slot, kSlotClaiming);   /* before it may take a wake-up */
-    atomic { if :: wakeEvent -> wakeEvent = 0; got = true; alone = true :: else -> skip fi };
-    if :: !got -> SetState(slot, kSlotWaiting) :: else -> skip fi
-}
-
 /* The life of the thread the owner field names, when a record of ours other
    than the waiter's says it surely owns and the life is not known to be over
-   (OwnersLife); 0 otherwise. Never a claimer's: a waiter that watched one
-   would say Claiming, and the claim would be given back to it. */
+   (OwnersLife); 0 otherwise. */
 inline WatchedLife(slot, owner) {
     d_step {
         watched = 0;
@@ -1077,6 +1162,10 @@ inline WatchedLife(slot, owner) {
     }
 }
 
+/* A wait returns a life's mutex once it is abandoned or free, and not while
+   another (a watcher, another program) holds it. */
+#define LifeReturned(l) (!lifeOwned[l] && lifeHeld[l] == 0)
+
 inline WaitForOwnership(t, slot, acquired, vanished) {
     suspected = 0;
     spareOwner = 0;
@@ -1086,119 +1175,101 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
     do
     :: acquired || vanished -> break
     :: else ->
-#ifdef TODAY_SINGLE_WAIT
+        /* The epoch as the wait begins: a claim made after this, before the
+           wake-up is acted on, spends it. */
+        epoch0 = epoch;
+        owner = ownerThreadId;
+        WatchedLife(slot, owner);
+#ifdef TODAY_WATCH_CLAIMING
+        /* Today: Claiming said through the watch. */
+        if :: watched != 0 -> SetState(slot, kSlotClaiming) :: else -> skip fi;
+#endif
+        /* The wake-up, or the end of the owner's life, in one wait; the
+           record says Waiting through it. */
         atomic {
             if
             :: wakeEvent -> wakeEvent = 0; got = true
+            :: watched != 0 && LifeReturned(watched) ->
+                got = false; lifeOver = watched; suspected = owner;
+#ifdef TODAY_HOLD_LIFE
+                /* Today: its mutex held through the look and the takeover. */
+                lifeHeld[watched] = t + 1
+#else
+                skip   /* its mutex let go at once */
+#endif
             :: else -> got = false
             fi
         };
-#else
-        owner = ownerThreadId;
-        WatchedLife(slot, owner);
-        if
-        :: watched != 0 && !lifeOwned[watched] ->
-            /* Found over as its mutex is opened (no handle of it left): for
-               sure, unlike a look at the records, so the look acts at once. */
-            got = false; lifeOver = watched; suspected = owner
-        :: watched != 0 ->
-            /* The wake-up, or the end of the owner's life, in one wait: no
-               wait takes the recovery mutex too, so Claiming is said through
-               it, as for any wake-up taken alone. */
-            SetState(slot, kSlotClaiming);   /* through the watch */
-            atomic {
-                if
-                :: wakeEvent -> wakeEvent = 0; got = true; alone = true   /* the watch's wake-up */
-                :: !lifeOwned[watched] -> got = false; lifeOver = watched; suspected = owner
-                :: else -> got = false
-                fi
-            };
-            if :: !got -> SetState(slot, kSlotWaiting)   /* the watch over */
-               :: else -> skip fi
-        :: else ->
-            /* The wake-up and the recovery mutex in one wait: no claim runs
-               while a waiter holds a wake-up it has not acted on. */
-            atomic {
-                if
-                :: wakeEvent && recoveryMutex == 0 -> wakeEvent = 0; recoveryMutex = t + 1; woken = true; got = true
-                :: else -> got = false
-                fi
-            }
-        fi;
+#ifdef TODAY_WATCH_CLAIMING
+        if :: !got && watched != 0 -> SetState(slot, kSlotWaiting) :: else -> skip fi;
+#endif
         owner = 0;
         watched = 0;
         if
-        :: !got && recoveryMutex == FOREIGN_HOLD ->
-            /* Timed out, the mutex kept for a second by another program: a
-               pending wake-up is taken alone. */
-            TakeWakeUpAlone(slot)
-#if SLOW_HOLDER
-        /* One of ours held up with it for a second looks the same; one that
-           keeps it for a few steps, as ours do, does not. */
-        :: !got && recoveryMutex != 0 && recoveryMutex != FOREIGN_HOLD -> TakeWakeUpAlone(slot)
-        :: !got && recoveryMutex != 0 && recoveryMutex != FOREIGN_HOLD -> skip
-#endif
-        :: else -> skip
-        fi;
-#endif
-        if
         :: got ->
-            ClaimOwnerField(t, slot, got);
-            /* Taken alone, the wake-up is ours: only a claim can hold the
-               owner field meanwhile, and it is given back on seeing us. The
-               code gives up after a slice, Waiting, the wake-up kept in hand
-               for a takeover: here once the field's thread has ended (a
-               claimer that died, watched by a waiter that took its pending
-               wake-up), since one that runs gives it back. */
+            /* Claiming (an exchange: a full barrier) before the epoch is read
+               again: a claim that moves the epoch after this finds us between
+               two steps; one that moved it before, we find, and the wake-up
+               is spent. Then one compare-exchange of the owner field. */
+            SetState(slot, kSlotClaiming);
+#ifndef TODAY_SINGLE_WAIT
             if
-            :: !got && alone ->
-                if
-                :: ownerThreadId == 0; ClaimOwnerField(t, slot, got)
-                :: ownerThreadId != 0 && !Runs(ownerThreadId) -> SetState(slot, kSlotWaiting)   /* given up */
-                fi
-            :: else -> skip
+            :: slot != NONE && epoch != epoch0 -> got = false
+            :: else -> ClaimOwnerField(t, slot, got)
             fi;
-            alone = false;
+#else
+            ClaimOwnerField(t, slot, got);
+#endif
             if
             :: got ->
                 acquired = true;
                 NeedsSettling(slot, needs);
                 if
-                :: needs && woken -> Settle(t, slot)
-                :: needs && !woken -> SettleWhileOwning(t, slot)
+                :: needs -> SettleWhileOwning(t, slot)
                 :: else -> skip
                 fi
             :: else ->
-                /* The owner field names another (a claimer that died before
-                   taking the wake-up it left pending, which this is): the
-                   wake-up is kept in hand for a takeover of that owner. */
+                /* Spent, or released to us while the owner field names
+                   another (a claimer that died before taking the wake-up it
+                   left pending, which this is): kept in hand for a takeover
+                   of that owner. */
+                SetState(slot, kSlotWaiting);
                 spareOwner = ownerThreadId
-            fi;
-            if :: woken -> woken = false; LeaveRecovery() :: else -> skip fi
-        :: else ->
-            if
-            :: lockCount == 0 -> vanished = true
-            :: else ->
-                owner = ownerThreadId;
-                if
-                :: owner != 0 ->
-                    LookAtOwner(t, slot, owner);
-                    if
-                    :: !ActsOn() -> suspected = 0
-                    :: ActsOn() && suspected != owner -> suspected = owner
-                    :: ActsOn() && suspected == owner -> TakeOverDeadOwner(t, slot, suspected, acquired)
-                    fi;
-                    d_step { gone = false; namesake = false; deadRec = NONE }
-                :: else ->
-                    suspected = 0;
-                    if
-                    :: OnlyRecordingPeers() -> ClaimUnowned(t, slot, acquired)
-                    :: else -> skip
-                    fi
-                fi;
-                owner = 0
             fi
-        fi
+        :: else -> skip
+        fi;
+        /* The look, after any slice that did not end with the lock. */
+        if
+        :: acquired -> skip
+        :: !acquired && lockCount == 0 -> vanished = true
+        :: !acquired && lockCount != 0 ->
+            owner = ownerThreadId;
+            if
+            :: owner != 0 ->
+                LookAtOwner(t, slot, owner);
+                if
+                :: !ActsOn() -> suspected = 0
+                :: ActsOn() && suspected != owner -> suspected = owner
+                :: ActsOn() && suspected == owner -> TakeOverDeadOwner(t, slot, suspected, acquired)
+                fi;
+                d_step { gone = false; namesake = false; deadRec = NONE }
+            :: else ->
+                suspected = 0;
+                ClaimUnowned(t, slot, acquired)
+            fi;
+            owner = 0
+        fi;
+#ifdef TODAY_HOLD_LIFE
+        d_step {
+            j = 1;
+            do
+            :: j < LIVES -> if :: lifeHeld[j] == t + 1 -> lifeHeld[j] = 0 :: else -> skip fi; j++
+            :: else -> break
+            od;
+            j = 0
+        };
+#endif
+        epoch0 = 0
     od;
     suspected = 0;
     spareOwner = 0;
@@ -1315,7 +1386,7 @@ inline NeedsSettling(slot, needs) {
             :: i != slot && rec[i].threadId != 0 && rec[i].state != kSlotIdle &&
                rec[i].state != kSlotUnclaimed ->
                 inUse = true;
-                needs = needs || IsDead(i)
+                needs = needs || SeenDead(i)
             :: else -> skip
             fi;
             if
@@ -1490,12 +1561,14 @@ proctype Thread(byte t) {
     byte seen[SLOTS], seenId[SLOTS];
     bool deadAt[SLOTS];
     bool got, gone, namesake, vanished, counted, entered, innerEntered, isTry, nested;
-    bool exact, snapshot, ok, evidence, needs, inUse, outer, borrowed, woken, alone;
+    bool exact, snapshot, ok, evidence, needs, inUse, outer, borrowed, hold;
+    byte kin;                    /* what the owner's dead records of its id count, the field not naming it */
+    byte epoch0;                 /* the epoch as a wait began */
 #ifdef BAD_EVENT
     bool badEvent;
     if :: t == 0 -> badEvent = true :: else -> skip fi;
 #endif
-    {
+    { {
         round = (STRANGER && me > 0 && t < THREADS -> ROUNDS : 0);
         do
         :: round < ROUNDS ->
@@ -1537,8 +1610,8 @@ proctype Thread(byte t) {
         :: else -> break
         od;
         if
-        :: LINGER && t == THREADS - 1 -> done == THREADS - 1 + LEGACY   /* lives on, idle */
-        :: STRANGER && me > 0 && t < THREADS -> done == THREADS - 1 + LEGACY
+        :: LINGER && t == THREADS - 1 -> done + stops == THREADS - 1 + LEGACY   /* lives on, idle */
+        :: STRANGER && me > 0 && t < THREADS -> done + stops == THREADS - 1 + LEGACY
         :: else -> skip
         fi;
         ForgetCurrentThread(t);
@@ -1552,12 +1625,15 @@ proctype Thread(byte t) {
             done++
         };
         if
-        :: t == JANITOR && !unaccountable && !(LEGACY && deaths > 0) ->
+        :: t == JANITOR && !unaccountable && !(LEGACY && deaths > 0) && !stoppedOnce ->
             /* after the last death, the lock is back in its uncontended form */
             assert(lockCount == 0 && ownerThreadId == 0 && holders == 0)
         :: else -> skip
         fi
-    } unless { incarnation[t] != me }
+    } unless { incarnation[t] != me } } unless { stopped[t] };
+    /* stopped for good: its records, levels and objects stay as they were */
+end_stopped:
+    !stopped[t] || incarnation[t] != me
 }
 
 proctype Legacy() {
@@ -1592,11 +1668,45 @@ inline Start(t) {
 
 #if FOREIGN
 /* Another program that opens the recovery mutex by its name and keeps it
-   once, for as long as it likes. */
+   once, for as long as it likes (FOREIGN 2: for good). */
 active proctype Foreign() {
 end:
     atomic { recoveryMutex == 0 -> recoveryMutex = FOREIGN_HOLD };
+end_kept:
+    (FOREIGN != 2);
     recoveryMutex = 0
+}
+#endif
+
+#if FOREIGN_LIFE
+/* Another program that waits on the life mutex of thread 0 or 1, gets it when
+   the thread ends, and keeps it. */
+active proctype LifeKeeper() {
+    byte l;
+    if :: l = 1 :: l = 2 fi;
+end:
+    atomic { LifeReturned(l) -> lifeHeld[l] = FOREIGN_HOLD }
+}
+#endif
+
+#if STOP
+/* A thread of ours, held up for good at any step where it neither owns the
+   lock (the owner field names it once its claim's compare-exchange is done)
+   nor is taking it (its record says Idle, Waiting or TakingOver): under a
+   debugger, or starved. Its records, levels, held mutexes stay. */
+#define Taking(r, v) (rec[r].threadId == tid[v] && (rec[r].state == kSlotSpinning || rec[r].state == kSlotClaiming || \
+                      rec[r].state == kSlotAnnouncing || rec[r].state == kSlotReleasing || \
+                      rec[r].state == kSlotSignalling))
+#define Stoppable(v) (v < THREADS && running[v] && !believesOwner[v] && ownerThreadId != tid[v] && \
+                      !inRelease[v] && !marking[v] && \
+                      !Taking(0, v) && (SLOTS < 2 || !Taking(1, v)) && (SLOTS < 3 || !Taking(2, v)))
+active proctype Stopper() {
+end:
+    if
+    :: atomic { Stoppable(0) -> stopped[0] = true; stops++; stoppedOnce = true }
+    :: atomic { Stoppable(1) -> stopped[1] = true; stops++; stoppedOnce = true }
+    :: atomic { Stoppable(2) -> stopped[2] = true; stops++; stoppedOnce = true }
+    fi
 }
 #endif
 
@@ -1604,6 +1714,14 @@ end:
 inline End(v, process) {
     incarnation[v]++;
     lifeOwned[life[v]] = false;
+    if :: stopped[v] -> stopped[v] = false; stops-- :: else -> skip fi;
+    /* what it held of another's life is abandoned with it */
+    k = 1;
+    do
+    :: k < LIVES -> if :: lifeHeld[k] == v + 1 -> lifeHeld[k] = 0 :: else -> skip fi; k++
+    :: else -> break
+    od;
+    k = 0;
     if :: recoveryMutex == v + 1 -> recoveryMutex = 0 :: else -> skip fi;
     if :: believesOwner[v] -> Disown(v) :: else -> skip fi;
     deadLevels = deadLevels + levels[v];
@@ -1640,6 +1758,7 @@ inline End(v, process) {
                                    :: else -> skip fi }
 
 active proctype Killer() {
+    byte k;
 end:
     do
     :: KillProcess(0)
@@ -1702,6 +1821,6 @@ init {
     :: LEGACY && LEGACY_LATE -> atomic { running[LEGACY_T] = true; markers++; run Legacy() }
     :: else -> skip
     fi;
-    done == THREADS + LEGACY;
+    done + stops == THREADS + LEGACY;
     atomic { done = 0; Start(JANITOR) }
 }
