@@ -856,6 +856,8 @@ bool Optex::TakeOverDeadOwner(Waiter& w, LONG ownerSeen, bool keptLong) noexcept
     if (slot) {
         slot->heldLevels = noted;
         ::InterlockedExchange(&slot->state, kSlotTakingOver);
+    } else if (whole > 0) {
+        ::InterlockedExchangeAdd(&side_->possiblePhantoms, whole);  // no record to note it in
     }
     if (::InterlockedCompareExchange(&shared_->ownerThreadId, threadId, ownerSeen) != ownerSeen) {
         if (slot) {
@@ -871,7 +873,7 @@ bool Optex::TakeOverDeadOwner(Waiter& w, LONG ownerSeen, bool keptLong) noexcept
     // count at most one level from here (each may have been a waiter's),
     // its own none, and none stands for the field any longer, or a later
     // thread of its id that owned and died would be taken for it.
-    if (whole > 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, whole);
+    if (slot && whole > 0) ::InterlockedExchangeAdd(&side_->possiblePhantoms, whole);
     for (int i = 0; i < census.deadCount; ++i) {
         OptexThreadSlot& record = side_->slots[census.dead[i].slot];
         if (record.threadId != ownerSeen || !MayOwn(record.state)) continue;

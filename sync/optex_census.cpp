@@ -185,10 +185,10 @@ bool TakeCensus(const OptexShared& shared, const OptexSideBlock& side, const Cen
         if (i == taker.slot || i == census.owner.record || !InUse(slot)) continue;
         if (!dead[i]) {
             if (slot.threadId == owner && MayOwn(slot.state)) continue;  // the owner itself
-            if (slot.state == kSlotWaiting) {
-                ++census.liveLevels;
-            } else {
+            if (MidStep(slot.state)) {
                 census.liveThreadMidStep = true;
+            } else {
+                ++census.liveLevels;
             }
             continue;
         }

@@ -146,8 +146,11 @@ inline bool SurelyOwned(LONG state) {
 
 // States in which a live thread has a step to make that changes lockCount,
 // the owner field or the event: its share of lockCount is not settled yet.
+// (A thread TakingOver changes the field only from a dead owner's id: while
+// the field does not name it, it is one waiting level.)
 inline bool MidStep(LONG state) {
-    return state != kSlotUnclaimed && state != kSlotIdle && state != kSlotWaiting;
+    return state != kSlotUnclaimed && state != kSlotIdle && state != kSlotWaiting &&
+           state != kSlotTakingOver;
 }
 
 // States in which a dead thread surely held no level beyond the one step it

@@ -74,4 +74,11 @@ ThreadIdentity EndedThreadIdentity() {
     return identity;
 }
 
+int LockBlocks::FindRecordOf(DWORD threadId) {
+    for (int i = 0; i < kOptexSlotCount; ++i) {
+        if (side().slots[i].threadId == static_cast<LONG>(threadId)) return i;
+    }
+    return -1;
+}
+
 }  // namespace dlmgr::test

@@ -44,6 +44,8 @@ public:
     void FillFreeRecords(const ThreadIdentity& identity);
     // The index of the first record of a thread of process processId in state, or -1.
     int FindRecord(DWORD processId, LONG state);
+    // The index of the record that names that thread, or -1.
+    int FindRecordOf(DWORD threadId);
 
 private:
     UniqueMapping sharedMapping_, sideMapping_;
