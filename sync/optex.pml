@@ -17,22 +17,22 @@
  * killer ends any thread of this build at any step, alone or with its
  * process, at most DEATHS times; with REUSE, an ended thread's id is given to
  * the next thread at once, which starts with no record, as a new thread (or,
- * with STRANGER, never uses the lock). Another program may keep the
- * recovery mutex once, for as long as it likes (FOREIGN). The TODAY_*
+ * with STRANGER, never uses the lock). The TODAY_*
  * switches play the rules the protocol had before (each with a
  * configuration that finds its fault).
  *
- * What is abstracted: time. A wait on the event (with the recovery mutex,
- * taken in the same wait) returns when both are free and otherwise times
- * out; the second-long quiet a waiter wants before claiming a lock nobody
- * owns, and the freshness of a waiter's record, are left out, so claims and
- * judgements may come at any moment, which only makes the check harder to
- * pass; the recovery mutex kept for a second, after which a waiter takes a
- * wake-up without it, is the mutex kept by the other program (ours hold it
- * for a few steps). Spinning is one compare-exchange. A waiter that finds a
- * watched life over holds its mutex through its look, and another observer
- * then takes that thread for alive: a judgement of alive only puts recovery
- * off, as the code's fresh waiter does, so the hold is left out.
+ * What is abstracted: time. A wait on the event (or on the owner's life with
+ * it) returns when one is set and otherwise times out; the second-long quiet
+ * a waiter wants before claiming a lock nobody owns, and the freshness of a
+ * waiter's record, are left out, so claims and judgements may come at any
+ * moment, which only makes the check harder to pass. The recovery mutex kept
+ * for a second, after which a recovery goes on without it, is a mutex found
+ * busy at any moment; one kept for good (FOREIGN 2, or by a thread held up)
+ * is always found kept in the end. Spinning is one compare-exchange. Another
+ * program may keep the recovery mutex (FOREIGN) or a dead thread's life
+ * (FOREIGN_LIFE), and a thread of ours may be held up for good wherever it
+ * neither owns the lock nor is taking it (STOP): none of them may keep the
+ * others waiting.
  *
  * Checked at every step (the monitor): never two live threads that believe
  * they own; a live thread that believes it owns is the one the owner field

@@ -15,7 +15,7 @@ namespace dlmgr {
 constexpr char kLifePrefix[] = "Dlmgr_Optex4_Life_";
 constexpr size_t kLifeNameSize = 140;
 
-// "Dlmgr_Optex_Life_<lock name>_": what every life of that lock's names
+// "Dlmgr_Optex4_Life_<lock name>_": what every life of that lock's names
 // start with. False when the lock's name leaves no room for a life's number.
 bool LifeNamePrefix(char (&out)[kLifeNameSize], const char* lockName) noexcept;
 
