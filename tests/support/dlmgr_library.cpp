@@ -6,8 +6,14 @@ namespace dlmgr::test {
 
 std::string DlmgrDllPath() { return ExecutableFolder() + "\\dlmgr.dll"; }
 
-DlmgrLibrary::DlmgrLibrary() {
-    module_ = ::LoadLibraryA(DlmgrDllPath().c_str());
+std::string ReleasedDllPath(const std::string& version) {
+    return ExecutableFolder() + "\\releases\\" + version + "\\dlmgr.dll";
+}
+
+DlmgrLibrary::DlmgrLibrary() : DlmgrLibrary(DlmgrDllPath()) {}
+
+DlmgrLibrary::DlmgrLibrary(const std::string& path) {
+    module_ = ::LoadLibraryA(path.c_str());
     if (module_ == nullptr) {
         loadError_ = ::GetLastError();
         return;

@@ -15,6 +15,8 @@ class DlmgrLibrary : public DlmgrExports {
 public:
     // Loads the dlmgr.dll built beside this executable.
     DlmgrLibrary();
+    // Loads the dlmgr.dll at path (a released build's).
+    explicit DlmgrLibrary(const std::string& path);
     ~DlmgrLibrary();
     DlmgrLibrary(const DlmgrLibrary&) = delete;
     DlmgrLibrary& operator=(const DlmgrLibrary&) = delete;
@@ -28,5 +30,8 @@ private:
 };
 
 std::string DlmgrDllPath();
+// The dlmgr.dll of a release built from its commit (tests/releases.txt);
+// absent when this checkout holds no history.
+std::string ReleasedDllPath(const std::string& version);
 
 }  // namespace dlmgr::test
