@@ -75,11 +75,13 @@ TEST_F(DlmgrctlTest, RegistersListsAndActsOnTasks) {
     const auto noEngine = Ctl({"resume", kPausedId});
     EXPECT_EQ(noEngine.exitCode, 1);
     EXPECT_TRUE(Contains(noEngine, "no DLEngine setting in either key")) << noEngine.output;
-    const std::string missing = profile / "nothere.exe";
+    // A path with spaces, unquoted as hosts' settings often are, is named whole.
+    const std::string missing = profile / "Engine Folder\\not here.exe";
     SetRegistryString(HKEY_CURRENT_USER, kSettingsKeyPath, kEngineCommandValue, missing);
     const auto notStarted = Ctl({"resume", kPausedId});
     EXPECT_EQ(notStarted.exitCode, 1) << "nothing was started";
-    EXPECT_TRUE(Contains(notStarted, "the engine " + missing + " could not be started: "))
+    EXPECT_TRUE(Contains(notStarted, "the engine could not be started: the DLEngine setting (" + missing +
+                                         ") names no program that exists"))
         << notStarted.output;
     SetRegistryString(HKEY_CURRENT_USER, kSettingsKeyPath, kEngineCommandValue,
                       missing + " " + std::string(400, 'o'));
@@ -165,8 +167,12 @@ TEST_F(DlmgrctlTest, CommandLineFollowsTheUsualConventions) {
 }
 
 TEST_F(DlmgrctlTest, ConfigShowsEachSettingsKeyAndDefaultAndChangesOne) {
-    EXPECT_TRUE(Contains(Ctl({"config", "set", "DLEngine", "C:\\e.exe -x"}),
-                         "DLEngine set in the user key"));
+    const auto missingEngine = Ctl({"config", "set", "DLEngine", "C:\\e.exe -x"});
+    EXPECT_TRUE(Contains(missingEngine, "DLEngine set in the user key"));
+    EXPECT_TRUE(Contains(missingEngine, "warning: C:\\e.exe -x names no program that exists"))
+        << missingEngine.output;
+    EXPECT_FALSE(Contains(Ctl({"config", "set", "DLEngine", "cmd.exe /c exit"}), "warning"));
+    Ctl({"config", "set", "DLEngine", "C:\\e.exe -x"});
     EXPECT_EQ(Ctl({"config", "set", "--machine", "MaxTaskCount", "12"}).exitCode, 0);
     EXPECT_TRUE(Contains(Ctl({"config", "set", "DlmgrLogLevel", "0"}),
                          "hosts read it when they load the library"));

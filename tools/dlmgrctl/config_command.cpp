@@ -1,9 +1,11 @@
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "settings/settings_names.h"
 #include "tools/dlmgrctl/commands.h"
 #include "tools/dlmgrctl/options.h"
+#include "tools/dlmgrctl/refusal_reason.h"
 #include "tools/dlmgrctl/settings_view.h"
 #include "tools/dlmgrctl/task_text.h"
 
@@ -84,6 +86,11 @@ int RunConfig(const Words& words) {
         }
         std::printf("%s set in the %s key; hosts read it %s\n", spec.shownName,
                     machine || spec.machineOnly ? "machine" : "user", spec.read);
+        if (spec.name != nullptr && std::strcmp(spec.name, dlmgr::kEngineCommandValue) == 0 &&
+            !ProgramFound(words_[2])) {
+            std::printf("warning: %s names no program that exists: resume and download again "
+                        "are refused until it does\n", words_[2].c_str());
+        }
         return kExitDone;
     }
     if (words_[0] == "remove") {

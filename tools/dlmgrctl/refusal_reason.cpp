@@ -18,22 +18,15 @@ constexpr char kHalfCharacter[] =
     "the next character of the ";
 
 // Why a command line the module would make could not have been started: cut
-// to fit, or a program that cannot be found. Empty when neither.
-std::string WhyNotStarted(const std::string& program, const dlmgr::CommandBuffer& command) {
+// to fit, or a program that cannot be found, named by the setting that
+// holds it and its whole value. Empty when neither.
+std::string WhyNotStarted(const std::string& program, const dlmgr::CommandBuffer& command,
+                          const std::string& setting) {
     if (command.text().cut()) {
         return "the command line of " + program + " would be longer than 511 characters";
     }
-    // The program is the line's first word, or its first quoted text.
-    std::string line = command.c_str();
-    std::string path;
-    if (!line.empty() && line[0] == '"') {
-        path = line.substr(1, line.find('"', 1) - 1);
-    } else {
-        path = line.substr(0, line.find(' '));
-    }
-    char found[MAX_PATH];
-    if (::SearchPathA(nullptr, path.c_str(), ".exe", sizeof(found), found, nullptr) != 0) return "";
-    return program + " " + path + " could not be started: " + SystemErrorText(::GetLastError());
+    if (ProgramFound(command.c_str())) return "";
+    return program + " could not be started: " + setting + " names no program that exists";
 }
 
 std::string TaskIs(const TaskRecord& task) {
@@ -70,7 +63,7 @@ std::string WhyNoProgram(const std::string& action, const TaskRecord& task,
             dlmgr::EngineCommandLine(settings.engine.c_str(), " 188 ", field, width, " better",
                                      command);
         }
-        return WhyNotStarted("the engine", command);
+        return WhyNotStarted("the engine", command, "the DLEngine setting (" + settings.engine + ")");
     } else if (dlmgr::IsTorrentTask(task)) {
         if (!settings.installSet) {
             return "no installation folder: the machine key's default value is not set "
@@ -86,7 +79,8 @@ std::string WhyNoProgram(const std::string& action, const TaskRecord& task,
         dlmgr::CommandBuffer command;
         dlmgr::TorrentCommandLine(settings.installDir.c_str(), settings.torrentsDir.c_str(), task,
                                   " ", command);
-        return WhyNotStarted("the torrent client", command);
+        return WhyNotStarted("the torrent client", command,
+                             "the installation folder (" + settings.installDir + ")");
     } else {
         return "kind " + std::to_string(task.kind) +
                " has no program (engine tasks are kind 0, torrent tasks kind 1)";
@@ -95,6 +89,21 @@ std::string WhyNoProgram(const std::string& action, const TaskRecord& task,
 }
 
 }  // namespace
+
+// The first quoted text, or else the shortest run of words up to a space
+// that names a program.
+bool ProgramFound(const std::string& line) {
+    char found[MAX_PATH];
+    if (!line.empty() && line[0] == '"') {
+        const std::string path = line.substr(1, line.find('"', 1) - 1);
+        return ::SearchPathA(nullptr, path.c_str(), ".exe", sizeof(found), found, nullptr) != 0;
+    }
+    for (size_t end = line.find(' '); ; end = line.find(' ', end + 1)) {
+        const std::string path = line.substr(0, end);
+        if (::SearchPathA(nullptr, path.c_str(), ".exe", sizeof(found), found, nullptr) != 0) return true;
+        if (end == std::string::npos) return false;
+    }
+}
 
 std::string WhyFileCannotBeOpened(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());

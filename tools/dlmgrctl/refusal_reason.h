@@ -17,6 +17,10 @@ struct ActionSettings {
     std::string torrentsDir;  // TorrentsDir, or empty
 };
 
+// Whether the program a command line starts can be found, as CreateProcess
+// looks for it (an unquoted path may hold spaces).
+bool ProgramFound(const std::string& commandLine);
+
 // Why the shell would not open the file: it does not exist, or its type has
 // no program. Empty when it would.
 std::string WhyFileCannotBeOpened(const std::string& path);
