@@ -943,9 +943,18 @@ bool Optex::ClaimUnowned(Waiter& w, bool keptLong) noexcept {
     // since).
     const bool borrowed = ::WaitForSingleObject(wakeEvent_, 0) == WAIT_OBJECT_0;
     kept = kept && peers_.OnlyRobust(OwnMarker(), older) && shared_->ownerThreadId == threadId;
+    // A waiter may have taken a wake-up left pending before our claim after
+    // reading the epoch the claim moved: its compare-exchange may come at any
+    // time, inside our release too. The epoch moves again, and a live waiter
+    // that says Claiming has the lock left to it.
+    ::InterlockedIncrement(&side_->epoch);
+    kept = kept && !LiveThreadIn(slot, kSlotClaiming, kSlotClaiming);
     if (!kept) {
-        ::InterlockedCompareExchange(&shared_->ownerThreadId, 0, threadId);
+        // The wake-up back while the field still names us: once it is
+        // cleared, another claim may come and find none to borrow, and ours
+        // would then be left beside its hold.
         if (borrowed) ::SetEvent(wakeEvent_);
+        ::InterlockedCompareExchange(&shared_->ownerThreadId, 0, threadId);
         return false;
     }
     HeldBy(slot);

@@ -107,8 +107,8 @@
 #define FOREIGN_LIFE 0 /* 1: another program waits on a life mutex, gets it when its thread ends, and keeps it */
 #endif
 #ifndef STOP
-#define STOP 0         /* 1: a thread of this build that does not own the lock (nor has taken a wake-up for
-                          it) may stop for good at any step: suspended by a debugger, or starved */
+#define STOP 0         /* 1: a thread of this build that neither owns the lock nor is taking it may stop for
+                          good (suspended by a debugger, or starved); 2: thread 1 only */
 #endif
 #ifndef DEAD_CLAIMER
 #define DEAD_CLAIMER 0 /* 1: the lock starts as a waiter left it that died claiming it, its wake-up still pending */
@@ -188,7 +188,10 @@ byte possiblePhantoms;
 byte recoveryMutex;              /* holder + 1; 0: free or abandoned */
 bool lifeOwned[LIVES];           /* the life mutex is owned by its thread, alive */
 byte lifeHeld[LIVES];            /* once its thread ended: held by another (holder + 1, FOREIGN_HOLD), or 0 */
-byte epoch;                      /* moved by each claim of a lock nobody owns */
+/* The epoch each claim of a lock nobody owns moves, as each waiter sees it:
+   moved since its wait began (a flag per thread, not the code's counter,
+   which never comes back to a value within one wait). */
+bool epochMoved[ALL];
 byte nextLife = 1;
 /* Handles of the shared block held without one of the recovery mutex: a
    process of an earlier build, a copy of one, a thread of ours with no
@@ -969,6 +972,17 @@ inline TakeOverDeadOwner(t, slot, ownerSeen, acquired) {
     fi
 }
 
+inline MoveEpoch() {
+    d_step {
+        j = 0;
+        do
+        :: j < ALL -> epochMoved[j] = true; j++
+        :: else -> break
+        od;
+        j = 0
+    }
+}
+
 /* Claims a lock nobody owns (ClaimUnowned): when the census shows no live
    thread between two steps, every peer keeps records, no live thread that has
    taken a wake-up is about to act on it (the epoch moves first: it says
@@ -1043,7 +1057,7 @@ inline ClaimUnowned(t, slot, acquired) {
 #ifndef TODAY_SINGLE_WAIT
         if
         :: ok ->
-            epoch++;
+            MoveEpoch();   /* before the last look at the records */
             i = 0;
             do
             :: i < SLOTS ->
@@ -1105,6 +1119,29 @@ inline ClaimUnowned(t, slot, acquired) {
                    field. */
                 atomic { borrowed = wakeEvent; wakeEvent = 0 };
                 ok = OnlyRecordingPeers() && ok;
+#ifndef TODAY_ONE_EPOCH
+                /* A waiter may have taken a wake-up left pending before the
+                   claim after reading the epoch the claim had moved: its
+                   compare-exchange may come at any time, inside our release
+                   too. The epoch moves again, and a live waiter that says
+                   Claiming has the lock left to it. */
+                if
+                :: ok ->
+                    MoveEpoch();
+                    i = 0;
+                    do
+                    :: i < SLOTS ->
+                        if
+                        :: i != slot && !SeenDead(i) && rec[i].state == kSlotClaiming -> ok = false
+                        :: else -> skip
+                        fi;
+                        i++
+                    :: else -> break
+                    od;
+                    i = 0
+                :: else -> skip
+                fi;
+#endif
 #endif
                 /* A waiter of an earlier build that took a wake-up pending
                    before ours was borrowed writes the owner field without a
@@ -1122,8 +1159,11 @@ inline ClaimUnowned(t, slot, acquired) {
                     fi;
                     acquired = true
                 :: else ->
-                    atomic { if :: ownerThreadId == ME -> ownerThreadId = 0 :: else -> skip fi };
-                    if :: borrowed -> wakeEvent = 1 :: else -> skip fi
+                    /* The wake-up back while the field still names us: once
+                       it is cleared, another claim may come and find none to
+                       borrow, and ours would then be left beside its hold. */
+                    if :: borrowed -> wakeEvent = 1 :: else -> skip fi;
+                    atomic { if :: ownerThreadId == ME -> ownerThreadId = 0 :: else -> skip fi }
                 fi;
                 borrowed = false
             :: else -> skip
@@ -1177,7 +1217,7 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
     :: else ->
         /* The epoch as the wait begins: a claim made after this, before the
            wake-up is acted on, spends it. */
-        epoch0 = epoch;
+        epochMoved[t] = false;
         owner = ownerThreadId;
         WatchedLife(slot, owner);
 #ifdef TODAY_WATCH_CLAIMING
@@ -1214,7 +1254,7 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
             SetState(slot, kSlotClaiming);
 #ifndef TODAY_SINGLE_WAIT
             if
-            :: slot != NONE && epoch != epoch0 -> got = false
+            :: slot != NONE && epochMoved[t] -> got = false
             :: else -> ClaimOwnerField(t, slot, got)
             fi;
 #else
@@ -1269,7 +1309,7 @@ inline WaitForOwnership(t, slot, acquired, vanished) {
             j = 0
         };
 #endif
-        epoch0 = 0
+        epochMoved[t] = false
     od;
     suspected = 0;
     spareOwner = 0;
@@ -1563,7 +1603,6 @@ proctype Thread(byte t) {
     bool got, gone, namesake, vanished, counted, entered, innerEntered, isTry, nested;
     bool exact, snapshot, ok, evidence, needs, inUse, outer, borrowed, hold;
     byte kin;                    /* what the owner's dead records of its id count, the field not naming it */
-    byte epoch0;                 /* the epoch as a wait began */
 #ifdef BAD_EVENT
     bool badEvent;
     if :: t == 0 -> badEvent = true :: else -> skip fi;
@@ -1703,7 +1742,7 @@ end:
 active proctype Stopper() {
 end:
     if
-    :: atomic { Stoppable(0) -> stopped[0] = true; stops++; stoppedOnce = true }
+    :: atomic { STOP != 2 && Stoppable(0) -> stopped[0] = true; stops++; stoppedOnce = true }
     :: atomic { Stoppable(1) -> stopped[1] = true; stops++; stoppedOnce = true }
     :: atomic { Stoppable(2) -> stopped[2] = true; stops++; stoppedOnce = true }
     fi
