@@ -4,6 +4,7 @@
 #include "api/export_boundary.h"
 #include "api/store_access.h"
 #include "dlmgr.h"
+#include "log/log.h"
 #include "log/messages.h"
 
 using namespace dlmgr;
@@ -23,6 +24,9 @@ extern "C" DlmgrBool DLMGR_CALL DM_SetTaskInfo(const TaskRecord* record) {
         const int index = table.FindTask(copy.id);
         if (index == -1) {
             const bool added = table.AddTask(copy);
+            // A full table gets the line log watchers know a failed add by,
+            // then the reason as a line of its own.
+            if (!added && table.TaskCount() >= kMaxTasks) Log(8, messages::kAddFailed);
             Assert(added || table.TaskCount() < kMaxTasks, messages::kTableFull);
             Assert(added, messages::kAddFailed);
         } else {

@@ -16,8 +16,8 @@ namespace dlmgr::messages {
     /* Registration. */ \
     X(kAddFailed, "增加任务时意外失败!", \
       "unexpected failure while adding a task!") \
-    X(kTableFull, "任务表已满（512个任务），不能增加任务!", \
-      "the task table is full (512 tasks): task not added!") \
+    X(kTableFull, "原因：任务表已满（512个任务）。", \
+      "the reason: the task table is full (512 tasks).") \
     X(kUpdateFailed, "更新任务时意外失败!", \
       "unexpected failure while updating a task!") \
     /* Actions. */ \

@@ -89,11 +89,10 @@ DLMGR_CHILD_SCENARIO(RegistrationFullTable) {
     EXPECT_EQ(lib.GetTaskInfo(nullptr), 0);
 }
 
-TEST_F(ModuleTest, FullTableRefusesWithFalseLeavesTheStoreFreeAndLogsThatItIsFull) {
+TEST_F(ModuleTest, FullTableRefusesWithFalseLeavesTheStoreFreeAndLogsTheFailedAddThenThatItIsFull) {
     EXPECT_EQ(Run("RegistrationFullTable"), 0);
-    const auto messages = ReadLogMessages(DefaultLog());
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], messages::kTableFull);
+    EXPECT_EQ(ReadLogMessages(DefaultLog()),
+              std::vector<std::string>({messages::kAddFailed, messages::kTableFull}));
     EXPECT_EQ(Store()->header.taskCount, 512u);
 }
 
