@@ -84,6 +84,15 @@ protected:
         ::TerminateThread(holderThread.get(), 1);
         ::WaitForSingleObject(holderThread.get(), kCapMs);
     }
+    // The holder dies between its release and its wake-up: nobody owns the
+    // lock, and the wake-up its waiters count on never comes.
+    void EndHolderBeforeItsWakeUp() {
+        const int record = blocks->FindRecordOf(::GetThreadId(holderThread.get()));
+        ASSERT_GE(record, 0);
+        blocks->side().slots[record].state = kSlotSignalling;
+        blocks->SetShared(LockCount(lock) - 1, 0, 0);
+        EndHolder();
+    }
 
     const std::string name = UniqueName("optex-held-up");
     Optex lock;
@@ -111,13 +120,8 @@ TEST_F(HeldUpWaiter, AsItLearnsOfTheDeathNeverStopsTheTakeover) {
 }
 
 TEST_F(HeldUpWaiter, InItsWatchNeverStopsALostWakeUpsRecovery) {
-    // The holder dies between its release and its wake-up.
     ASSERT_TRUE(HoldUpWhileWaiting());
-    const int record = blocks->FindRecordOf(::GetThreadId(holderThread.get()));
-    ASSERT_GE(record, 0);
-    blocks->side().slots[record].state = kSlotSignalling;
-    blocks->SetShared(LockCount(lock) - 1, 0, 0);
-    EndHolder();
+    EndHolderBeforeItsWakeUp();
     EXPECT_TRUE(Done(readyThread)) << "a lost wake-up waited for a held-up waiter";
     EXPECT_EQ(ready.result, LockResult::kAcquired);
 }
@@ -205,11 +209,7 @@ TEST_F(HeldUpWaiter, ReadHandleOfAnotherProgramNeverStopsALostWakeUpsRecovery) {
     ::ResumeThread(heldUpThread.get());
     test::ChildProcess reader = test::ChildProcess::Start("OptexBlockReader", {name, name});
     ASSERT_TRUE(NamedEvent(name + "-open").Await());
-    const int record = blocks->FindRecordOf(::GetThreadId(holderThread.get()));
-    ASSERT_GE(record, 0);
-    blocks->side().slots[record].state = kSlotSignalling;
-    blocks->SetShared(LockCount(lock) - 1, 0, 0);
-    EndHolder();
+    EndHolderBeforeItsWakeUp();
     EXPECT_TRUE(Done(readyThread)) << "a reader's handle kept a lost wake-up from being recovered";
     EXPECT_TRUE(Done(heldUpThread));
     NamedEvent(name + "-close").Signal();
